@@ -1,0 +1,5 @@
+#!/usr/bin/env bats
+
+@test "flowtally is built" {
+  [ -x "$BIN_DIR/flowtally" ]
+}
