@@ -1,0 +1,264 @@
+#include "common/datalink.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "common/lwlog.h"
+
+// The hidden header in front of every object's data. alignas keeps the data behind it aligned
+// for any fundamental type, as a plain malloc'ed block would be.
+struct alignas(std::max_align_t) DlHeader {
+  DlLink* down;    // links in which this object is the master, newest first
+  DlLink* cursor;  // iteration position over down
+  DlLink* up;      // links in which this object is the slave, newest first
+  uint32_t nchild;
+  uint32_t refcnt;
+  DlHeader* ring_prev;
+  DlHeader* ring_next;
+  DlRing* ring_owner;
+  uint32_t flags;
+};
+
+struct DlLink {
+  uint32_t kind;
+  int32_t tag;
+  DlHeader* master;
+  DlHeader* slave;
+  DlLink* mprev;
+  DlLink* mnext;
+  DlLink* sprev;
+  DlLink* snext;
+};
+
+namespace {
+
+constexpr const char* kSource = "datalink";
+constexpr int32_t kRelTag = -1;
+
+// A root carries one permanent hold on top of its masters.
+constexpr uint32_t kFlagRoot = 1u << 0;
+// The cursor stood on the first link when that link was freed. "The link before it" does not
+// exist then, and an empty cursor would end the iteration early; this flag makes dl_next
+// resume at the new first link instead.
+constexpr uint32_t kFlagCursorRewound = 1u << 1;
+
+DlNoMemHandler nomem_handler = nullptr;
+DlCounts counts;
+
+DlHeader* header_of(const void* data) {
+  return reinterpret_cast<DlHeader*>(static_cast<char*>(const_cast<void*>(data)) -
+                                     sizeof(DlHeader));
+}
+
+void* data_of(DlHeader* h) { return reinterpret_cast<char*>(h) + sizeof(DlHeader); }
+
+void* take_block(size_t size) {
+  void* block = std::malloc(size);
+  if (block == nullptr) {
+    if (nomem_handler != nullptr) nomem_handler(size);
+    std::exit(3);
+  }
+  return block;
+}
+
+void diagnose(int line, const char* function, const char* text) {
+  ++counts.diagnostics;
+  lwlog_trace(kLwlogDebug, kSource, line, function, "%s", text);
+}
+
+DlHeader* make_object(size_t size, uint32_t flags) {
+  // A size near SIZE_MAX would wrap the header addition into a small block.
+  if (size > std::numeric_limits<size_t>::max() - sizeof(DlHeader)) {
+    if (nomem_handler != nullptr) nomem_handler(size);
+    std::exit(3);
+  }
+  auto* h = static_cast<DlHeader*>(take_block(sizeof(DlHeader) + size));
+  std::memset(h, 0, sizeof *h);
+  h->flags = flags;
+  h->refcnt = (flags & kFlagRoot) != 0 ? 1 : 0;
+  ++counts.objects;
+  return h;
+}
+
+DlLink* link_objects(DlHeader* master, DlHeader* slave, uint32_t kind) {
+  auto* link = static_cast<DlLink*>(take_block(sizeof(DlLink)));
+  link->kind = kind;
+  link->tag = kRelTag;
+  link->master = master;
+  link->slave = slave;
+  link->mprev = nullptr;
+  link->mnext = master->down;
+  if (master->down != nullptr) master->down->mprev = link;
+  master->down = link;
+  link->sprev = nullptr;
+  link->snext = slave->up;
+  if (slave->up != nullptr) slave->up->sprev = link;
+  slave->up = link;
+  ++master->nchild;
+  ++slave->refcnt;
+  ++counts.links;
+  return link;
+}
+
+void* new_object(size_t size, void* master, uint32_t kind) {
+  if (master == nullptr) return data_of(make_object(size, kFlagRoot));
+  DlHeader* h = make_object(size, 0);
+  link_objects(header_of(master), h, kind);
+  return data_of(h);
+}
+
+void* slave_of(DlLink* link, uint32_t* kind_out) {
+  if (link == nullptr) return nullptr;
+  if (kind_out != nullptr) *kind_out = link->kind;
+  return data_of(link->slave);
+}
+
+void ring_remove(DlHeader* h) {
+  DlRing* ring = h->ring_owner;
+  if (ring == nullptr) return;
+  if (--ring->count == 0) {
+    ring->first = nullptr;
+  } else {
+    h->ring_prev->ring_next = h->ring_next;
+    h->ring_next->ring_prev = h->ring_prev;
+    if (ring->first == data_of(h)) ring->first = data_of(h->ring_next);
+  }
+  h->ring_prev = h->ring_next = nullptr;
+  h->ring_owner = nullptr;
+}
+
+}  // namespace
+
+void* dl_new(size_t size) { return data_of(make_object(size, kFlagRoot)); }
+
+void* dl_alloc(size_t size, void* master, uint32_t kind) { return new_object(size, master, kind); }
+
+char* dl_strdup(const char* text, void* master, uint32_t kind) {
+  if (text == nullptr) text = "";
+  const size_t size = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(new_object(size, master, kind));
+  std::memcpy(copy, text, size);
+  return copy;
+}
+
+DlLink* dlrel_new(void* master, void* slave, uint32_t kind) {
+  if (master == nullptr || slave == nullptr) return nullptr;
+  return link_objects(header_of(master), header_of(slave), kind);
+}
+
+void* dl_first(void* master, uint32_t* kind_out) {
+  if (master == nullptr) return nullptr;
+  DlHeader* h = header_of(master);
+  h->flags &= ~kFlagCursorRewound;
+  h->cursor = h->down;
+  return slave_of(h->cursor, kind_out);
+}
+
+void* dl_next(void* master, uint32_t* kind_out) {
+  if (master == nullptr) return nullptr;
+  DlHeader* h = header_of(master);
+  DlLink* next;
+  if (h->cursor != nullptr) {
+    next = h->cursor->mnext;
+  } else if ((h->flags & kFlagCursorRewound) != 0) {
+    next = h->down;
+  } else {
+    return nullptr;
+  }
+  h->flags &= ~kFlagCursorRewound;
+  h->cursor = next;
+  return slave_of(next, kind_out);
+}
+
+void dlrel_free(DlLink* link) {
+  if (link == nullptr) return;
+  DlHeader* master = link->master;
+  DlHeader* slave = link->slave;
+  // The hold keeps the master alive through the slave's cascade, which may reach back to it.
+  ++master->refcnt;
+
+  if (master->cursor == link) {
+    master->cursor = link->mprev;
+    if (link->mprev == nullptr) master->flags |= kFlagCursorRewound;
+  }
+  if (link->mprev != nullptr) {
+    link->mprev->mnext = link->mnext;
+  } else {
+    master->down = link->mnext;
+  }
+  if (link->mnext != nullptr) link->mnext->mprev = link->mprev;
+
+  if (link->sprev != nullptr) {
+    link->sprev->snext = link->snext;
+  } else {
+    slave->up = link->snext;
+  }
+  if (link->snext != nullptr) link->snext->sprev = link->sprev;
+
+  --master->nchild;
+  --slave->refcnt;
+  std::memset(link, 0, sizeof *link);
+  std::free(link);
+  --counts.links;
+
+  if (slave->refcnt == 0) dl_free(data_of(slave));
+
+  if (--master->refcnt == 0) {
+    dl_free(data_of(master));
+    diagnose(__LINE__, "dlrel_free()",
+             "master->refcnt == 0,return function,output parameter = -1.\n");
+  }
+}
+
+void dl_free(void* object) {
+  if (object == nullptr) return;
+  DlHeader* h = header_of(object);
+  ++h->refcnt;
+
+  // Each removal may cascade, so always take the current head rather than a saved next.
+  while (h->up != nullptr) dlrel_free(h->up);
+  while (h->down != nullptr) dlrel_free(h->down);
+
+  // Only this free's hold should be left, and the permanent one of a root, which goes with it.
+  const uint32_t expected = (h->flags & kFlagRoot) != 0 ? 2 : 1;
+  if (h->refcnt != expected) {
+    diagnose(__LINE__, "dl_free()", "broken chain,return function,output parameter = -1.\n");
+  }
+  h->refcnt = 0;
+  if (h->nchild != 0) {
+    diagnose(__LINE__, "dl_free()", "broken chain,return function,output parameter = -1.\n");
+  }
+
+  ring_remove(h);
+  std::memset(h, 0, sizeof *h);
+  std::free(h);
+  --counts.objects;
+}
+
+uint32_t dl_nchild(const void* object) { return object != nullptr ? header_of(object)->nchild : 0; }
+
+uint32_t dl_refcnt(const void* object) { return object != nullptr ? header_of(object)->refcnt : 0; }
+
+void dl_set_nomem_handler(DlNoMemHandler handler) { nomem_handler = handler; }
+
+void dl_ring_add(DlRing* ring, void* object) {
+  if (ring == nullptr || object == nullptr) return;
+  DlHeader* h = header_of(object);
+  if (h->ring_owner != nullptr) return;
+  h->ring_owner = ring;
+  if (ring->first == nullptr) {
+    h->ring_prev = h->ring_next = h;
+    ring->first = object;
+  } else {
+    DlHeader* first = header_of(ring->first);
+    DlHeader* last = first->ring_prev;
+    h->ring_prev = last;
+    h->ring_next = first;
+    last->ring_next = h;
+    first->ring_prev = h;
+  }
+  ++ring->count;
+}
+
+DlCounts dl_counts_for_test() { return counts; }

@@ -1,0 +1,52 @@
+#include "common/lwlog.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <regex>
+#include <string>
+
+#include "platform/error.h"
+
+namespace {
+
+TEST(LwlogTraceTest, DropsTheLineAndKeepsBothErrorCodes) {
+  platform::SetLastError(platform::kErrorSharingViolation);
+  errno = ENOENT;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(-1, lwlog_trace(kLwlogError, "datestr", 10, "str2time_t()", "invalid ts %d\n", 1));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_EQ(platform::kErrorSharingViolation, platform::GetLastError());
+  EXPECT_EQ(ENOENT, errno);
+}
+
+TEST(CommonLoggerTest, WritesErrorLinesInTheFixedShape) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(0, common_logger("common_registry", 97, "common_reg_create_key", kLogErr, "Assert: %s",
+                             "No space obj."));
+  std::string line = testing::internal::GetCapturedStderr();
+  std::regex shape(R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}\]:\d{5,}:ERR:common_registry\(97\):)"
+                   R"(common_reg_create_key\(\): Assert: No space obj\.\n)");
+  EXPECT_TRUE(std::regex_match(line, shape)) << line;
+}
+
+TEST(CommonLoggerTest, DropsLowLevelsAndRefusesBadArguments) {
+  testing::internal::CaptureStderr();
+  for (int level : {kLogDbg, kLogNml, kLogWar}) {
+    EXPECT_EQ(0, common_logger("src", 1, "fn", level, "x"));
+  }
+  EXPECT_EQ(-1, common_logger(nullptr, 1, "fn", kLogErr, "x"));
+  EXPECT_EQ(-1, common_logger("src", 1, nullptr, kLogErr, "x"));
+  EXPECT_EQ(-1, common_logger("src", 1, "fn", kLogErr, nullptr));
+  EXPECT_EQ(-1, common_logger("src", 1, "fn", 4, "x"));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+}
+
+TEST(CommonLoggerTest, CutsTheLineAt1024Characters) {
+  std::string big(3000, 'm');
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(0, common_logger("src", 1, "fn", kLogErr, "%s", big.c_str()));
+  EXPECT_EQ(1024u, testing::internal::GetCapturedStderr().size());
+}
+
+}  // namespace

@@ -18,10 +18,11 @@ int64_t str2time_t(const char* stamp);
 int ymd2day(int year, int month, int day);
 
 /// Local stamp, or "-", to a time value through the local-time conversion. 0, or -1 when the
-/// text is shorter than 14 characters.
+/// text is shorter than 14 characters. An instant before 1970-01-01 00:00:00 UTC gives -1.
 int svlib_CnvLocalTime(const char* stamp, int64_t* t);
 
-/// Time value to a UTC stamp (out holds kTimeStampSize bytes); -1 gives "-". Returns 0.
+/// Time value to a UTC stamp (out holds kTimeStampSize bytes); -1 gives "-", and so does any
+/// value that has no 14-digit stamp (other negative values, years after 9999). Returns 0.
 int svlib_CnvTimeStr(int64_t t, char* out);
 
 /// Local stamp to UTC stamp (out holds kTimeStampSize bytes). 0, or -1 with out untouched when

@@ -12,7 +12,8 @@ inline constexpr size_t kPathBufSize = 1024;
 extern int g_language_id;
 
 /// The calling thread's installation base directory (registry value KSBaseDirectory), or
-/// nullptr when the registry cannot be read. Cached per thread once read.
+/// nullptr when the registry cannot be read or the value is empty or 1024 characters or more.
+/// Cached per thread once read.
 const char* lwfile_base_dir();
 
 /// The calling thread's site database directory, or nullptr when none can be determined.
@@ -39,3 +40,77 @@ int lwfile_path_spool(char* dst, size_t cap, const char* name, ...)
     __attribute__((format(printf, 3, 4)));
 int lwfile_path_spool_tmp(char* dst, size_t cap, const char* name, ...)
     __attribute__((format(printf, 3, 4)));
+
+// Further directories of the same layout, built the same way.
+// On the installation base directory: <base>/doc, <base>/lib, <base>/setup.
+int lwfile_path_doc(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_lib(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_setup(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// On the site database directory: <sitedb>/etc and <sitedb>/spool/...
+int lwfile_path_sitedb_etc(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_calendar(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_lock_calendar(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_conf(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_log(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_perf(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_templates_customjob(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_lock_templates_customjob(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_wkcal(char* dst, size_t cap, const char* name, ...)  // spool/wkcal.d
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_users(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+int lwfile_path_spool_lock_users(char* dst, size_t cap, const char* name, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Per user: <sitedb>/spool/users/<user>[/<subdirectory>][/<name>]. The user name is taken
+// literally; -1 also when it is empty, ".", ".." or holds a '/', since it must name exactly one
+// directory below spool/users.
+int lwfile_path_user(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_archive(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_indcal(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_jobnetwork(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_lock_jobnetwork(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_plan(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_lock_plan(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_schedule(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_lock_schedule(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_sgfile(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_sock(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_lock_tracker(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_ksjnw(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+int lwfile_path_user_kstrk(char* dst, size_t cap, const char* user, const char* name, ...)
+    __attribute__((format(printf, 4, 5)));
+
+/// <sitedb>/spool/users/<user>/tracker/seq_NNNN[/<name>], NNNN the four-digit sequence number;
+/// -1 also for a sequence number outside 0 to 9999.
+int lwfile_path_user_tracker_seq(char* dst, size_t cap, const char* user, int seq, const char* name,
+                                 ...) __attribute__((format(printf, 5, 6)));
+
+/// Test seam: forgets the language id read so far, so that the next KSGetLanguageId reads the
+/// registry again.
+void KSResetLanguageIdForTest();

@@ -1,0 +1,76 @@
+#include "environment/splitwords.h"
+
+#include "environment/lwfile.h"
+
+namespace {
+
+// Where the last call stopped; a call without a line resumes here. nullptr when nothing is
+// left to split.
+char* g_resume = nullptr;
+
+bool IsSeparator(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
+
+bool IsLeadByte(unsigned char c, int language_id) {
+  switch (language_id) {
+    case 1:
+      return c >= 129 && c <= 254;
+    case 2:
+      return (c >= 128 && c <= 159) || c >= 224;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+int svlib_SplitWords(char* line, char** words, int capacity) {
+  char* p = line != nullptr ? line : g_resume;
+  if (p == nullptr || *p == '\0') return -1;
+  const char* start = p;
+  const int language_id = g_language_id;
+  int count = 0;
+  int depth = 0;
+  bool in_word = false;
+
+  while (*p != '\0') {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    bool starts = false;
+    bool ends = false;
+    if (IsSeparator(c)) {
+      // Inside braces a separator is part of the word and neither starts nor ends one.
+      ends = depth == 0 && in_word;
+    } else if ((c == '{' || c == '}') && !(p > start && p[-1] == '\\')) {
+      // An unmatched '}' keeps the depth at 0 rather than going negative, where every later
+      // separator on the line would stop separating.
+      if (c == '}' && depth > 0) --depth;
+      if (depth == 0) {
+        if (in_word) {
+          ends = true;
+        } else {
+          starts = true;
+        }
+      }
+      if (c == '{') ++depth;
+    } else {
+      starts = !in_word;
+    }
+
+    if (ends) {
+      *p = '\0';
+      in_word = false;
+    }
+    if (starts) {
+      if (words != nullptr && count < capacity) words[count] = p;
+      ++count;
+      in_word = true;
+    }
+    // A lead byte takes the next byte with it, unless the line ends there: a cut two-byte
+    // character must not carry the walk past the terminator.
+    p += IsLeadByte(c, language_id) && p[1] != '\0' ? 2 : 1;
+  }
+  // The walk always consumes the whole line, so nothing is left to resume. Keeping p (its
+  // terminator) instead would leave a pointer into the caller's buffer that a later resuming
+  // call would read after the buffer is gone.
+  g_resume = nullptr;
+  return count;
+}

@@ -1,0 +1,18 @@
+// Splitting of tool output lines into words.
+#pragma once
+
+/// Cuts line into words in place: blanks, tabs and line feeds separate words outside braces; a
+/// braced field is one word that keeps its opening brace and loses its closing one ("{a b}"
+/// gives "{a b", "{}" gives "{"); a brace right after a backslash is an ordinary byte. Two-byte
+/// characters follow g_language_id, so a trail byte never separates or nests. A '}' without a
+/// matching '{' is taken like a brace at depth 0 and leaves the depth at 0, so the separators
+/// after it still separate.
+///
+/// Stores up to capacity pointers into line in words and returns the number of words found,
+/// which may exceed capacity; 0 for a line of separators only; -1 for an absent or empty line.
+/// A terminator is written into line after each word, so the words live as long as line.
+///
+/// A call with line nullptr resumes where the previous call stopped. Every call consumes its
+/// whole line, so such a call finds nothing and returns -1; it never reads the previous line,
+/// which may be gone by then.
+int svlib_SplitWords(char* line, char** words, int capacity);
