@@ -1,0 +1,265 @@
+// runscan: the stand-in for the scheduler's tracker search tool. It reads the tracker files of
+// the site and answers flowtally's option strings with entry lines (a search, N1) or with the
+// detail lines of one tracker (a dump, U). README.md lists every option item.
+//
+// Exit status: 0 done (a search that finds nothing included); 1 bad option items, an unknown
+// site, a tracker file that cannot be read or is damaged, a dump of a tracker that does not
+// exist, or output that could not be written.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "environment/lwfile.h"
+#include "environment/site.h"
+#include "tools/runscan/scan.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+
+// One tracker file of the site.
+struct Tracker {
+  std::string user;
+  std::string file;  // "<JNW>.<stamp>.kstrk"
+  std::string jnw;
+  std::string path;
+  bool archived = false;
+};
+
+// Every problem met is reported when it is met; the run goes on where it can and ends with
+// exit status 1.
+bool g_failed = false;
+
+void Fail(const char* what, const std::string& subject, const std::string& why) {
+  std::fprintf(stderr, "runscan: %s %s%s%s\n", what, subject.c_str(), why.empty() ? "" : ": ",
+               why.c_str());
+  g_failed = true;
+}
+
+// The entries of a directory, in name order. A directory that does not exist has none.
+std::vector<fs::directory_entry> ListDir(const std::string& dir) {
+  std::vector<fs::directory_entry> entries;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec) {
+    if (ec != std::errc::no_such_file_or_directory)
+      Fail("cannot read directory", dir, ec.message());
+    return entries;
+  }
+  for (; it != fs::directory_iterator(); it.increment(ec)) entries.push_back(*it);
+  if (ec) Fail("cannot read directory", dir, ec.message());
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// The users of the site: the directories below spool/users.
+std::vector<std::string> ListUsers() {
+  std::vector<std::string> users;
+  char dir[kPathBufSize];
+  if (lwfile_path_spool_users(dir, sizeof dir, nullptr) < 0) {
+    Fail("cannot name the users directory", "of the site", "");
+    return users;
+  }
+  for (const fs::directory_entry& e : ListDir(dir)) {
+    const std::string name = e.path().filename().string();
+    std::error_code ec;
+    if (name[0] != '.' && e.is_directory(ec)) users.push_back(name);
+  }
+  return users;
+}
+
+// One user's tracker files in file name order; with archive, the archived ones too. A tracker
+// that is both live and archived is served live.
+std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
+  std::vector<Tracker> trackers;
+  char dir[kPathBufSize];
+  for (int pass = 0; pass < (archive ? 2 : 1); ++pass) {
+    const int n = pass == 0 ? lwfile_path_user_kstrk(dir, sizeof dir, user.c_str(), nullptr)
+                            : lwfile_path_user_archive(dir, sizeof dir, user.c_str(), nullptr);
+    if (n < 0) {
+      Fail("cannot name the tracker directory of user", user, "");
+      return trackers;
+    }
+    for (const fs::directory_entry& e : ListDir(dir)) {
+      Tracker t;
+      t.user = user;
+      t.file = e.path().filename().string();
+      t.path = e.path().string();
+      t.archived = pass == 1;
+      std::string stamp;
+      std::error_code ec;
+      if (scan_parse_tracker_file(t.file, &t.jnw, &stamp) != 0 || e.is_directory(ec)) continue;
+      const bool live_too = std::any_of(trackers.begin(), trackers.end(), [&](const Tracker& o) {
+        return !o.archived && o.file == t.file;
+      });
+      if (!live_too) trackers.push_back(t);
+    }
+  }
+  std::stable_sort(trackers.begin(), trackers.end(),
+                   [](const Tracker& a, const Tracker& b) { return a.file < b.file; });
+  return trackers;
+}
+
+// The trackers that the object names, before the filters, by user and then file name.
+std::vector<Tracker> ObjectTrackers(const ScanObject& object, bool archive) {
+  std::vector<std::string> users;
+  if (object.kind == ScanObjectKind::kMachine) {
+    users = ListUsers();
+  } else {
+    users.push_back(object.user);
+  }
+  std::vector<Tracker> found;
+  for (const std::string& user : users) {
+    for (const Tracker& t : ListTrackers(user, archive)) {
+      const bool wanted =
+          object.kind == ScanObjectKind::kMachine || object.kind == ScanObjectKind::kUser ||
+          (object.kind == ScanObjectKind::kJnw && scan_same_name(t.jnw, object.jnw)) ||
+          (object.kind == ScanObjectKind::kTracker &&
+           scan_same_name(
+               t.file, object.jnw.substr(0, object.jnw.find(':')) + "." + object.stamp + ".kstrk"));
+      if (wanted) found.push_back(t);
+    }
+  }
+  return found;
+}
+
+void PrintLine(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+// Reads the lines of the network that dump names out of tracker t into out; with first_only,
+// stops at its J line. 0; 1 when the file holds no such network; -1 when it cannot be read or
+// is damaged (reported).
+int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, std::vector<std::string>* out) {
+  std::ifstream in(t.path, std::ios::binary);
+  if (!in) {
+    Fail("cannot read", t.path, std::strerror(errno));
+    return -1;
+  }
+  std::string line;
+  int number = 0;
+  bool damaged = false;
+  while (!damaged && std::getline(in, line)) {
+    ++number;
+    // A tracker file begins with the J line of its own JNW.
+    ScanJLine top;
+    if (number == 1 &&
+        (scan_parse_jline(line, &top) != 0 || !scan_same_name(top.jnw_path, t.jnw))) {
+      damaged = true;
+      break;
+    }
+    const ScanTake take = scan_dump_take(dump, line);
+    damaged = take == ScanTake::kBadLine;
+    if (take == ScanTake::kPrintHead) {
+      out->push_back(t.archived ? scan_mark_archived(line) : line);
+      if (first_only) return 0;
+    } else if (take == ScanTake::kPrint) {
+      out->push_back(line);
+    }
+  }
+  if (in.bad()) {
+    Fail("cannot read", t.path, std::strerror(errno));
+    return -1;
+  }
+  if (damaged || number == 0) {
+    Fail("damaged tracker file", t.path,
+         number == 0 ? "it is empty" : "line " + std::to_string(number) + " is no J line");
+    return -1;
+  }
+  return dump->found ? 0 : 1;
+}
+
+// The search (N1): the entry line of every selected tracker. For a tracker object with a
+// sub-network path, the entry line is the sub-network's J line.
+void Search(const ScanOptions& options) {
+  const ScanObject& object = options.object;
+  for (const Tracker& t : ObjectTrackers(object, options.archive)) {
+    ScanDump dump;
+    dump.target = object.kind == ScanObjectKind::kTracker ? object.jnw : t.jnw;
+    std::vector<std::string> head;
+    ScanJLine jline;
+    if (ReadNetwork(t, &dump, true, &head) != 0 || scan_parse_jline(head[0], &jline) != 0) {
+      continue;
+    }
+    if (scan_select(options, t.jnw, jline)) PrintLine(head[0]);
+  }
+}
+
+// The dump (U): the lines of one tracker's network. A network that does not exist is an error,
+// and so is a damaged file, which then yields no lines at all rather than half a network.
+void Dump(const ScanOptions& options) {
+  const std::vector<Tracker> trackers = ObjectTrackers(options.object, options.archive);
+  ScanDump dump;
+  dump.target = options.object.jnw;
+  dump.nested = options.nested;
+  dump.want_stdout = options.want_stdout;
+  dump.want_stderr = options.want_stderr;
+  std::vector<std::string> lines;
+  const int rc = trackers.empty() ? 1 : ReadNetwork(trackers.front(), &dump, false, &lines);
+  if (rc == 1) Fail("no such tracker", options.object.text, "");
+  if (rc != 0) return;
+  for (const std::string& line : lines) PrintLine(line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ScanOptions options;
+  std::string err;
+  if (args.empty()) {
+    std::fputs(
+        "usage: runscan O<object> N1 [S<stamp>] [E<stamp>] [I] [Ps<status>/...] [Pj<JNW>]\n"
+        "       runscan O<machine>:<user>:<JNWpath>.<stamp>.kstrk U [Z] [Fo|Fe|Foe] [I]\n",
+        stderr);
+    return kExitError;
+  }
+  if (scan_parse_options(args, &options, &err) != 0) {
+    std::fprintf(stderr, "runscan: %s\n", err.c_str());
+    return kExitError;
+  }
+
+  // The language id decides how tracker lines split; read it only from a readable registry,
+  // since a missing one would be retried with pauses. Without it, single-byte text is assumed.
+  if (lwfile_base_dir() != nullptr) {
+    const int language_id = KSGetLanguageId();
+    if (language_id >= 0) g_language_id = language_id;
+  }
+  if (lwfile_sitedb_dir() == nullptr) {
+    std::fputs("runscan: cannot determine the site database directory\n", stderr);
+    return kExitError;
+  }
+  svlib_InitSpoolDir(stderr);
+  char machine[kPathBufSize];
+  if (svlib_GetLocalMachine(machine) != 0) {
+    std::fputs("runscan: cannot read the local machine name of the site\n", stderr);
+    return kExitError;
+  }
+
+  // Objects of another machine are not held here.
+  if (scan_same_name(options.object.machine, machine)) {
+    if (options.search) {
+      Search(options);
+    } else {
+      Dump(options);
+    }
+  } else if (options.dump) {
+    Fail("no such tracker", options.object.text, "not on this machine");
+  }
+
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "runscan: cannot write the output: %s\n", std::strerror(errno));
+    return kExitError;
+  }
+  return g_failed ? kExitError : kExitOk;
+}
