@@ -1,0 +1,286 @@
+// The common file functions: retrying wrappers, traced operations and the CML_ name rules.
+#include "common/retry32.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/cml.h"
+#include "common/jkr.h"
+#include "environment/lwfile.h"
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileAccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("retry32_test." + std::to_string(std::random_device()()) + "." +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    SetRegistry("");
+    platform::SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
+    platform::RegistryCallsForTest() = platform::RegistryCalls();
+  }
+  void TearDown() override {
+    platform::SetSleepForTest(nullptr);
+    unsetenv("KS_REGISTRY");
+    fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // Values (in .reg syntax) under the product key, in a registry file of this test's own.
+  void SetRegistry(const std::string& values) {
+    Write("registry.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
+                              std::string(platform::kProductKeyPath) + "]\n" + values);
+    setenv("KS_REGISTRY", Path("registry.reg").c_str(), 1);
+  }
+  // Has another process hold name exclusively for two seconds, and waits until it does.
+  void HoldElsewhere(const std::string& name) {
+    Write(name, "held");
+    std::string command = "flock -x '" + Path(name) + "' sleep 2 &";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (int i = 0; i < 300; ++i) {
+      platform::UniqueStream probe(platform::OpenStream(Path(name).c_str(), "r"));
+      if (probe == nullptr && platform::GetLastError() == platform::kErrorSharingViolation) {
+        platform::RegistryCallsForTest() = platform::RegistryCalls();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "flock did not take " << name;
+  }
+
+  fs::path dir_;
+  std::vector<uint32_t> pauses_;
+};
+
+TEST_F(FileAccessTest, HeldFileRetriesUnderTheSettings) {
+  struct Case {
+    const char* values;
+    uint32_t count;
+    uint32_t interval;
+  };
+  const Case cases[] = {
+      {"", 5, 200},
+      {"\"Error32RetryCount\"=dword:0000000a\n\"Error32RetryInterval\"=dword:00000064\n", 5, 200},
+      {"\"Error32RetryCount\"=dword:00000003\n\"Error32RetryInterval\"=dword:0000012c\n", 3, 300},
+      {"\"Error32RetryCount\"=dword:0000003d\n\"Error32RetryInterval\"=dword:0000012c\n", 5, 200},
+      {"\"Error32RetryCount\"=dword:00000002\n", 5, 200},
+  };
+  HoldElsewhere("held");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.values);
+    SetRegistry(c.values);
+    pauses_.clear();
+    EXPECT_EQ(retry32_fopen(Path("held").c_str(), "r"), nullptr);
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorSharingViolation);
+    EXPECT_EQ(pauses_, std::vector<uint32_t>(c.count, c.interval));
+  }
+  // The same policy for the other members.
+  pauses_.clear();
+  EXPECT_EQ(retry32_creat(Path("held").c_str(), platform::kPermissionWrite), -1);
+  EXPECT_NE(retry32_rename(Path("held").c_str(), Path("moved").c_str()), 0);
+  EXPECT_EQ(pauses_.size(), 10u);
+  EXPECT_EQ(Read("held"), "held");
+}
+
+TEST_F(FileAccessTest, OtherFailuresDoNotRetryOrReadTheRegistry) {
+  EXPECT_EQ(retry32_fopen(Path("missing").c_str(), "r"), nullptr);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+  Write("a", "A");
+  Write("b", "B");
+  EXPECT_NE(retry32_rename(Path("a").c_str(), Path("b").c_str()), 0);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorAlreadyExists);
+  EXPECT_TRUE(pauses_.empty());
+  EXPECT_EQ(platform::RegistryCallsForTest().opens, 0);
+}
+
+TEST_F(FileAccessTest, JkrFopenPolicy) {
+  struct Case {
+    const char* values;
+    size_t pauses;
+    uint32_t interval;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"\"fopen_retrytimes\"=\"0\"\n", 179, 1000, "(times=180 interval=1000ms access file("},
+      {"\"fopen_retrytimes\"=\"3\"\n", 2, 1000, "(times=3 interval=1000ms access file("},
+      {"\"fopen_retrytimes\"=\"500\"\n", 179, 1000, "(times=180 interval=1000ms"},
+      {"", 4, 200, "(times=5 interval=200ms"},
+  };
+  HoldElsewhere("held");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.values);
+    SetRegistry(c.values);
+    pauses_.clear();
+    FILE* stream = nullptr;
+    JkrError err;
+    EXPECT_EQ(jkr_fopen(&stream, Path("held").c_str(), "a", &err), -1);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(err.system_code, platform::kErrorSharingViolation);
+    EXPECT_EQ(pauses_, std::vector<uint32_t>(c.pauses, c.interval));
+    EXPECT_EQ(std::string(err.text).rfind("jkr_fopen(", 0), 0u) << err.text;
+    EXPECT_NE(std::string(err.text).find(c.note), std::string::npos) << err.text;
+  }
+  FILE* stream = nullptr;
+  JkrError err;
+  EXPECT_EQ(jkr_fopen(&stream, Path("missing").c_str(), "r", &err), -1);
+  EXPECT_EQ(err.system_code, platform::kErrorFileNotFound);
+  EXPECT_NE(std::string(err.text).find(Path("missing")), std::string::npos);
+}
+
+TEST_F(FileAccessTest, JkrCopyAndByteLock) {
+  Write("list", "alpha=/a\n");
+  Write("list.lck", "stale content that is longer");
+  JkrError err;
+  ASSERT_EQ(jkr_cp(Path("list").c_str(), Path("list.lck").c_str(), 0, &err), 0);
+  EXPECT_EQ(Read("list.lck"), "alpha=/a\n");
+  EXPECT_EQ(jkr_cp(Path("none").c_str(), Path("list.lck").c_str(), 0, &err), -1);
+  EXPECT_EQ(err.error_number, -1);
+  EXPECT_EQ(err.system_code, platform::kErrorFileNotFound);
+  EXPECT_NE(std::string(err.text).find(Path("none") + " -> " + Path("list.lck")),
+            std::string::npos);
+
+  // The byte lock excludes a second open of the file, even in the same process.
+  FILE* first = nullptr;
+  FILE* second = nullptr;
+  ASSERT_EQ(jkr_fopen(&first, Path("list.lck").c_str(), "r+", &err), 0);
+  ASSERT_EQ(jkr_fopen(&second, Path("list.lck").c_str(), "r+", &err), 0);
+  ASSERT_EQ(jkr_file_lock(first, &err), 0);
+  pauses_.clear();
+  EXPECT_NE(jkr_file_lock(second, &err), 0);
+  EXPECT_EQ(err.system_code, platform::kErrorLockViolation);
+  EXPECT_EQ(pauses_, std::vector<uint32_t>(9, 1000));
+  ASSERT_EQ(jkr_file_unlock(first, &err), 0);
+  EXPECT_EQ(jkr_file_lock(second, &err), 0);
+  EXPECT_EQ(jkr_fclose(second, &err), 0);
+  EXPECT_EQ(jkr_fclose(first, &err), 0);
+}
+
+TEST(CmlCheckpath, ColonRules) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"a:b:", "a`b"},
+      {"host:user:net.20140101000000", "host`user`net.20140101000000"},
+      {"D:", "D:"},
+      {"D:/dir", "D:/dir"},
+      {"D:\\dir:x", "D:\\dir`x"},
+      {"a:@b:c", "a:@b`c"},
+      {"a:@c", "a`@c"},
+      {"plain/path", "plain/path"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.in;
+    ASSERT_NE(CML_checkpath(text.data()), nullptr) << c.in;
+    EXPECT_STREQ(text.c_str(), c.out.c_str()) << c.in;
+  }
+  std::string longest(kCmlPathLimit - 1, 'x');
+  EXPECT_NE(CML_checkpath(longest.data()), nullptr);
+  std::string too_long(kCmlPathLimit, ':');
+  EXPECT_EQ(CML_checkpath(too_long.data()), nullptr);
+  EXPECT_EQ(too_long, std::string(kCmlPathLimit, ':'));
+  EXPECT_EQ(CML_checkpath(nullptr), nullptr);
+}
+
+TEST_F(FileAccessTest, CmlFreopenCreatesTruncatesAndReports) {
+  Write("out", "previous contents");
+  platform::UniqueStream stream(platform::OpenStream(Path("first").c_str(), "w"));
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(CML_freopen(Path("out").c_str(), "w", stream.get()), stream.get());
+  std::fputs("new", stream.get());
+  ASSERT_EQ(CML_freopen(Path("created").c_str(), "a", stream.get()), stream.get());
+  std::fputs("appended", stream.get());
+  stream.reset();
+  EXPECT_EQ(Read("out"), "new");
+  EXPECT_EQ(Read("created"), "appended");
+
+  stream.reset(platform::OpenStream(Path("first").c_str(), "w"));
+  struct Case {
+    std::string path;
+    const char* mode;
+    uint32_t code;
+  };
+  const Case failures[] = {
+      {Path("nodir/out"), "w", platform::kErrorPathNotFound},
+      {Path("missing"), "r", platform::kErrorFileNotFound},
+      {Path(std::string(kCmlPathLimit, 'x')), "w", platform::kErrorInvalidParameter},
+      {Path("out"), "x+", platform::kErrorInvalidParameter},
+  };
+  for (const Case& c : failures) {
+    EXPECT_EQ(CML_freopen(c.path.c_str(), c.mode, stream.get()), nullptr) << c.path;
+    EXPECT_EQ(platform::GetLastError(), c.code) << c.path;
+  }
+  EXPECT_FALSE(fs::exists(Path("nodir")));
+}
+
+TEST_F(FileAccessTest, CmlStatSeesAppendsOfAnotherStream) {
+  platform::UniqueStream appender(platform::OpenStream(Path("day.csv").c_str(), "a"));
+  ASSERT_NE(appender, nullptr);
+  std::fputs("first record\n", appender.get());
+  std::fflush(appender.get());
+  platform::FileStatus status;
+  ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
+  EXPECT_EQ(status.size, 13u);
+  std::fputs("second\n", appender.get());
+  std::fflush(appender.get());
+  ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
+  EXPECT_EQ(status.size, 20u);
+  ASSERT_EQ(CML_stat((dir_.string() + "/").c_str(), &status), 0);
+  EXPECT_TRUE(status.is_directory);
+  EXPECT_EQ(CML_stat(Path("missing").c_str(), &status), -1);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+  appender.reset();
+  EXPECT_EQ(CML_unlink(Path("day.csv").c_str()), 0);
+  EXPECT_FALSE(fs::exists(Path("day.csv")));
+}
+
+// Without the account lookup, the steps that need an account identifier fail cleanly.
+TEST_F(FileAccessTest, CmlSecureStepsNeedAccounts) {
+  EXPECT_EQ(CML_fopen(Path("new").c_str(), "w"), nullptr);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorNoneMapped);
+  EXPECT_FALSE(fs::exists(Path("new")));
+  Write("existing", "x");
+  platform::UniqueStream read(CML_fopen(Path("existing").c_str(), "r"));
+  EXPECT_NE(read, nullptr);
+  EXPECT_EQ(CML_chown(Path("existing").c_str(), ".c"), 0);
+  EXPECT_EQ(CML_chown(Path("existing").c_str(), "kestrune"), -1);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorNoneMapped);
+}
+
+TEST(CmlAccessLockName, EncodesPathBytes) {
+  EXPECT_EQ(CML_access_lock_name("abc"), "Global\\jJWY");
+  EXPECT_EQ(CML_access_lock_name("abca"), "Global\\jJWYAE");
+  EXPECT_EQ(CML_access_lock_name("aa4"), "Global\\_EWY");
+  std::string name = CML_access_lock_name(std::string(400, 'a').c_str());
+  EXPECT_EQ(name.size(), 7u + 252u);
+}
+
+}  // namespace

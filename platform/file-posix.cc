@@ -1,0 +1,635 @@
+// Files, sharing and locks on POSIX.
+//
+// Sharing is emulated with flock(2). A handle opened without sharing takes LOCK_EX, every other
+// open takes LOCK_SH, both with LOCK_NB, and keeps the lock until the descriptor is closed:
+//   - flock locks belong to the open file description, as the native system's share modes
+//     belong to the handle: two opens of one file conflict even within one process, and a
+//     descriptor duplicated for a stream (fdopen, freopen) carries the lock with it;
+//   - LOCK_NB makes a conflict fail at once (EWOULDBLOCK, mapped to 32) instead of waiting,
+//     which is what the retrying wrappers above expect;
+//   - on Linux flock and fcntl locks are independent, so the sharing emulation never interferes
+//     with the byte-range locks below;
+//   - util-linux `flock -x FILE cmd` holds a file exactly as an unshared product open does.
+// flock is advisory: programs outside the product that do not take it are not stopped.
+//
+// Byte-range locks use fcntl open-file-description locks (F_OFD_SETLK, F_OFD_SETLKW). Classic
+// POSIX record locks (F_SETLK) belong to the process: a second open of the same file within the
+// process does not conflict with them, and closing *any* descriptor of the file drops them all,
+// so the copy of site.list over its lock file, or a second stream on the record file, would
+// silently release the lock. OFD locks belong to the open file description, like the native
+// locks belong to the handle: they exclude other opens in this process too, and last until
+// released or until the stream that holds them is closed.
+//
+// Every descriptor is opened close-on-exec (except a re-opened standard stream), so that child
+// processes such as runscan do not inherit files and keep them held.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace platform {
+
+namespace {
+
+// Sets the last-error code from err and leaves err in errno.
+void Fail(int err) {
+  SetLastError(ErrorFromErrno(err));
+  errno = err;
+}
+
+bool ParentIsDirectory(const char* path) {
+  std::string text(path);
+  size_t slash = text.find_last_of('/');
+  if (slash == std::string::npos) return true;
+  std::string parent = slash == 0 ? std::string("/") : text.substr(0, slash);
+  struct stat st;
+  return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Sets the last-error code for a failed operation on path from errno. A missing directory on
+// the way is "path not found" (3) rather than "file not found" (2), as the product tells them
+// apart (an output file in a directory that does not exist, for example).
+void FailPath(const char* path) {
+  int err = errno;
+  uint32_t code = ErrorFromErrno(err);
+  if (err == ENOENT && path != nullptr && !ParentIsDirectory(path)) code = kErrorPathNotFound;
+  SetLastError(code);
+  errno = err;
+}
+
+// Owns a descriptor within one function.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) {
+      int saved = errno;
+      close(fd_);
+      errno = saved;
+    }
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Takes the sharing hold on fd. False with errno EWOULDBLOCK on a conflict. A file system that
+// cannot lock at all (ENOLCK, EOPNOTSUPP) opens without the hold rather than not at all.
+bool TakeHold(int fd, bool exclusive) {
+  int op = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  while (flock(fd, op) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return false;
+    return true;
+  }
+  return true;
+}
+
+// Checks that fd is not a directory and takes the hold; truncates a regular file afterwards
+// when asked, so that a file held by another process is never truncated under it.
+bool PrepareOpened(int fd, bool exclusive, bool truncate) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    Fail(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    Fail(EISDIR);
+    return false;
+  }
+  if (!TakeHold(fd, exclusive)) {
+    Fail(EWOULDBLOCK);
+    return false;
+  }
+  if (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+struct StreamMode {
+  int flags = 0;          // open flags, without O_TRUNC
+  bool truncate = false;  // "w": truncate once the hold is taken
+  std::string fdopen_mode;
+  std::string reopen_mode;  // the caller's mode without x (the file exists by then)
+};
+
+// Reads an fopen mode: r, w or a first, then any of + b t x e; the rest (",ccs=") is ignored.
+bool ParseMode(const char* mode, StreamMode* out) {
+  int access;
+  switch (mode[0]) {
+    case 'r':
+      access = O_RDONLY;
+      break;
+    case 'w':
+      access = O_WRONLY;
+      out->flags = O_CREAT;
+      out->truncate = true;
+      break;
+    case 'a':
+      access = O_WRONLY;
+      out->flags = O_CREAT | O_APPEND;
+      break;
+    default:
+      return false;
+  }
+  bool plus = false;
+  out->reopen_mode = mode[0];
+  for (const char* p = mode + 1; *p != '\0' && *p != ','; ++p) {
+    if (*p == '+') plus = true;
+    if (*p == 'x' && (out->flags & O_CREAT) != 0) out->flags |= O_EXCL;
+    if (*p != 'x' && *p != 'e') out->reopen_mode += *p;
+  }
+  if (plus) access = O_RDWR;
+  out->flags |= access | O_NOCTTY;
+  out->fdopen_mode = std::string(1, mode[0]) + (plus ? "+" : "");
+  return true;
+}
+
+bool SetOfdLock(int fd, short type, off_t start, off_t length, bool wait) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = length;
+  fl.l_pid = 0;  // required by open-file-description locks
+  int cmd = wait ? F_OFD_SETLKW : F_OFD_SETLK;
+  while (fcntl(fd, cmd, &fl) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+bool StreamPosition(FILE* stream, int* fd, off_t* position) {
+  if (stream == nullptr) {
+    Fail(EINVAL);
+    return false;
+  }
+  *fd = fileno(stream);
+  if (*fd < 0) {
+    Fail(EBADF);
+    return false;
+  }
+  *position = ftello(stream);
+  if (*position < 0) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+bool RangeFits(uint64_t offset, uint64_t length) {
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+  return length >= 1 && offset <= kMax && length <= kMax - offset;
+}
+
+// Refuses to remove or rename a file that another open holds, shared or not: the product's own
+// opens never allow that. Returns false (32) on such a conflict. Otherwise *probe is a
+// descriptor that holds the file exclusively until the caller closes it (or -1 when the file
+// cannot be opened for the test; the operation itself then reports what is wrong).
+bool NotHeldElsewhere(const char* path, int* probe) {
+  *probe = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (*probe < 0) return true;
+  if (!TakeHold(*probe, true)) {
+    close(*probe);
+    *probe = -1;
+    Fail(EWOULDBLOCK);
+    return false;
+  }
+  return true;
+}
+
+void RandomBytes(unsigned char* buffer, size_t size) {
+  size_t filled = 0;
+  while (filled < size) {
+    ssize_t n = getrandom(buffer + filled, size - filled, 0);
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      std::random_device device;
+      for (; filled < size; ++filled) buffer[filled] = static_cast<unsigned char>(device());
+    }
+  }
+}
+
+}  // namespace
+
+FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
+                          const FileSecurity* security, uint32_t disposition, uint32_t attributes) {
+  (void)attributes;
+  if (path == nullptr) {
+    Fail(EINVAL);
+    return kInvalidFileHandle;
+  }
+  if (security != nullptr) {
+    Fail(EOPNOTSUPP);
+    return kInvalidFileHandle;
+  }
+  bool read = (access & kGenericRead) != 0;
+  bool write = (access & kGenericWrite) != 0;
+  if (!read && !write) {
+    // Attribute access takes no part in sharing, and O_PATH needs no read permission.
+    if (disposition != kOpenExisting) {
+      Fail(EINVAL);
+      return kInvalidFileHandle;
+    }
+    int fd = open(path, O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+      FailPath(path);
+      return kInvalidFileHandle;
+    }
+    return fd;
+  }
+  int flags = (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NOCTTY;
+  bool truncate = false;
+  bool existed = false;
+  int fd = -1;
+  switch (disposition) {
+    case kCreateNew:
+      fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+      break;
+    case kCreateAlways:
+    case kOpenAlways:
+      truncate = disposition == kCreateAlways;
+      // Tell creation from opening, so that an existing file can be reported (183).
+      for (int tries = 0; tries < 8; ++tries) {
+        fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0 || errno != EEXIST) break;
+        fd = open(path, flags);
+        if (fd >= 0) {
+          existed = true;
+          break;
+        }
+        if (errno != ENOENT) break;
+      }
+      break;
+    case kOpenExisting:
+      fd = open(path, flags);
+      break;
+    case kTruncateExisting:
+      if (!write) {
+        Fail(EINVAL);
+        return kInvalidFileHandle;
+      }
+      fd = open(path, flags);
+      truncate = true;
+      break;
+    default:
+      Fail(EINVAL);
+      return kInvalidFileHandle;
+  }
+  if (fd < 0) {
+    FailPath(path);
+    return kInvalidFileHandle;
+  }
+  Fd guard(fd);
+  if (!PrepareOpened(fd, share == kShareNone, truncate)) return kInvalidFileHandle;
+  SetLastError(existed ? kErrorAlreadyExists : kErrorSuccess);
+  return guard.release();
+}
+
+bool CloseFileHandle(FileHandle handle) {
+  if (handle < 0 || handle > std::numeric_limits<int>::max()) {
+    Fail(EBADF);
+    return false;
+  }
+  // After EINTR the descriptor is gone on Linux; only report real failures.
+  if (close(static_cast<int>(handle)) != 0 && errno != EINTR) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+bool GetHandleSize(FileHandle handle, uint64_t* size) {
+  struct stat st;
+  if (size == nullptr || handle < 0 || handle > std::numeric_limits<int>::max()) {
+    Fail(size == nullptr ? EINVAL : EBADF);
+    return false;
+  }
+  if (fstat(static_cast<int>(handle), &st) != 0) {
+    Fail(errno);
+    return false;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+FILE* OpenStream(const char* path, const char* mode) {
+  StreamMode parsed;
+  if (path == nullptr || mode == nullptr || !ParseMode(mode, &parsed)) {
+    Fail(EINVAL);
+    return nullptr;
+  }
+  // Open without O_TRUNC: "w" truncates only once the hold shows that nobody holds the file.
+  Fd fd(open(path, parsed.flags | O_CLOEXEC, 0666));
+  if (!fd.valid()) {
+    FailPath(path);
+    return nullptr;
+  }
+  if (!PrepareOpened(fd.get(), false, parsed.truncate)) return nullptr;
+  FILE* stream = fdopen(fd.get(), parsed.fdopen_mode.c_str());
+  if (stream == nullptr) {
+    Fail(errno);
+    return nullptr;
+  }
+  fd.release();
+  return stream;
+}
+
+FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
+  StreamMode parsed;
+  if (path == nullptr || mode == nullptr || stream == nullptr || !ParseMode(mode, &parsed)) {
+    Fail(EINVAL);
+    return nullptr;
+  }
+  // freopen truncates before anything can be checked, and closes the stream when it fails. So
+  // a probe open of the same file takes the shared hold first: every failure up to here leaves
+  // the stream untouched, and while the probe holds the file nobody can take it exclusively,
+  // so the stream's own hold below cannot conflict.
+  Fd probe(open(path, parsed.flags | O_CLOEXEC, 0666));
+  if (!probe.valid()) {
+    FailPath(path);
+    return nullptr;
+  }
+  if (!PrepareOpened(probe.get(), false, false)) return nullptr;
+  std::string reopen_mode = parsed.reopen_mode;
+  // Standard streams stay inheritable; any other stream is close-on-exec like every open here.
+  if (fileno(stream) > 2) reopen_mode += 'e';
+  if (std::freopen(path, reopen_mode.c_str(), stream) == nullptr) {
+    FailPath(path);
+    return nullptr;
+  }
+  TakeHold(fileno(stream), false);
+  return stream;
+}
+
+int CreatFile(const char* path, uint32_t permission) {
+  if (path == nullptr) {
+    Fail(EINVAL);
+    return -1;
+  }
+  mode_t mode = ((permission & kPermissionRead) != 0 ? 0444 : 0) |
+                ((permission & kPermissionWrite) != 0 ? 0222 : 0);
+  Fd fd(open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, mode));
+  if (!fd.valid()) {
+    FailPath(path);
+    return -1;
+  }
+  if (!PrepareOpened(fd.get(), false, true)) return -1;
+  return fd.release();
+}
+
+int CloseDescriptor(int descriptor) { return CloseFileHandle(descriptor) ? 0 : -1; }
+
+bool RenameFile(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) {
+    Fail(EINVAL);
+    return false;
+  }
+  int held;
+  if (!NotHeldElsewhere(from, &held)) return false;
+  Fd probe(held);
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {
+    // The file system cannot refuse replacement atomically: test, then rename.
+    struct stat st;
+    if (lstat(to, &st) == 0) {
+      errno = EEXIST;
+    } else if (rename(from, to) == 0) {
+      return true;
+    }
+  }
+  if (errno == EEXIST) {
+    SetLastError(kErrorAlreadyExists);
+    return false;
+  }
+  struct stat st;
+  if (errno == ENOENT && lstat(from, &st) == 0) {
+    // The source exists, so the target's directory is missing.
+    FailPath(to);
+    return false;
+  }
+  FailPath(from);
+  return false;
+}
+
+bool CopyFileOver(const char* source, const char* target) {
+  if (source == nullptr || target == nullptr) {
+    Fail(EINVAL);
+    return false;
+  }
+  Fd in(open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!in.valid()) {
+    FailPath(source);
+    return false;
+  }
+  if (!PrepareOpened(in.get(), false, false)) return false;
+  struct stat in_st;
+  if (fstat(in.get(), &in_st) != 0) {
+    Fail(errno);
+    return false;
+  }
+  Fd out(open(target, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, in_st.st_mode & 0777));
+  if (!out.valid()) {
+    FailPath(target);
+    return false;
+  }
+  struct stat out_st;
+  if (fstat(out.get(), &out_st) != 0) {
+    Fail(errno);
+    return false;
+  }
+  // Truncating the target would destroy the source.
+  if (out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
+    Fail(EINVAL);
+    return false;
+  }
+  // In place rather than through a new file and a rename: a byte lock that another process
+  // holds on the target must stay on the file that everybody opens.
+  if (!PrepareOpened(out.get(), false, true)) return false;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(in.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(errno);
+      return false;
+    }
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(out.get(), buffer + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        Fail(errno);
+        return false;
+      }
+      done += w;
+    }
+  }
+  // A delayed write error shows up only at close.
+  if (close(out.release()) != 0 && errno != EINTR) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveFile(const char* path) {
+  if (path == nullptr) {
+    Fail(EINVAL);
+    return false;
+  }
+  int held;
+  if (!NotHeldElsewhere(path, &held)) return false;
+  Fd probe(held);
+  if (unlink(path) != 0) {
+    FailPath(path);
+    return false;
+  }
+  return true;
+}
+
+bool GetFileStatus(const char* path, FileStatus* status) {
+  if (path == nullptr || status == nullptr) {
+    Fail(EINVAL);
+    return false;
+  }
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    FailPath(path);
+    return false;
+  }
+  FileStatus result;
+  result.is_directory = S_ISDIR(st.st_mode);
+  result.is_regular = S_ISREG(st.st_mode);
+  result.size = static_cast<uint64_t>(st.st_size);
+  result.modified = static_cast<int64_t>(st.st_mtime);
+  if (result.is_regular) {
+    UniqueFileHandle handle(OpenFileHandle(path, kFileReadAttributes,
+                                           kShareRead | kShareWrite | kShareDelete, nullptr,
+                                           kOpenExisting, 0));
+    if (!handle.Valid() || !GetHandleSize(handle.Get(), &result.size)) return false;
+  }
+  *status = result;
+  return true;
+}
+
+UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string* path) {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";  // 32 letters
+  static constexpr int kNameLength = 16;                                   // 80 random bits
+  static constexpr int kTries = 100;
+  if (dir == nullptr || path == nullptr) {
+    Fail(EINVAL);
+    return UniqueFileHandle();
+  }
+  std::string base(dir);
+  if (base.empty() || base.back() != '/') base += '/';
+  if (prefix != nullptr) base += prefix;
+  for (int tries = 0; tries < kTries; ++tries) {
+    unsigned char random[kNameLength];
+    RandomBytes(random, sizeof random);
+    std::string candidate = base;
+    for (unsigned char byte : random) candidate += kAlphabet[byte & 31];
+    int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                  0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      FailPath(candidate.c_str());
+      return UniqueFileHandle();
+    }
+    UniqueFileHandle handle(fd);
+    // The creation mask may have taken the owner's bits; the file must be usable by its owner.
+    if (fchmod(fd, 0600) != 0 || !PrepareOpened(fd, false, false)) {
+      int err = errno;
+      handle.Reset();
+      unlink(candidate.c_str());
+      Fail(err);
+      return UniqueFileHandle();
+    }
+    *path = candidate;
+    return handle;
+  }
+  Fail(EEXIST);
+  return UniqueFileHandle();
+}
+
+bool LockStreamByte(FILE* stream) {
+  int fd;
+  off_t position;
+  if (!StreamPosition(stream, &fd, &position)) return false;
+  for (int attempt = 1; attempt <= kByteLockAttempts; ++attempt) {
+    if (SetOfdLock(fd, F_WRLCK, position, 1, false)) return true;
+    if (errno != EAGAIN && errno != EACCES) {
+      Fail(errno);
+      return false;
+    }
+    if (attempt < kByteLockAttempts) Sleep(kByteLockPauseMs);
+  }
+  // As the native blocking lock does after its last attempt.
+  SetLastError(kErrorLockViolation);
+  errno = EDEADLK;
+  return false;
+}
+
+bool UnlockStreamByte(FILE* stream) {
+  int fd;
+  off_t position;
+  if (!StreamPosition(stream, &fd, &position)) return false;
+  if (!SetOfdLock(fd, F_UNLCK, position, 1, false)) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+bool LockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
+  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (!SetOfdLock(fileno(stream), F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length),
+                  true)) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+bool UnlockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
+  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (!SetOfdLock(fileno(stream), F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length),
+                  false)) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,236 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/error.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/file_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
+  }
+  void TearDown() override {
+    SetSleepForTest(nullptr);
+    fs::remove_all(dir_);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string dir_;
+  std::vector<uint32_t> pauses_;
+};
+
+// What each kind of open meets while the file is held unshared, or held by a shared stream.
+TEST_F(FileTest, SharingRules) {
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string&)> open;
+    bool ok_beside_unshared;
+    bool ok_beside_shared;
+  };
+  auto handle = [](uint32_t access, uint32_t share) {
+    return [=](const std::string& path) {
+      UniqueFileHandle h(OpenFileHandle(path.c_str(), access, share, nullptr, kOpenExisting, 0));
+      return h.Valid();
+    };
+  };
+  const std::vector<Case> cases = {
+      {"stream r",
+       [](const std::string& p) { return UniqueStream(OpenStream(p.c_str(), "r")) != nullptr; },
+       false, true},
+      {"stream a+",
+       [](const std::string& p) { return UniqueStream(OpenStream(p.c_str(), "a+")) != nullptr; },
+       false, true},
+      {"shared handle", handle(kGenericRead, kShareRead | kShareWrite), false, true},
+      {"unshared handle", handle(kGenericRead | kGenericWrite, kShareNone), false, false},
+      {"attributes only", handle(kFileReadAttributes, kShareNone), true, true},
+      {"creat",
+       [](const std::string& p) {
+         int fd = CreatFile(p.c_str(), kPermissionRead | kPermissionWrite);
+         return fd >= 0 && CloseDescriptor(fd) == 0;
+       },
+       false, true},
+      {"remove", [](const std::string& p) { return RemoveFile(p.c_str()); }, false, false},
+  };
+  for (const Case& c : cases) {
+    for (bool unshared : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (unshared ? " beside unshared" : " beside shared"));
+      Write("f", "data");
+      UniqueFileHandle holder;
+      UniqueStream shared;
+      if (unshared) {
+        holder.Reset(
+            OpenFileHandle(Path("f").c_str(), kGenericRead, kShareNone, nullptr, kOpenExisting, 0));
+        ASSERT_TRUE(holder.Valid());
+      } else {
+        shared.reset(OpenStream(Path("f").c_str(), "r"));
+        ASSERT_NE(shared, nullptr);
+      }
+      bool expected = unshared ? c.ok_beside_unshared : c.ok_beside_shared;
+      EXPECT_EQ(c.open(Path("f")), expected);
+      if (!expected) {
+        EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+      }
+    }
+  }
+}
+
+TEST_F(FileTest, WriteOpenOfHeldFileLeavesContents) {
+  Write("f", "keep me");
+  UniqueFileHandle holder(
+      OpenFileHandle(Path("f").c_str(), kGenericRead, kShareNone, nullptr, kOpenExisting, 0));
+  ASSERT_TRUE(holder.Valid());
+  EXPECT_EQ(OpenStream(Path("f").c_str(), "w"), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+  EXPECT_EQ(CreatFile(Path("f").c_str(), kPermissionWrite), -1);
+  EXPECT_EQ(Read("f"), "keep me");
+}
+
+TEST_F(FileTest, DispositionsAndErrorCodes) {
+  Write("f", "old");
+  struct Case {
+    std::string path;
+    uint32_t access;
+    uint32_t disposition;
+    bool ok;
+    uint32_t code;
+  };
+  const std::vector<Case> cases = {
+      {Path("f"), kGenericRead, kCreateNew, false, kErrorFileExists},
+      {Path("new"), kGenericWrite, kCreateNew, true, kErrorSuccess},
+      {Path("missing"), kGenericRead, kOpenExisting, false, kErrorFileNotFound},
+      {Path("nodir/x"), kGenericRead | kGenericWrite, kCreateAlways, false, kErrorPathNotFound},
+      {Path("f"), kGenericRead, kTruncateExisting, false, kErrorInvalidParameter},
+      {Path("f"), kGenericRead, 9, false, kErrorInvalidParameter},
+      {dir_, kGenericRead, kOpenExisting, false, kErrorDirectory},
+      {Path("f"), kGenericWrite, kOpenAlways, true, kErrorAlreadyExists},
+      {Path("f"), kGenericWrite, kCreateAlways, true, kErrorAlreadyExists},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " disposition " + std::to_string(c.disposition));
+    UniqueFileHandle h(OpenFileHandle(c.path.c_str(), c.access, kShareRead, nullptr, c.disposition,
+                                      kFileAttributeNormal));
+    EXPECT_EQ(h.Valid(), c.ok);
+    EXPECT_EQ(GetLastError(), c.code);
+  }
+  EXPECT_EQ(Read("f"), "");  // the last case truncated it
+}
+
+TEST_F(FileTest, ReopenConflictLeavesStreamUsable) {
+  Write("held", "x");
+  UniqueStream stream(OpenStream(Path("out").c_str(), "w"));
+  ASSERT_NE(stream, nullptr);
+  UniqueFileHandle holder(
+      OpenFileHandle(Path("held").c_str(), kGenericRead, kShareNone, nullptr, kOpenExisting, 0));
+  EXPECT_EQ(ReopenStream(Path("held").c_str(), "w", stream.get()), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+  EXPECT_EQ(ReopenStream(Path("nodir/x").c_str(), "w", stream.get()), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_GT(std::fputs("still here", stream.get()), -1);
+  stream.reset();
+  EXPECT_EQ(Read("out"), "still here");
+  EXPECT_EQ(Read("held"), "x");
+}
+
+TEST_F(FileTest, TempFilesAreFreshAndPrivate) {
+  mode_t old_mask = umask(0277);
+  std::string first, second;
+  UniqueFileHandle a = CreateTempFile(dir_.c_str(), "spool", &first);
+  UniqueFileHandle b = CreateTempFile(dir_.c_str(), "spool", &second);
+  umask(old_mask);
+  ASSERT_TRUE(a.Valid());
+  ASSERT_TRUE(b.Valid());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.rfind(dir_ + "/spool", 0), 0u);
+  struct stat st;
+  ASSERT_EQ(stat(first.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_FALSE(CreateTempFile(Path("nodir").c_str(), "spool", &first).Valid());
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+}
+
+TEST_F(FileTest, RenameNeverReplaces) {
+  Write("a", "A");
+  Write("b", "B");
+  EXPECT_FALSE(RenameFile(Path("a").c_str(), Path("b").c_str()));
+  EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
+  EXPECT_FALSE(RenameFile(Path("a").c_str(), Path("nodir/c").c_str()));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_TRUE(RenameFile(Path("a").c_str(), Path("c").c_str()));
+  EXPECT_EQ(Read("b"), "B");
+  EXPECT_EQ(Read("c"), "A");
+}
+
+// The copy rewrites the target in place, so a byte lock held on it keeps excluding others.
+TEST_F(FileTest, CopyOverKeepsTargetLocks) {
+  Write("src", "new");
+  Write("dst", "older and longer");
+  UniqueStream locker(OpenStream(Path("dst").c_str(), "r+"));
+  ASSERT_TRUE(LockStreamByte(locker.get()));
+  ASSERT_TRUE(CopyFileOver(Path("src").c_str(), Path("dst").c_str()));
+  EXPECT_EQ(Read("dst"), "new");
+  UniqueStream other(OpenStream(Path("dst").c_str(), "r+"));
+  EXPECT_FALSE(LockStreamByte(other.get()));
+  EXPECT_FALSE(CopyFileOver(Path("dst").c_str(), Path("dst").c_str()));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(CopyFileOver(Path("missing").c_str(), Path("dst").c_str()));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(FileTest, RangeLockExcludesOtherOpensUntilReleased) {
+  Write("f", "0123456789");
+  UniqueStream a(OpenStream(Path("f").c_str(), "r+"));
+  UniqueStream b(OpenStream(Path("f").c_str(), "r+"));
+  ASSERT_TRUE(LockStreamRange(a.get(), 0, 10));
+  ASSERT_EQ(std::fseek(b.get(), 9, SEEK_SET), 0);
+  EXPECT_FALSE(LockStreamByte(b.get()));
+  EXPECT_EQ(GetLastError(), kErrorLockViolation);
+  ASSERT_TRUE(UnlockStreamRange(a.get(), 0, 10));
+  EXPECT_TRUE(LockStreamByte(b.get()));
+  EXPECT_FALSE(LockStreamRange(a.get(), 0, 0));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+}
+
+TEST_F(FileTest, StatusReadsSizeFromTheFile) {
+  UniqueStream writer(OpenStream(Path("log").c_str(), "a"));
+  ASSERT_NE(writer, nullptr);
+  std::fputs("12345", writer.get());
+  std::fflush(writer.get());
+  FileStatus status;
+  ASSERT_TRUE(GetFileStatus(Path("log").c_str(), &status));
+  EXPECT_TRUE(status.is_regular);
+  EXPECT_EQ(status.size, 5u);
+  ASSERT_TRUE(GetFileStatus(dir_.c_str(), &status));
+  EXPECT_TRUE(status.is_directory);
+  EXPECT_FALSE(GetFileStatus(Path("missing").c_str(), &status));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,1 +1,112 @@
-int main() { return 0; }
+// flowtally: summary of the runs (trackers) of job networks.
+//
+// Exit codes: 0 success or test holds; 1 test does not hold; 2 nothing found, more than one
+// JNW in test mode, or no test target; 3 usage or start-up error, or the test cannot be
+// evaluated.
+#include <cstdio>
+
+#include "cmds/flowtally/list.h"
+#include "cmds/flowtally/options.h"
+#include "cmds/flowtally/printmode.h"
+#include "cmds/flowtally/search.h"
+#include "cmds/flowtally/testexpr.h"
+#include "common/cml.h"
+#include "common/lwlog.h"
+#include "common/lwuser.h"
+#include "environment/lwfile.h"
+#include "environment/site.h"
+
+namespace flowtally {
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitTestFalse = 1;
+constexpr int kExitNothingFound = 2;
+constexpr int kExitUsage = 3;
+
+// Results of test_run.
+constexpr int kTestTrue = 1;
+constexpr int kTestFalse = 0;
+
+// The listing and the report are the command's product: when they could not all be written
+// (a full disk under -o, a closed pipe), saying so beats exiting with success.
+int finish_output() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::perror("flowtally");
+    std::fputs("Unable to write output\n", stderr);
+    return kExitUsage;
+  }
+  return kExitSuccess;
+}
+
+int summary_main(int argc, char** argv) {
+  lwlog_op_record(argc, argv, "flowtally.exe");
+
+  const int language_id = KSGetLanguageId();
+  if (language_id < 0) {
+    std::fputs("Get SV language ID error\n", stderr);
+    usage(stderr, false);
+    return kExitUsage;
+  }
+  g_language_id = language_id;
+
+  if (const char* me = lw_GetUserName(); me != nullptr) {
+    copy_truncated(g_options.user, kUserMax, me);
+  } else {
+    std::fputs("Who are you ?\n", stderr);
+  }
+
+  if (parse_options(argc, argv) != 0) {
+    usage(stderr, false);
+    return kExitUsage;
+  }
+  if (g_options.mode == kModeTest && test_compile() != 0) {
+    usage(stderr, false);
+    return kExitUsage;
+  }
+
+  svlib_InitSpoolDir(stderr);
+  svlib_GetLocalMachine(g_local_machine);
+
+  if (g_options.output_file[0] != '\0' &&
+      CML_freopen(g_options.output_file, "w", stdout) == nullptr) {
+    std::perror("flowtally");
+    std::fprintf(stderr, "Unable to open file:%s\n", g_options.output_file);
+    return kExitUsage;
+  }
+
+  const int entries = search_trackers();
+  if (entries <= 0) {
+    std::fputs("No JNW detected.\n", stderr);
+    return kExitNothingFound;
+  }
+
+  switch (g_options.mode) {
+    case kModeTest: {
+      if (entries > 1) {
+        std::fputs("Too many JNW detected.\n", stderr);
+        return kExitNothingFound;
+      }
+      const JnwEntry& only = entry_list().front();
+      const int result = test_run(only.trackername.c_str(), only.user.c_str());
+      if (result == kTestTrue) return kExitSuccess;
+      if (result == kTestFalse) return kExitTestFalse;
+      // 2 (no target) and 3 (cannot be evaluated) are exit codes themselves; anything else
+      // is an evaluation failure too.
+      return result == kExitNothingFound ? kExitNothingFound : kExitUsage;
+    }
+    case kModePrint:
+      print_mode(stdout);
+      return finish_output();
+    default:
+      list_trackers(stdout);
+      return finish_output();
+  }
+}
+
+}  // namespace
+
+}  // namespace flowtally
+
+int main(int argc, char** argv) { return flowtally::summary_main(argc, argv); }

@@ -1,0 +1,20 @@
+// Listing mode: the table of the entry list.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace flowtally {
+
+/// Writes one row per entry of the entry list, in list order, on out. Returns 0.
+int list_trackers(FILE* out);
+
+/// The listing's status text for a status code and the tool's extended-status letters.
+const char* status_text(int32_t status, const std::string& flags);
+
+/// A time column: the UTC stamp in local time as "%m/%d-%H:%M", or "-" for an absent time.
+void format_list_time(const char* stamp, char* out, size_t size);
+
+}  // namespace flowtally

@@ -1,0 +1,737 @@
+#include "cmds/flowtally/records.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cmds/flowtally/options.h"
+#include "common/datalink.h"
+#include "common/retry32.h"
+#include "environment/datestr.h"
+#include "environment/splitwords.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace flowtally {
+
+LoadSummary g_load_summary{};
+CountTable g_load_table{};
+
+namespace {
+
+// ---- Line parsing -------------------------------------------------------------------------------
+
+// The words of one line, numbered from 1 as the line grammar numbers its fields.
+struct Fields {
+  char* word[kComponentFields];
+  int count;  // words stored, at most kComponentFields
+
+  // Field n, or nullptr when the line does not carry it.
+  const char* at(int n) const { return n >= 1 && n <= count ? word[n - 1] : nullptr; }
+};
+
+bool IsDash(const char* text) { return text != nullptr && std::strcmp(text, "-") == 0; }
+
+void CopyText(char* dst, size_t max_chars, const char* src) { copy_truncated(dst, max_chars, src); }
+
+// A time field the line does not carry is a time that is not set.
+void CopyStamp(char* dst, const char* src) {
+  copy_truncated(dst, kCompStampMax, src != nullptr ? src : "-");
+}
+
+int32_t ReadInt(const char* src) { return src != nullptr ? read_decimal(src) : 0; }
+
+// Field numbers of the job line layouts; 0 means the layout has no such field.
+struct JobLayout {
+  int name, status, errclass, code, start, end, requestid, machine, expstart, expdur, extstat;
+};
+constexpr JobLayout kLayoutCommon = {2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13};  // B D P U X
+constexpr JobLayout kLayoutQdrs = {2, 3, 4, 5, 6, 7, 0, 0, 11, 12, 15};    // V
+constexpr JobLayout kLayoutZ = {3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14};      // Z
+
+void DecodeJob(const Fields& f, const JobLayout& l, ComponentLine& out) {
+  CopyText(out.name, kCompNameMax, f.at(l.name));
+  CopyText(out.status, kCompStatusMax, f.at(l.status));
+  CopyText(out.extstat, kCompExtstatMax, f.at(l.extstat));
+  CopyStamp(out.start, f.at(l.start));
+  CopyStamp(out.end, f.at(l.end));
+  CopyStamp(out.expstart, f.at(l.expstart));
+  if (l.requestid != 0) CopyText(out.requestid, kCompRequestIdMax, f.at(l.requestid));
+  if (l.machine != 0) CopyText(out.machine, kCompMachineMax, f.at(l.machine));
+  out.errclass = ReadInt(f.at(l.errclass));
+  out.code = ReadInt(f.at(l.code));
+  out.expdur = ReadInt(f.at(l.expdur));
+}
+
+// Decodes a 'J' line; -1, with out unchanged, when its tracker path has no JNW name.
+int DecodeJnw(const Fields& f, ComponentLine& out) {
+  // machine:user:NAME.STAMP[.suffix]; NAME may hold ':' between nested sub-networks.
+  const char* path = f.at(2);
+  if (path == nullptr) return -1;
+  const char* colon = std::strchr(path, ':');
+  if (colon == nullptr) return -1;
+  colon = std::strchr(colon + 1, ':');
+  if (colon == nullptr) return -1;
+  const char* name = colon + 1;
+  const char* dot = std::strchr(name, '.');
+  const size_t name_len = dot != nullptr ? static_cast<size_t>(dot - name) : std::strlen(name);
+  if (name_len == 0) return -1;
+  std::string stamp;
+  if (dot != nullptr) {
+    const char* stamp_end = std::strchr(dot + 1, '.');
+    stamp = stamp_end != nullptr ? std::string(dot + 1, stamp_end) : std::string(dot + 1);
+  }
+  if (stamp.empty()) stamp = "-";
+  CopyText(out.name, kCompNameMax, std::string(name, name_len).c_str());
+  CopyText(out.status, kCompStatusMax, f.at(3));
+  CopyText(out.extstat, kCompExtstatMax, f.at(11));
+  CopyStamp(out.start, f.at(5));
+  CopyStamp(out.end, f.at(6));
+  const char* dur = f.at(9);
+  out.expdur = (dur == nullptr || IsDash(dur)) ? 0 : read_decimal(dur);
+
+  CopyStamp(out.expstart, stamp.c_str());
+  const char* offset = f.at(10);
+  if (offset != nullptr && !IsDash(offset)) {
+    int64_t t = 0;
+    svlib_CnvStrTime(stamp.c_str(), &t);
+    // An offset from a stamp that is not a time would make up a time near 1970: the expected
+    // start then stays as unset as the stamp is.
+    if (t >= 1) {
+      char moved[kTimeStampSize];
+      svlib_CnvTimeStr(t + read_decimal(offset), moved);
+      CopyStamp(out.expstart, moved);
+    }
+  }
+  return 0;
+}
+
+// ---- Status classes -----------------------------------------------------------------------------
+
+bool HasAny(const char* extstat, const char* letters) {
+  if (extstat == nullptr) return false;
+  for (const char* l = letters; *l != '\0'; ++l) {
+    if (std::strchr(extstat, *l) != nullptr) return true;
+  }
+  return false;
+}
+
+bool Is(const char* status, const char* word) {
+  return status != nullptr && std::strcmp(status, word) == 0;
+}
+
+// ---- Loader state -------------------------------------------------------------------------------
+
+enum ListIndex : int {
+  kListJnw,
+  kListUnit,
+  kListErp,
+  kListBi,
+  kListPc,
+  kListQdrs,
+  kListHlbs,
+  kListCustom,
+  kListCount
+};
+
+void* g_root = nullptr;
+void* g_lists[kListCount] = {};
+// The record added last to each type list (the kListJnw slot stays unused).
+JobRecord* g_last_added[kListCount] = {};
+JnwRecord* g_current_jnw = nullptr;
+int32_t g_last_type = 0;
+
+// Forgets everything that points into the records of a load, so that a later load never
+// reaches a record of an earlier one (which a reset may have freed).
+void ForgetLoadPointers() {
+  g_current_jnw = nullptr;
+  g_last_type = 0;
+  std::fill(std::begin(g_last_added), std::end(g_last_added), nullptr);
+}
+
+bool Debugging() { return g_options.DebugKey == kDebugLoad; }
+
+int64_t ToTime(const char* stamp) {
+  int64_t t = 0;
+  svlib_CnvStrTime(stamp, &t);
+  return t;
+}
+
+// An expected end exists only when the expected start does.
+int64_t ExpectedEnd(int64_t expstart, int32_t expdur) {
+  return expstart >= 1 ? expstart + expdur : expstart;
+}
+
+void FillHead(RecordHead* r, const ComponentLine& line, int status_class) {
+  r->name = dl_strdup(line.name, r, kDlKind);
+  if (g_current_jnw != nullptr) {
+    dlrel_new(r, g_current_jnw->name, kDlKind);
+    r->parentjnw = g_current_jnw->name;
+  } else {
+    r->parentjnw = dl_strdup("", r, kDlKind);
+  }
+  r->starttime = ToTime(line.start);
+  r->endtime = ToTime(line.end);
+  r->expstarttime = ToTime(line.expstart);
+  r->expendtime = ExpectedEnd(r->expstarttime, line.expdur);
+  r->status = status_class;
+}
+
+template <class T>
+T* MakeJob(int list, const ComponentLine& line, int status_class) {
+  T* r = dl_make<T>(g_lists[list], kDlKind);
+  FillHead(r, line, status_class);
+  r->print_common = print_common;
+  g_last_added[list] = r;
+  return r;
+}
+
+template <class T>
+void FillUnitFields(T* r, const ComponentLine& line) {
+  r->errclass = line.errclass;
+  r->code = line.code;
+  r->requestid = dl_strdup(line.requestid, r, kDlKind);
+  r->machine = dl_strdup(line.machine, r, kDlKind);
+  r->print_type_block = print_unitjob_block;
+  r->print_first_content = print_unitjob_stdout;
+  r->print_second_content = print_unitjob_stderr;
+}
+
+template <class T>
+void FillQdrsFields(T* r, const ComponentLine& line) {
+  r->errclass = line.errclass;
+  r->code = line.code;
+  r->print_type_block = print_qdrsjob_block;
+  r->print_first_content = print_qdrsjob_stdout;
+  r->print_second_content = print_qdrsjob_stderr;
+}
+
+// Makes the record of a job line; returns its type code (kTypeOther for a 'D' line, which makes
+// none).
+int MakeJobRecord(const ComponentLine& line, int status_class) {
+  switch (line.type) {
+    case 'U': {
+      auto* r = MakeJob<UnitJob>(kListUnit, line, status_class);
+      FillUnitFields(r, line);
+      r->print_heading = print_unitjob_heading;
+      return kTypeUnit;
+    }
+    case 'X': {
+      auto* r = MakeJob<ErpJob>(kListErp, line, status_class);
+      r->machine = dl_strdup(line.machine, r, kDlKind);
+      r->jobcount = dl_strdup(line.requestid, r, kDlKind);
+      r->print_heading = print_erpjob_heading;
+      r->print_type_block = print_erpjob_block;
+      r->print_first_content = print_erpjob_spool;
+      r->print_second_content = print_erpjob_joblog;
+      return kTypeErp;
+    }
+    case 'B': {
+      auto* r = MakeJob<BiJob>(kListBi, line, status_class);
+      r->requestid = dl_strdup(line.requestid, r, kDlKind);
+      r->print_heading = print_bijob_heading;
+      r->print_type_block = print_bijob_block;
+      r->print_first_content = print_bijob_nothing;
+      r->print_second_content = print_bijob_ipkg;
+      return kTypeBi;
+    }
+    case 'P': {
+      auto* r = MakeJob<PcJob>(kListPc, line, status_class);
+      r->requestid = dl_strdup(line.requestid, r, kDlKind);
+      r->print_heading = print_pcjob_heading;
+      r->print_type_block = print_pcjob_block;
+      r->print_first_content = print_pcjob_chainlog;
+      r->print_second_content = print_pcjob_chainproc;
+      return kTypePc;
+    }
+    case 'V': {
+      auto* r = MakeJob<QdrsJob>(kListQdrs, line, status_class);
+      FillQdrsFields(r, line);
+      r->print_heading = print_qdrsjob_heading;
+      return kTypeQdrs;
+    }
+    case 'Z':
+      if (line.subkind == kSubkindHlbs) {
+        auto* r = MakeJob<HlbsJob>(kListHlbs, line, status_class);
+        FillQdrsFields(r, line);
+        r->print_heading = print_hlbsjob_heading;
+        return kTypeHlbs;
+      } else {
+        auto* r = MakeJob<CustomJob>(kListCustom, line, status_class);
+        FillUnitFields(r, line);
+        r->print_heading = print_customjob_heading;
+        return kTypeCustom;
+      }
+    default:  // 'D'
+      return kTypeOther;
+  }
+}
+
+void AddJob(const ComponentLine& line) {
+  const int status_class = component_class(line.status, line.extstat);
+  const int typecode = MakeJobRecord(line, status_class);
+  if (typecode != kTypeOther) g_last_type = typecode;
+  count_component(status_class, g_load_table, typecode);
+  if (g_current_jnw != nullptr) count_component(status_class, g_current_jnw->counts, typecode);
+}
+
+void TraceContent(const char* prefix, const char* what, const JobRecord* r, int64_t offset) {
+  if (Debugging()) std::fprintf(stderr, "%s=%s,%s=%" PRId64 "\n", prefix, r->name, what, offset);
+}
+
+// Gives the marker line at offset to the job record added last. The trace goes to standard
+// error with every other trace: standard output may be the report itself.
+void NoteContent(char marker, int64_t offset) {
+  const bool first = marker == 'O';
+  switch (g_last_type) {
+    case kTypeUnit:
+    case kTypeCustom: {
+      const bool unit = g_last_type == kTypeUnit;
+      auto* r = static_cast<UnitJob*>(g_last_added[unit ? kListUnit : kListCustom]);
+      if (r == nullptr) return;
+      (first ? r->stdout_offset : r->stderr_offset) = offset;
+      TraceContent(unit ? "uj" : "cstmj", first ? "stdout" : "stderr", r, offset);
+      return;
+    }
+    case kTypeQdrs:
+    case kTypeHlbs: {
+      const bool qdrs = g_last_type == kTypeQdrs;
+      auto* r = static_cast<QdrsJob*>(g_last_added[qdrs ? kListQdrs : kListHlbs]);
+      if (r == nullptr) return;
+      (first ? r->stdout_offset : r->stderr_offset) = offset;
+      TraceContent(qdrs ? "qdrsj" : "hlbsj", first ? "stdout" : "stderr", r, offset);
+      return;
+    }
+    case kTypePc: {
+      auto* r = static_cast<PcJob*>(g_last_added[kListPc]);
+      if (r == nullptr) return;
+      (first ? r->chainlog_offset : r->chainproc_offset) = offset;
+      TraceContent("pc", first ? "spool" : "joblog", r, offset);
+      return;
+    }
+    case kTypeErp: {
+      auto* r = static_cast<ErpJob*>(g_last_added[kListErp]);
+      if (r == nullptr) return;
+      (first ? r->spool_offset : r->joblog_offset) = offset;
+      TraceContent("r3", first ? "spool" : "joblog", r, offset);
+      return;
+    }
+    case kTypeBi: {
+      auto* r = static_cast<BiJob*>(g_last_added[kListBi]);
+      if (r == nullptr || !first) return;
+      r->ipkg_offset = offset;
+      TraceContent("bw", "joblog", r, offset);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// Names compare as the product compares them: ASCII letters without regard to case.
+int CompareNoCase(const char* a, const char* b) {
+  if (a == nullptr) a = "";
+  if (b == nullptr) b = "";
+  for (;; ++a, ++b) {
+    unsigned char ca = static_cast<unsigned char>(*a);
+    unsigned char cb = static_cast<unsigned char>(*b);
+    if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca - 'A' + 'a');
+    if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb - 'A' + 'a');
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == '\0') return 0;
+  }
+}
+
+bool EqualNoCase(const char* a, const char* b) { return CompareNoCase(a, b) == 0; }
+
+void AddJnw(ComponentLine& line) {
+  if (std::strcmp(line.status, "wait") == 0) {
+    // A waiting network has neither started nor ended, whatever the line carries.
+    CopyStamp(line.start, "-");
+    CopyStamp(line.end, "-");
+  }
+  const int status_class = jnw_class(line.status, line.extstat);
+  const int64_t start = ToTime(line.start);
+  const int64_t end = ToTime(line.end);
+  const int64_t expstart = ToTime(line.expstart);
+  const int64_t expend = ExpectedEnd(expstart, line.expdur);
+  count_component(status_class, g_load_table, kTypeJnw);
+
+  const char* last_colon = std::strrchr(line.name, ':');
+  const char* basename = last_colon != nullptr ? last_colon + 1 : line.name;
+  if (g_load_summary.jnwname == nullptr) {
+    g_load_summary.jnwname = dl_strdup(basename, nullptr, kDlKind);
+    g_load_summary.jnwdate = dl_strdup(line.expstart, nullptr, kDlKind);
+    g_load_summary.starttime = start;
+    g_load_summary.endtime = end;
+    g_load_summary.expstarttime = expstart;
+    g_load_summary.expendtime = expend;
+    g_load_summary.status = status_class;
+  }
+
+  auto* r = dl_make<JnwRecord>(g_lists[kListJnw], kDlKind);
+  const std::string parent =
+      last_colon != nullptr ? std::string(line.name, static_cast<size_t>(last_colon - line.name))
+                            : std::string();
+  r->parentjnw = dl_strdup(parent.c_str(), r, kDlKind);
+  r->name = dl_strdup(line.name, r, kDlKind);
+  r->basename = r->name + (basename - line.name);
+  r->starttime = start;
+  r->endtime = end;
+  r->expstarttime = expstart;
+  r->expendtime = expend;
+  r->status = status_class;
+
+  void* list = g_lists[kListJnw];
+  for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
+    auto* j = static_cast<JnwRecord*>(o);
+    if (j != r && EqualNoCase(j->name, r->parentjnw)) {
+      count_component(status_class, j->counts, kTypeJnw);
+      break;
+    }
+  }
+  g_current_jnw = r;
+}
+
+// ---- Reading the spool file ---------------------------------------------------------------------
+
+// Reads one piece: at most kLinePieceMax bytes, up to and including a line end. buf holds
+// kLinePieceMax + 1 bytes and is terminated. Returns the bytes read (0 at end of file or on a
+// read error); *ended tells whether the piece ends with a line end. Bytes are counted here, not
+// through the stream position, so every offset is exact even beyond 2 GiB.
+size_t ReadPiece(FILE* f, char* buf, bool* ended) {
+  size_t n = 0;
+  *ended = false;
+  while (n < kLinePieceMax) {
+    const int c = std::getc(f);
+    if (c == EOF) break;
+    buf[n++] = static_cast<char>(c);
+    if (c == '\n') {
+      *ended = true;
+      break;
+    }
+  }
+  buf[n] = '\0';
+  return n;
+}
+
+}  // namespace
+
+// ---- Parsing ------------------------------------------------------------------------------------
+
+int parse_component_line(const char* line, ComponentLine& out) {
+  if (line == nullptr) return 1;
+  if (line[0] == '\t' || line[0] == ' ' || line[0] == '#') return 1;
+  std::string work(line);  // the splitter cuts its line in place
+  Fields f{};
+  const int found = svlib_SplitWords(work.data(), f.word, kComponentFields);
+  if (found <= 0) return 1;
+  f.count = std::min(found, kComponentFields);
+  const char type = f.word[0][0];
+  switch (type) {
+    case 'B':
+    case 'D':
+    case 'P':
+    case 'U':
+    case 'X':
+      DecodeJob(f, kLayoutCommon, out);
+      break;
+    case 'V':
+      DecodeJob(f, kLayoutQdrs, out);
+      break;
+    case 'Z': {
+      const char* kind = f.at(2);
+      out.subkind =
+          kind != nullptr && std::strcmp(kind, "java") == 0 ? kSubkindHlbs : kSubkindCustom;
+      DecodeJob(f, kLayoutZ, out);
+      break;
+    }
+    case 'E':
+    case 'O':
+      break;
+    case 'J':
+      if (DecodeJnw(f, out) != 0) return -1;
+      break;
+    default:
+      return 1;
+  }
+  out.type = type;
+  return 0;
+}
+
+int component_class(const char* status, const char* extstat) {
+  if (Is(status, "done")) {
+    if (HasAny(extstat, "svb")) return 7;
+    if (HasAny(extstat, "rf")) return 8;
+    if (HasAny(extstat, "n")) return 16;
+    return 6;
+  }
+  if (Is(status, "estop")) return 9;
+  if (Is(status, "run")) return 5;
+  if (Is(status, "submit")) return 4;
+  if (Is(status, "wait") || Is(status, "prep")) {
+    if (HasAny(extstat, "h")) return 2;
+    if (HasAny(extstat, "sv")) return 3;
+    return 1;
+  }
+  return 0;
+}
+
+int jnw_class(const char* status, const char* extstat) {
+  if (Is(status, "done")) {
+    if (HasAny(extstat, "svbg")) return 7;
+    if (HasAny(extstat, "rf")) return 8;
+    if (HasAny(extstat, "n")) return 16;
+    return 6;
+  }
+  if (Is(status, "estop")) return 9;
+  if (Is(status, "prep")) return 10;
+  if (Is(status, "run")) {
+    if (HasAny(extstat, "D")) return 11;
+    if (HasAny(extstat, "H")) return 12;
+    if (HasAny(extstat, "r")) return 14;
+    if (HasAny(extstat, "f")) return 13;
+    if (HasAny(extstat, "n")) return 15;
+    return 5;
+  }
+  if (Is(status, "submit")) return 4;
+  if (Is(status, "wait")) {
+    if (HasAny(extstat, "h")) return 2;
+    if (HasAny(extstat, "sv")) return 3;
+    if (HasAny(extstat, "w")) return 1;
+    return 10;
+  }
+  return 0;
+}
+
+// ---- Counting -----------------------------------------------------------------------------------
+
+void count_class(int status_class, CountBlock& block) {
+  ++block.component;
+  switch (status_class) {
+    case 1:
+    case 10:
+      ++block.wait;
+      break;
+    case 2:
+      ++block.wait;
+      ++block.waithold;
+      break;
+    case 3:
+      ++block.wait;
+      ++block.waitskip;
+      break;
+    case 4:
+    case 5:
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+      ++block.run;
+      break;
+    case 6:
+    case 16:
+      ++block.done;
+      break;
+    case 7:
+      ++block.done;
+      ++block.doneskip;
+      break;
+    case 8:
+    case 9:
+      ++block.error;
+      break;
+    default:
+      break;
+  }
+}
+
+void count_component(int status_class, CountTable& table, int typecode) {
+  count_class(status_class, table.block[kBlockAll]);
+  int index = kBlockOther;
+  switch (typecode) {
+    case kTypeJnw:
+      index = kBlockJnw;
+      break;
+    case kTypeUnit:
+      index = kBlockUnit;
+      break;
+    case kTypeErp:
+      index = kBlockErp;
+      break;
+    case kTypeBi:
+      index = kBlockBi;
+      break;
+    case kTypeQdrs:
+      index = kBlockQdrs;
+      break;
+    case kTypePc:
+      index = kBlockPc;
+      break;
+    case kTypeHlbs:
+      index = kBlockHlbs;
+      break;
+    case kTypeCustom:
+      index = kBlockCustom;
+      break;
+    default:  // kTypeOther and unknown codes
+      break;
+  }
+  count_class(status_class, table.block[index]);
+}
+
+// ---- The load -----------------------------------------------------------------------------------
+
+void summary_free_names() {
+  dl_free(g_load_summary.jnwname);
+  dl_free(g_load_summary.jnwdate);
+  g_load_summary.jnwname = nullptr;
+  g_load_summary.jnwdate = nullptr;
+}
+
+int summary_reset() {
+  summary_free_names();
+  g_load_summary = LoadSummary{};
+  g_load_table = CountTable{};
+  if (g_root == nullptr) g_root = dl_new(0);
+  for (void*& list : g_lists) {
+    dl_free(list);
+    list = dl_alloc(0, g_root, kDlKind);
+  }
+  ForgetLoadPointers();
+  return 0;
+}
+
+int summary_load(const char* path) {
+  platform::UniqueStream spool(retry32_fopen(path, "r"));
+  if (spool == nullptr) {
+    const int err = errno;
+    std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", path);
+    std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+    return -1;
+  }
+  if (g_root == nullptr) summary_reset();
+  ForgetLoadPointers();
+
+  ComponentLine line{};
+  char piece[kLinePieceMax + 1];
+  int64_t offset = 0;
+  bool in_long_line = false;
+  for (;;) {
+    bool ended = false;
+    const size_t n = ReadPiece(spool.get(), piece, &ended);
+    if (n == 0) break;
+    const int64_t piece_offset = offset;
+    offset += static_cast<int64_t>(n);
+    if (Debugging()) std::fprintf(stderr, "%" PRId64 ")%s", piece_offset, piece);
+    // The rest of a long line is never taken for a line of its own.
+    const bool rest_of_long_line = in_long_line;
+    in_long_line = !ended;
+    if (rest_of_long_line) continue;
+
+    if (parse_component_line(piece, line) != 0) continue;
+    if (Debugging()) std::fprintf(stderr, "ent: type=%c, name=%s\n", line.type, line.name);
+    switch (line.type) {
+      case 'J':
+        AddJnw(line);
+        break;
+      case 'E':
+      case 'O':
+        NoteContent(line.type, piece_offset);
+        break;
+      default:
+        AddJob(line);
+        break;
+    }
+  }
+  if (std::ferror(spool.get())) {
+    // A load cut short by a read error must not pass for a complete one.
+    const int err = errno;
+    std::fprintf(stderr, "flowtally: Unable to read spool file:%s\n", path);
+    std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+    return -1;
+  }
+  return 0;
+}
+
+void* jnw_list() { return g_lists[kListJnw]; }
+void* unitjob_list() { return g_lists[kListUnit]; }
+void* erpjob_list() { return g_lists[kListErp]; }
+void* bijob_list() { return g_lists[kListBi]; }
+void* pcjob_list() { return g_lists[kListPc]; }
+void* qdrsjob_list() { return g_lists[kListQdrs]; }
+void* hlbsjob_list() { return g_lists[kListHlbs]; }
+void* customjob_list() { return g_lists[kListCustom]; }
+
+// ---- Sorted view --------------------------------------------------------------------------------
+
+SortedNode* sorted_view(void* list) {
+  std::vector<RecordHead*> records;
+  for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
+    records.push_back(static_cast<RecordHead*>(o));
+  }
+  // Parent first, then name: a test on the name alone would let a record of a later parent
+  // overtake records of an earlier one whenever its name is smaller.
+  std::stable_sort(records.begin(), records.end(), [](const RecordHead* a, const RecordHead* b) {
+    const int by_parent = CompareNoCase(a->parentjnw, b->parentjnw);
+    if (by_parent != 0) return by_parent < 0;
+    return CompareNoCase(a->name, b->name) < 0;
+  });
+  SortedNode* first = nullptr;
+  for (auto it = records.rbegin(); it != records.rend(); ++it) {
+    auto* node = static_cast<SortedNode*>(std::malloc(sizeof(SortedNode)));
+    if (node == nullptr) {
+      sorted_view_free(first);
+      return nullptr;
+    }
+    node->record = *it;
+    node->next = first;
+    first = node;
+  }
+  return first;
+}
+
+void sorted_view_free(SortedNode* chain) {
+  while (chain != nullptr) {
+    SortedNode* next = chain->next;
+    std::free(chain);
+    chain = next;
+  }
+}
+
+// ---- Print operations ---------------------------------------------------------------------------
+// What the job records print is the readable report's; until it writes them they print nothing.
+
+void print_common(FILE*, const RecordHead*) {}
+
+void print_unitjob_heading(FILE*) {}
+void print_customjob_heading(FILE*) {}
+void print_qdrsjob_heading(FILE*) {}
+void print_hlbsjob_heading(FILE*) {}
+void print_erpjob_heading(FILE*) {}
+void print_pcjob_heading(FILE*) {}
+void print_bijob_heading(FILE*) {}
+
+void print_unitjob_block(FILE*, const JobRecord*) {}
+void print_qdrsjob_block(FILE*, const JobRecord*) {}
+void print_erpjob_block(FILE*, const JobRecord*) {}
+void print_pcjob_block(FILE*, const JobRecord*) {}
+void print_bijob_block(FILE*, const JobRecord*) {}
+
+void print_unitjob_stdout(FILE*, FILE*, const JobRecord*) {}
+void print_unitjob_stderr(FILE*, FILE*, const JobRecord*) {}
+void print_qdrsjob_stdout(FILE*, FILE*, const JobRecord*) {}
+void print_qdrsjob_stderr(FILE*, FILE*, const JobRecord*) {}
+void print_erpjob_spool(FILE*, FILE*, const JobRecord*) {}
+void print_erpjob_joblog(FILE*, FILE*, const JobRecord*) {}
+void print_pcjob_chainlog(FILE*, FILE*, const JobRecord*) {}
+void print_pcjob_chainproc(FILE*, FILE*, const JobRecord*) {}
+void print_bijob_nothing(FILE*, FILE*, const JobRecord*) {}
+void print_bijob_ipkg(FILE*, FILE*, const JobRecord*) {}
+
+}  // namespace flowtally

@@ -1,0 +1,300 @@
+#include "cmds/flowtally/search.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "cmds/flowtally/options.h"
+#include "cmds/flowtally/runscan.h"
+#include "common/lwuser.h"
+#include "environment/datestr.h"
+#include "platform/process.h"
+
+namespace flowtally {
+
+namespace {
+
+EntryList entries;
+
+constexpr int kEntryFieldsMin = 11;
+
+unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+// Byte-wise comparison after folding ASCII upper case: '_' sorts before every letter.
+int compare_folded(std::string_view a, std::string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char ca = fold(static_cast<unsigned char>(a[i]));
+    unsigned char cb = fold(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+bool equal_folded(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && compare_folded(a, b) == 0;
+}
+
+bool copy_field(char* dst, size_t cap, std::string_view field) {
+  if (field.size() >= cap) return false;
+  std::memcpy(dst, field.data(), field.size());
+  dst[field.size()] = '\0';
+  return true;
+}
+
+// A start or end field: exactly 14 characters, or a text that begins with '-'.
+bool copy_stamp(char* dst, std::string_view field) {
+  if (field.size() != kStampSize - 1 && (field.empty() || field[0] != '-')) return false;
+  return copy_field(dst, kStampSize, field);
+}
+
+std::vector<std::string_view> split_entry_fields(const char* line) {
+  std::vector<std::string_view> fields;
+  const char* p = line;
+  auto is_sep = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (*p != '\0') {
+    while (*p != '\0' && is_sep(*p)) ++p;
+    const char* start = p;
+    while (*p != '\0' && !is_sep(*p)) ++p;
+    if (p > start) fields.emplace_back(start, static_cast<size_t>(p - start));
+  }
+  return fields;
+}
+
+int status_code(const char* word) {
+  static const char* const kWords[] = {"wait", "prep", "run", "done"};
+  for (int i = 0; i < 4; ++i) {
+    if (std::strcmp(word, kWords[i]) == 0) return i;
+  }
+  return -1;
+}
+
+bool trace_filter() { return g_options.DebugKey == kDebugSearchFilter; }
+
+// A local day and time of day as the UTC stamp the tool takes; "-" when it has none.
+std::string local_bound(const char* day, const char* time_of_day) {
+  char utc[kDateBufSize] = "-";
+  convert_date_bound(day, time_of_day, utc);
+  return utc;
+}
+
+}  // namespace
+
+const EntryList& entry_list() { return entries; }
+
+void entry_list_clear() { entries.clear(); }
+
+std::string build_search_options() {
+  const SummaryOptions& o = g_options;
+  const char* machine = g_local_machine;
+  std::string opt;
+  if (o.srch_tid) {
+    opt = std::string("O") + o.search_key + " N1";
+  } else if (o.srch_trk &&
+             !(o.srch_name || o.srch_run || o.srch_last || o.srch_date || o.srch_today)) {
+    opt = std::string("O") + machine + ":" + o.user + ":" + o.search_key + ".kstrk N1";
+  } else if (o.srch_name) {
+    if (o.all_users) {
+      opt = std::string("O") + machine + ".machine N1 Pj" + o.search_key;
+    } else {
+      opt = std::string("O") + machine + ":" + o.user + ":" + o.search_key + ".ksjnw N1";
+    }
+  } else if (o.all_users) {
+    opt = std::string("O") + machine + ".machine N1";
+  } else {
+    opt = std::string("O") + machine + ":" + o.user + ".user N1";
+  }
+
+  if (o.srch_last && g_options.date_to[0] == '\0') format_today(g_options.date_to);
+
+  if (o.srch_date || o.srch_today) opt += " S" + local_bound(o.date_from, "000000");
+  if (o.srch_date || o.srch_today || o.srch_last) opt += " E" + local_bound(o.date_to, "235959");
+  if (o.srch_run || o.srch_last) opt += " I";
+  bool prep_item = o.srch_prep && !o.srch_run && !o.srch_last;
+  if (prep_item) opt += " Pswait/prep";
+  opt += prep_item ? "/run" : " Psrun";
+  if (!(o.srch_run && !o.srch_last)) opt += "/done";
+  return opt;
+}
+
+int parse_entry_line(const char* line, EntryLine* entry) {
+  if (line == nullptr || line[0] != 'J') return -1;
+  std::vector<std::string_view> f = split_entry_fields(line);
+  if (f.size() < kEntryFieldsMin || f[0][0] != 'J') return -1;
+  if (!copy_field(entry->status, sizeof entry->status, f[2])) return -1;
+  if (!copy_field(entry->flags, sizeof entry->flags, f[10])) return -1;
+  if (!copy_stamp(entry->start, f[4]) || !copy_stamp(entry->end, f[5])) return -1;
+
+  // machine:user:tracker-file, where a tracker file with a further ':' is a sub-network's.
+  std::string_view path = f[1];
+  size_t c1 = path.find(':');
+  if (c1 == std::string_view::npos) return -1;
+  size_t c2 = path.find(':', c1 + 1);
+  if (c2 == std::string_view::npos) return -1;
+  std::string_view file = path.substr(c2 + 1);
+  if (file.empty() || file.find(':') != std::string_view::npos) return -1;
+  if (!copy_field(entry->user, sizeof entry->user, path.substr(c1 + 1, c2 - c1 - 1))) return -1;
+
+  size_t dot = file.rfind('.');
+  if (dot != std::string_view::npos && file.substr(dot) == ".kstrk") file = file.substr(0, dot);
+  if (file.find('.') == std::string_view::npos) return -1;
+  return copy_field(entry->trackername, sizeof entry->trackername, file) ? 0 : -1;
+}
+
+int filter_entry(const EntryLine& line) {
+  const SummaryOptions& o = g_options;
+  int code = status_code(line.status);
+  if (code < 0) {
+    if (trace_filter()) std::fprintf(stderr, "ANAL: Invaild status(%s).\n", line.status);
+    return -1;
+  }
+  if (o.srch_run && code != kStatusRun) {
+    if (trace_filter()) std::fputs("ANAL:(Search) Not run.\n", stderr);
+    return -1;
+  }
+  if (o.srch_last && code != kStatusRun && code != kStatusDone) {
+    if (trace_filter()) std::fputs("ANAL:(Search) Not run or done.\n", stderr);
+    return -1;
+  }
+  if (!o.srch_prep && (code == kStatusWait || code == kStatusPrep)) {
+    if (trace_filter()) std::fputs("ANAL:(Search) Preparation status.\n", stderr);
+    return -1;
+  }
+  if (o.srch_date || o.srch_today) {
+    if (svlib_CmpStrTime(line.start, o.range_start) < 0 ||
+        svlib_CmpStrTime(line.start, o.range_end) > 0) {
+      if (trace_filter()) {
+        std::fprintf(stderr, "ANAL:(Search) Out of date range:%s,(%s:%s)\n", line.start,
+                     o.range_start, o.range_end);
+      }
+      return -1;
+    }
+  }
+  if (o.srch_last) {
+    if (trace_filter()) std::fprintf(stderr, "ANAL:(Entry) not twice.(%s)\n", line.trackername);
+    if (entry_insert_latest(line.trackername, line.user, line.start, line.end, code, line.flags) ==
+        1) {
+      if (trace_filter()) std::fputs("ANAL:(Entry) Twiced: replace or not entried.\n", stderr);
+      return 1;
+    }
+    return 0;
+  }
+  if (trace_filter()) std::fputs("ANAL:(Entry) normal.\n", stderr);
+  entry_insert(line.trackername, line.user, line.start, line.end, code, line.flags);
+  return 0;
+}
+
+void entry_insert(const char* trackername, const char* user, const char* start, const char* end,
+                  int32_t status, const char* flags) {
+  try {
+    auto pos = entries.begin();
+    while (pos != entries.end() && compare_folded(pos->trackername, trackername) <= 0) ++pos;
+    JnwEntry entry;
+    entry.user = user;
+    entry.trackername = trackername;
+    entry.flags = flags;
+    entry.status = status;
+    copy_field(entry.start, sizeof entry.start, std::string_view(start).substr(0, kStampSize - 1));
+    copy_field(entry.end, sizeof entry.end, std::string_view(end).substr(0, kStampSize - 1));
+    entries.insert(pos, std::move(entry));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "No more memory(ec=%d)\n", ENOMEM);
+    std::exit(3);
+  }
+}
+
+int entry_insert_latest(const char* trackername, const char* user, const char* start,
+                        const char* end, int32_t status, const char* flags) {
+  std::string_view name(trackername);
+  size_t from = name.find_first_not_of('.');
+  if (from == std::string_view::npos) return 1;
+  size_t dot = name.find('.', from);
+  if (dot == std::string_view::npos) return 1;
+  std::string_view jnw = name.substr(from, dot - from);
+
+  bool found = false;
+  bool replaced = false;
+  for (auto it = entries.begin(); it != entries.end();) {
+    std::string_view other(it->trackername);
+    bool same = !other.empty() && other[0] == name[0] && other.size() > jnw.size() &&
+                equal_folded(other.substr(0, jnw.size()), jnw) && other[jnw.size()] == '.' &&
+                equal_folded(it->user, user);
+    if (same) {
+      found = true;
+      if (svlib_CmpStrTime(it->start, start) < 0) {
+        it = entries.erase(it);
+        replaced = true;
+        continue;
+      }
+    }
+    ++it;
+  }
+  if (found && !replaced) return 1;
+  entry_insert(trackername, user, start, end, status, flags);
+  return replaced ? 1 : 0;
+}
+
+void entry_remove(EntryList::iterator entry) { entries.erase(entry); }
+
+int search_trackers() {
+  const char* me = lw_GetUserName();
+  if (me == nullptr) {
+    std::fputs("can not get username", stderr);
+    return 0;
+  }
+  // The tool runs on behalf of the caller, whoever -u names.
+  if (!platform::SetEnvironmentVariable("KestruneUserName", me)) {
+    std::fputs("can not set env KestruneUserName \n", stderr);
+    return 0;
+  }
+  std::string options = build_search_options();
+  if (g_options.verbose) std::fprintf(stderr, "runscan opt=%s\n", options.c_str());
+
+  int count = 0;
+  for (const EntryLine* line = runscancmd_jnwent(options.c_str()); line != nullptr;
+       line = runscancmd_jnwent(nullptr)) {
+    if (filter_entry(*line) == 0) ++count;
+  }
+  return count;
+}
+
+int resolve_component(const char* trackername, const char* user, const char* spec, char* target,
+                      char* trkpath) {
+  std::string_view name(trackername);
+  size_t dot = name.find('.');
+  if (dot == std::string_view::npos) return -1;
+  std::string_view jnw = name.substr(0, dot);
+  std::string_view stamp = name.substr(dot);  // ".YYYYMMDDhhmmss"
+
+  std::string path = std::string(g_local_machine) + ":" + user + ":";
+  std::string_view s(spec != nullptr ? spec : "");
+  if (s.empty()) {
+    path.append(name).append(".kstrk");
+    if (path.size() >= kTrackerPathSize) return -1;
+    copy_field(trkpath, kTrackerPathSize, path);
+    copy_field(target, kTrackerPathSize, path);
+    return 0;
+  }
+  if (s.size() < jnw.size() || !equal_folded(s.substr(0, jnw.size()), jnw)) return -1;
+  if (s.size() > jnw.size() && s[jnw.size()] != '/' && s[jnw.size()] != ':') return -1;
+
+  size_t slash = s.find('/');
+  path.append(s.substr(0, slash)).append(stamp).append(".kstrk");
+  if (path.size() >= kTrackerPathSize) return -1;
+  copy_field(trkpath, kTrackerPathSize, path);
+  if (slash == std::string_view::npos) {
+    copy_field(target, kTrackerPathSize, path);
+    return 0;
+  }
+  std::string_view component = s.substr(slash + 1);
+  if (component.size() >= kTrackerPathSize) return -1;
+  copy_field(target, kTrackerPathSize, component);
+  return 1;
+}
+
+}  // namespace flowtally
