@@ -135,7 +135,8 @@ int lwfile_sitelist_load_dbpath(const char* site, char* dst, size_t cap, JkrErro
   }
   // A list that could not be read to its end may lack the entry, or hold only part of it.
   const bool read_whole = !std::ferror(list);
-  jkr_fclose(list, err);
+  JkrError close_err;
+  jkr_fclose(list, read_whole ? err : &close_err);
   if (!read_whole) return -1;
 
   CommonRegObject* entry = common_reg_find_key(table.get(), site);
