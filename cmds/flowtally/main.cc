@@ -3,6 +3,7 @@
 // Exit codes: 0 success or test holds; 1 test does not hold; 2 nothing found, more than one
 // JNW in test mode, or no test target; 3 usage or start-up error, or the test cannot be
 // evaluated.
+#include <cerrno>
 #include <cstdio>
 
 #include "cmds/flowtally/list.h"
@@ -15,6 +16,8 @@
 #include "common/lwuser.h"
 #include "environment/lwfile.h"
 #include "environment/site.h"
+#include "platform/error.h"
+#include "platform/signal.h"
 
 namespace flowtally {
 
@@ -32,13 +35,22 @@ constexpr int kTestFalse = 0;
 // The listing and the report are the command's product: when they could not all be written
 // (a full disk under -o, a closed pipe), saying so beats exiting with success.
 int finish_output() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::perror("flowtally");
-    std::fputs("Unable to write output\n", stderr);
-    return kExitUsage;
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int err = errno;
+  if (flushed && !std::ferror(stdout)) return kExitSuccess;
+  std::fprintf(stderr, "flowtally: Unable to write output:%s\n",
+               g_options.output_file[0] != '\0' ? g_options.output_file : "standard output");
+  // The reason is known only when this flush failed; an earlier failed write left no trace.
+  if (!flushed && err != 0) {
+    std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
   }
-  return kExitSuccess;
+  return kExitUsage;
 }
+
+// A reader that goes away must turn into a write error that finish_output reports, not into
+// a silent end of the process.
+void prepare_output() { platform::IgnoreBrokenPipe(); }
 
 int summary_main(int argc, char** argv) {
   lwlog_op_record(argc, argv, "flowtally.exe");
@@ -97,9 +109,11 @@ int summary_main(int argc, char** argv) {
       return result == kExitNothingFound ? kExitNothingFound : kExitUsage;
     }
     case kModePrint:
+      prepare_output();
       print_mode(stdout);
       return finish_output();
     default:
+      prepare_output();
       list_trackers(stdout);
       return finish_output();
   }

@@ -1,12 +1,59 @@
 // Print mode: a report per entry of the entry list, readable or CSV.
+//
+// For each tracker the driver has runscan dump the tracker's detail into a spool file under
+// the site's spool temporary directory, loads the file into the records, has the chosen report
+// writer write the report, and removes the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
+
+#include "cmds/flowtally/options.h"
+#include "cmds/flowtally/report.h"
+#include "cmds/flowtally/search.h"
 
 namespace flowtally {
 
+/// Capacity of a spool file path, terminator included. The directory and the file name must
+/// fit together; a longer path is refused before anything is dumped.
+inline constexpr size_t kSpoolPathSize = 260;
+
 /// Dumps, loads and reports each tracker of the entry list in turn on out. A tracker that
-/// fails gets one message and the next one is handled. Returns 0.
+/// fails gets one message on standard error and the next one is handled; every spool file is
+/// removed (also when the process is interrupted), except under DebugKey 9 after a good
+/// report, where it is kept and named. After the last tracker, a component specification
+/// that was checked against trackers and fitted none is reported. Stops early, without a
+/// message, when writing to out fails (the caller reports the output error). Returns 0.
 int print_mode(FILE* out);
+
+/// Runs the dump of entry's tracker into the file spool_path, asking for the jobs' first and
+/// second content blocks as want_first and want_second say. Returns 0 when done, -1 when
+/// runscan failed (after its message), -2 when the component specification of the options
+/// does not fit the tracker (nothing is run).
+int summary_dumpdata(const JnwEntry& entry, const char* spool_path, int want_first,
+                     int want_second);
+
+/// The content item of a dump: "Foe" for both blocks, "Fo" for the first only, "Fe" for the
+/// second only, "" for neither.
+const char* dump_content_item(int want_first, int want_second);
+
+/// The runscan option string of a dump of the tracker path trkpath, where resolved is the
+/// result of resolve_component (0 a network, 1 a job): "O<trkpath> Z U <content> <prep>" for a
+/// network when the component option holds no ':' (nested sub-networks are wanted), else
+/// "O<trkpath> U <content> <prep>"; <prep> is "" with srch_prep, else "I".
+std::string build_dump_options(const char* trkpath, int resolved, int want_first, int want_second);
+
+/// The content switch of print mode: set for the readable report with the output print
+/// option and style 1 or more. It asks for the jobs' captured output.
+int print_content_switch(const SummaryOptions& options);
+
+/// The switches handed to the report writers, from the print options.
+ReportSwitches print_report_switches(const SummaryOptions& options);
+
+/// Whether a dump has found the component specification fitting a tracker since the start of
+/// the process. For tests: print_mode_reset_for_test clears it.
+bool print_component_accepted();
+void print_mode_reset_for_test();
 
 }  // namespace flowtally

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "common/datalink.h"
 #include "common/retry32.h"
@@ -80,12 +82,13 @@ int DecodeJnw(const Fields& f, ComponentLine& out) {
   const char* dot = std::strchr(name, '.');
   const size_t name_len = dot != nullptr ? static_cast<size_t>(dot - name) : std::strlen(name);
   if (name_len == 0) return -1;
-  std::string stamp;
+  std::string_view stamp = "-";
   if (dot != nullptr) {
     const char* stamp_end = std::strchr(dot + 1, '.');
-    stamp = stamp_end != nullptr ? std::string(dot + 1, stamp_end) : std::string(dot + 1);
+    std::string_view text(dot + 1, stamp_end != nullptr ? static_cast<size_t>(stamp_end - dot - 1)
+                                                        : std::strlen(dot + 1));
+    if (!text.empty()) stamp = text;
   }
-  if (stamp.empty()) stamp = "-";
   CopyText(out.name, kCompNameMax, std::string(name, name_len).c_str());
   CopyText(out.status, kCompStatusMax, f.at(3));
   CopyText(out.extstat, kCompExtstatMax, f.at(11));
@@ -94,11 +97,12 @@ int DecodeJnw(const Fields& f, ComponentLine& out) {
   const char* dur = f.at(9);
   out.expdur = (dur == nullptr || IsDash(dur)) ? 0 : read_decimal(dur);
 
-  CopyStamp(out.expstart, stamp.c_str());
+  const std::string stamp_text(stamp);
+  CopyStamp(out.expstart, stamp_text.c_str());
   const char* offset = f.at(10);
   if (offset != nullptr && !IsDash(offset)) {
     int64_t t = 0;
-    svlib_CnvStrTime(stamp.c_str(), &t);
+    svlib_CnvStrTime(stamp_text.c_str(), &t);
     // An offset from a stamp that is not a time would make up a time near 1970: the expected
     // start then stays as unset as the stamp is.
     if (t >= 1) {
@@ -332,22 +336,6 @@ void NoteContent(char marker, int64_t offset) {
   }
 }
 
-// Names compare as the product compares them: ASCII letters without regard to case.
-int CompareNoCase(const char* a, const char* b) {
-  if (a == nullptr) a = "";
-  if (b == nullptr) b = "";
-  for (;; ++a, ++b) {
-    unsigned char ca = static_cast<unsigned char>(*a);
-    unsigned char cb = static_cast<unsigned char>(*b);
-    if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca - 'A' + 'a');
-    if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb - 'A' + 'a');
-    if (ca != cb) return ca < cb ? -1 : 1;
-    if (ca == '\0') return 0;
-  }
-}
-
-bool EqualNoCase(const char* a, const char* b) { return CompareNoCase(a, b) == 0; }
-
 void AddJnw(ComponentLine& line) {
   if (std::strcmp(line.status, "wait") == 0) {
     // A waiting network has neither started nor ended, whatever the line carries.
@@ -389,7 +377,7 @@ void AddJnw(ComponentLine& line) {
   void* list = g_lists[kListJnw];
   for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
     auto* j = static_cast<JnwRecord*>(o);
-    if (j != r && EqualNoCase(j->name, r->parentjnw)) {
+    if (j != r && equal_nocase(j->name, r->parentjnw)) {
       count_component(status_class, j->counts, kTypeJnw);
       break;
     }
@@ -678,9 +666,9 @@ SortedNode* sorted_view(void* list) {
   // Parent first, then name: a test on the name alone would let a record of a later parent
   // overtake records of an earlier one whenever its name is smaller.
   std::stable_sort(records.begin(), records.end(), [](const RecordHead* a, const RecordHead* b) {
-    const int by_parent = CompareNoCase(a->parentjnw, b->parentjnw);
+    const int by_parent = compare_nocase(a->parentjnw, b->parentjnw);
     if (by_parent != 0) return by_parent < 0;
-    return CompareNoCase(a->name, b->name) < 0;
+    return compare_nocase(a->name, b->name) < 0;
   });
   SortedNode* first = nullptr;
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
@@ -703,35 +691,5 @@ void sorted_view_free(SortedNode* chain) {
     chain = next;
   }
 }
-
-// ---- Print operations ---------------------------------------------------------------------------
-// What the job records print is the readable report's; until it writes them they print nothing.
-
-void print_common(FILE*, const RecordHead*) {}
-
-void print_unitjob_heading(FILE*) {}
-void print_customjob_heading(FILE*) {}
-void print_qdrsjob_heading(FILE*) {}
-void print_hlbsjob_heading(FILE*) {}
-void print_erpjob_heading(FILE*) {}
-void print_pcjob_heading(FILE*) {}
-void print_bijob_heading(FILE*) {}
-
-void print_unitjob_block(FILE*, const JobRecord*) {}
-void print_qdrsjob_block(FILE*, const JobRecord*) {}
-void print_erpjob_block(FILE*, const JobRecord*) {}
-void print_pcjob_block(FILE*, const JobRecord*) {}
-void print_bijob_block(FILE*, const JobRecord*) {}
-
-void print_unitjob_stdout(FILE*, FILE*, const JobRecord*) {}
-void print_unitjob_stderr(FILE*, FILE*, const JobRecord*) {}
-void print_qdrsjob_stdout(FILE*, FILE*, const JobRecord*) {}
-void print_qdrsjob_stderr(FILE*, FILE*, const JobRecord*) {}
-void print_erpjob_spool(FILE*, FILE*, const JobRecord*) {}
-void print_erpjob_joblog(FILE*, FILE*, const JobRecord*) {}
-void print_pcjob_chainlog(FILE*, FILE*, const JobRecord*) {}
-void print_pcjob_chainproc(FILE*, FILE*, const JobRecord*) {}
-void print_bijob_nothing(FILE*, FILE*, const JobRecord*) {}
-void print_bijob_ipkg(FILE*, FILE*, const JobRecord*) {}
 
 }  // namespace flowtally

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/runscan.h"
 #include "common/lwuser.h"
@@ -21,24 +22,6 @@ namespace {
 EntryList entries;
 
 constexpr int kEntryFieldsMin = 11;
-
-unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
-
-// Byte-wise comparison after folding ASCII upper case: '_' sorts before every letter.
-int compare_folded(std::string_view a, std::string_view b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = fold(static_cast<unsigned char>(a[i]));
-    unsigned char cb = fold(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-bool equal_folded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && compare_folded(a, b) == 0;
-}
 
 bool copy_field(char* dst, size_t cap, std::string_view field) {
   if (field.size() >= cap) return false;
@@ -193,7 +176,7 @@ void entry_insert(const char* trackername, const char* user, const char* start, 
                   int32_t status, const char* flags) {
   try {
     auto pos = entries.begin();
-    while (pos != entries.end() && compare_folded(pos->trackername, trackername) <= 0) ++pos;
+    while (pos != entries.end() && compare_nocase(pos->trackername, trackername) <= 0) ++pos;
     JnwEntry entry;
     entry.user = user;
     entry.trackername = trackername;
@@ -222,8 +205,8 @@ int entry_insert_latest(const char* trackername, const char* user, const char* s
   for (auto it = entries.begin(); it != entries.end();) {
     std::string_view other(it->trackername);
     bool same = !other.empty() && other[0] == name[0] && other.size() > jnw.size() &&
-                equal_folded(other.substr(0, jnw.size()), jnw) && other[jnw.size()] == '.' &&
-                equal_folded(it->user, user);
+                equal_nocase(other.substr(0, jnw.size()), jnw) && other[jnw.size()] == '.' &&
+                equal_nocase(it->user, user);
     if (same) {
       found = true;
       if (svlib_CmpStrTime(it->start, start) < 0) {
@@ -280,7 +263,7 @@ int resolve_component(const char* trackername, const char* user, const char* spe
     copy_field(target, kTrackerPathSize, path);
     return 0;
   }
-  if (s.size() < jnw.size() || !equal_folded(s.substr(0, jnw.size()), jnw)) return -1;
+  if (s.size() < jnw.size() || !equal_nocase(s.substr(0, jnw.size()), jnw)) return -1;
   if (s.size() > jnw.size() && s[jnw.size()] != '/' && s[jnw.size()] != ':') return -1;
 
   size_t slash = s.find('/');

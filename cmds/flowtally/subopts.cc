@@ -39,7 +39,9 @@ LocalDay today_local() {
 
 // %04d keeps a date of eight digits even for a year below 1000, where %Y would not.
 void format_day(const LocalDay& d, char* out) {
-  std::snprintf(out, kDateBufSize, "%04d%02d%02d", d.year, d.month, d.day);
+  char text[48];  // room for any int values; a calendar day takes eight characters
+  std::snprintf(text, sizeof text, "%04d%02d%02d", d.year, d.month, d.day);
+  copy_truncated(out, kDateBufSize - 1, text);
 }
 
 bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }

@@ -24,7 +24,7 @@ setup() {
     'J testhost:ann:B.20261203000000.kstrk wait 0 - - - - 60 0 h' \
     'U b1 wait 0 0 - - - testhost - 20261203000000 60 -'
   tracker "$A1" \
-    'J testhost:ann:A.20261201000000.kstrk done 0 20261201000002 20261201000100 {nightly run} - 60 0 -' \
+    'J testhost:ann:A.20261201000000.kstrk done 0 20261201000002 20261201000100 nightly-run - 60 0 -' \
     'U a1 done 0 0 20261201000003 20261201000010 11 testhost {q one} 20261201000000 30 -' \
     'O' $'\tout a1 first' $'\tout a1 second' 'E' $'\terr a1' \
     'J testhost:ann:A:S.20261201000000.kstrk done 0 20261201000011 20261201000050 - - 40 10 -' \
@@ -80,7 +80,7 @@ expect_stdout() { diff -u <(printf '%s' "$1") "$SITE/out"; }
   expect_status 0
   expect_paths $'testhost:ann:A.20261201000000.kstrk\ntesthost:ann:A.20261202000000.kstrk\ntesthost:ann:B.20261203000000.kstrk\n'
   [ -z "$(cat "$SITE/err")" ]
-  head -1 "$SITE/out" | grep -qx 'J testhost:ann:A.20261201000000.kstrk done 0 20261201000002 20261201000100 {nightly run} - 60 0 -'
+  head -1 "$SITE/out" | grep -qx 'J testhost:ann:A.20261201000000.kstrk done 0 20261201000002 20261201000100 nightly-run - 60 0 -'
 }
 
 @test "a search by machine lists every user, in user order; another machine finds nothing" {

@@ -1,0 +1,250 @@
+#include "cmds/flowtally/printmode.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cmds/flowtally/records.h"
+#include "cmds/flowtally/report.h"
+#include "cmds/flowtally/runscan.h"
+#include "cmds/flowtally/search.h"
+#include "common/cml.h"
+#include "environment/lwfile.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/signal.h"
+
+namespace flowtally {
+
+namespace {
+
+// Spool file names start with this, followed by an unpredictable part.
+constexpr char kSpoolPrefix[] = "flowtally.";
+
+// Set by the dump once the component specification fitted a tracker; it never goes back.
+bool g_component_accepted = false;
+// Set by the dump once the specification was checked against a tracker at all, so that a
+// run in which no dump got that far does not blame the specification.
+bool g_component_checked = false;
+
+bool tracing() { return g_options.DebugKey == kDebugPrintDriver; }
+bool tracing_dump() { return g_options.DebugKey == kDebugToolDump; }
+
+// The spool file of one tracker. It is created exclusively with an unpredictable name, so no
+// other process can have taken the name first or can read the job output it receives (owner
+// only), and it is registered for removal on an interrupt for as long as it exists.
+class SpoolFile {
+ public:
+  SpoolFile() = default;
+  SpoolFile(const SpoolFile&) = delete;
+  SpoolFile& operator=(const SpoolFile&) = delete;
+  // A path still held here was neither removed nor kept on purpose: remove it quietly.
+  ~SpoolFile() {
+    if (!path_.empty()) Unlink();
+  }
+
+  // Creates the file in the spool temporary directory. False when the directory is unknown,
+  // the file cannot be made, or its path does not fit kSpoolPathSize; no file is left then.
+  bool Create() {
+    char dir[kSpoolPathSize];
+    if (lwfile_path_spool_tmp(dir, sizeof dir, nullptr) < 0) return false;
+    // The file is removed through the product's file-name rules; create it under the same
+    // name, so that removal finds what creation made.
+    if (CML_checkpath(dir) == nullptr) return false;
+    std::string path;
+    // Held back so that an interrupt cannot fall between creating and registering the file.
+    platform::InterruptDeferral deferral;
+    platform::UniqueFileHandle handle = platform::CreateTempFile(dir, kSpoolPrefix, &path);
+    if (!handle.Valid()) return false;
+    // Not kept open: the dump writes the file through its own open, and the file cannot be
+    // removed while this process holds it.
+    handle.Reset();
+    if (path.size() >= kSpoolPathSize || !platform::SetInterruptCleanupPath(path.c_str())) {
+      platform::RemoveFile(path.c_str());
+      return false;
+    }
+    path_ = path;
+    return true;
+  }
+
+  const char* path() const { return path_.c_str(); }
+
+  // Removes the file. A file that is already gone is not worth a word; one that stays behind
+  // holds job output, so say so.
+  void Remove() {
+    if (Unlink() != 0 && platform::GetLastError() != platform::kErrorFileNotFound) {
+      std::fprintf(stderr, "flowtally: Unable to remove spool file:%s\n", path_.c_str());
+    }
+    path_.clear();
+  }
+
+  // Leaves the file in place (DebugKey 9): an interrupt must not take it away either.
+  void Keep() {
+    platform::ClearInterruptCleanupPath();
+    path_.clear();
+  }
+
+ private:
+  int Unlink() {
+    const int rc = CML_unlink(path_.c_str());
+    platform::ClearInterruptCleanupPath();
+    return rc;
+  }
+
+  std::string path_;
+};
+
+// Writes what print mode has left after a failed step: the trace, and the removal.
+void clean_up(SpoolFile& spool) {
+  if (tracing()) std::fprintf(stderr, "CML_unlink(by error):%s\n", spool.path());
+  spool.Remove();
+}
+
+// True when the report could not be written to out; the caller reports that once, at the end.
+bool output_failed(FILE* out) { return std::fflush(out) != 0 || std::ferror(out) != 0; }
+
+}  // namespace
+
+int print_content_switch(const SummaryOptions& options) {
+  return options.prt_format == 0 && options.prt_output != 0 && options.prt_style >= 1 ? 1 : 0;
+}
+
+ReportSwitches print_report_switches(const SummaryOptions& options) {
+  const int32_t content = print_content_switch(options);
+  return ReportSwitches{options.prt_style,
+                        options.prt_ujonly,
+                        options.prt_erronly,
+                        options.prt_notitle,
+                        content,
+                        content};
+}
+
+const char* dump_content_item(int want_first, int want_second) {
+  if (want_first != 0 && want_second != 0) return "Foe";
+  if (want_first != 0) return "Fo";
+  if (want_second != 0) return "Fe";
+  return "";
+}
+
+std::string build_dump_options(const char* trkpath, int resolved, int want_first, int want_second) {
+  const bool nested = resolved == 0 && std::strchr(g_options.component, ':') == nullptr;
+  std::string options = "O";
+  options += trkpath;
+  options += nested ? " Z U " : " U ";
+  options += dump_content_item(want_first, want_second);
+  options += ' ';
+  options += g_options.srch_prep != 0 ? "" : "I";
+  return options;
+}
+
+int summary_dumpdata(const JnwEntry& entry, const char* spool_path, int want_first,
+                     int want_second) {
+  if (tracing_dump()) std::fprintf(stderr, "OldRunscan=%d\n", 0);
+  if (tracing_dump()) {
+    std::fprintf(stderr, "f_stdout=%d,f_stderr=%d,opt=%s\n", want_first, want_second,
+                 dump_content_item(want_first, want_second));
+  }
+
+  char target[kTrackerPathSize] = "";
+  char trkpath[kTrackerPathSize] = "";
+  const int resolved = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
+                                         g_options.component, target, trkpath);
+  if (tracing_dump()) {
+    std::fprintf(stderr, "dump: component:trkid=%s,user=%s,opt=%s,t_obj=%s,t_trkid=%s,rc=%d\n",
+                 entry.trackername.c_str(), entry.user.c_str(), g_options.component, target,
+                 trkpath, resolved);
+  }
+  g_component_checked = true;
+  if (resolved != 0 && resolved != 1) return -2;
+  g_component_accepted = true;
+
+  const std::string options = build_dump_options(trkpath, resolved, want_first, want_second);
+  if (g_options.verbose) std::fprintf(stderr, "dump cmdlilne:%s\n", options.c_str());
+  return runscancmd_redirect(options.c_str(), spool_path) != 0 ? -1 : 0;
+}
+
+int print_mode(FILE* out) {
+  if (g_options.verbose) std::fputs("Print mode.\n", stderr);
+  bool out_broken = false;
+
+  for (const JnwEntry& entry : entry_list()) {
+    if (g_options.verbose) std::fprintf(stderr, "Print:%s.\n", entry.trackername.c_str());
+    summary_reset();
+
+    SpoolFile spool;
+    if (!spool.Create()) {
+      std::fputs("Error at getting the name of tempfile.\n", stderr);
+      continue;
+    }
+    if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
+    const int content = print_content_switch(g_options);
+    if (tracing()) {
+      std::fprintf(stderr, "Output: mode=%d, spool=%d, style=%d, sw=%d\n", g_options.prt_format,
+                   g_options.prt_output, g_options.prt_style, content);
+      std::fprintf(stderr, "summary_dumpdata:tempfile=%s\n", spool.path());
+    }
+
+    const int dumped = summary_dumpdata(entry, spool.path(), content, content);
+    if (dumped == -1) std::fputs("Error at data dumpping.\n", stderr);
+    if (dumped != 0) {
+      clean_up(spool);
+      continue;
+    }
+
+    if (tracing()) std::fputs("summary_load\n", stderr);
+    if (summary_load(spool.path()) == -1) {
+      std::fputs("Error at data loading.\n", stderr);
+      clean_up(spool);
+      continue;
+    }
+    if (g_load_summary.jnwname == nullptr) {
+      std::fputs("flowtally: Error at JNW data.\n", stderr);
+      clean_up(spool);
+      continue;
+    }
+
+    const ReportSwitches switches = print_report_switches(g_options);
+    int written;
+    if (g_options.prt_format == 1) {
+      if (tracing()) std::fputs("summary_output_csv\n", stderr);
+      written = summary_output_csv(out, entry, switches);
+    } else {
+      if (tracing()) std::fputs("summary_output_rd\n", stderr);
+      written = summary_output_rd(out, spool.path(), entry, switches);
+    }
+    if (output_failed(out)) {
+      // Nothing more can reach the reader: stop dumping trackers nobody will see.
+      spool.Remove();
+      out_broken = true;
+      break;
+    }
+    if (written == -1) {
+      std::fputs("Error at data output.\n", stderr);
+      clean_up(spool);
+      continue;
+    }
+
+    if (tracing()) std::fprintf(stderr, "unlink:%s\n", spool.path());
+    if (g_options.DebugKey == kDebugPrintComponent) {
+      std::fprintf(stderr, "SPOOL FILE:%s\n", spool.path());
+      spool.Keep();
+    } else {
+      spool.Remove();
+    }
+  }
+
+  if (!out_broken && g_component_checked && !g_component_accepted) {
+    std::fprintf(stderr, "Invalid Component specification:%s\n", g_options.component);
+  }
+  summary_free_names();
+  return 0;
+}
+
+bool print_component_accepted() { return g_component_accepted; }
+
+void print_mode_reset_for_test() {
+  g_component_accepted = false;
+  g_component_checked = false;
+}
+
+}  // namespace flowtally

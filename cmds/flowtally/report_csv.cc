@@ -1,0 +1,316 @@
+// The CSV report of one tracker: a SUMMARY section, a JNW section and one section per job
+// type, each a "#TYPE=" line, a column-name line and one row per record. Other programs parse
+// these sections, so every title, column name and field position stays exactly as it is, the
+// two "ujwait" columns and the "#TYPE=UNITJOB" title of custom jobs included. Fields are
+// written as they are, without quoting.
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cmds/flowtally/nocase.h"
+#include "cmds/flowtally/options.h"
+#include "cmds/flowtally/records.h"
+#include "cmds/flowtally/report.h"
+#include "cmds/flowtally/report_common.h"
+#include "cmds/flowtally/search.h"
+#include "common/datalink.h"
+
+namespace flowtally {
+
+namespace {
+
+constexpr char kTimeFormat[] = "%Y/%m/%d %H:%M:%S";
+
+// The column names of the ten count blocks, in block order. Block 8's second column is
+// "ujwait", not "cstmjwait": consumers look the columns up by these names.
+constexpr const char* kCountHeader[] = {
+    "totalcomponent,totalwait,totalwaithold,totalwaitskip,",
+    "totalrun,totaldone,totaldoneskip,totalerror,",
+    "ujcomponent,ujwait,ujwaithold,ujwaitskip,",
+    "ujrun,ujdone,ujdoneskip,ujerror,",
+    "jnwcomponent,jnwwait,jnwwaithold,jnwwaitskip,",
+    "jnwrun,jnwdone,jnwdoneskip,jnwerror,",
+    "ERPcomponent,ERPwait,ERPwaithold,ERPwaitskip,",
+    "ERPrun,ERPdone,ERPdoneskip,ERPerror,",
+    "BIcomponent,BIwait,BIwaithold,BIwaitskip,",
+    "BIrun,BIdone,BIdoneskip,BIerror,",
+    "PCcomponent,PCwait,PCwaithold,PCwaitskip,",
+    "PCrun,PCdone,PCdoneskip,PCerror,",
+    "qdrsjcomponent,qdrsjwait,qdrsjwaithold,qdrsjwaitskip,",
+    "qdrsjrun,qdrsjdone,qdrsjdoneskip,qdrsjerror,",
+    "hlbsjcomponent,hlbsjwait,hlbsjwaithold,hlbsjwaitskip,",
+    "hlbsjrun,hlbsjdone,hlbsjdoneskip,hlbsjerror,",
+    "cstmjcomponent,ujwait,cstmjwaithold,cstmjwaitskip,",
+    "cstmjrun,cstmjdone,cstmjdoneskip,cstmjerror,",
+    "othercomponent,otherwait,otherwaithold,otherwaitskip,",
+    "otherrun,otherdone,otherdoneskip,othererror\n",
+};
+
+constexpr char kRowColumns[] = "type,parentjnw,jnwdate,name,starttime,endtime,amounttime,";
+constexpr char kTimeColumns[] = "expstarttime,expendtime,status,";
+
+const char* Text(const char* text) { return text != nullptr ? text : ""; }
+
+// The status word of a status class. The vocabulary is smaller than the readable report's:
+// class 13 is "run_error" and class 16 "run_warn" here.
+const char* csv_status_word(int32_t status_class) {
+  switch (status_class) {
+    case 1:
+      return "wait";
+    case 2:
+      return "wait_hold";
+    case 3:
+      return "wait_skip";
+    case 4:
+      return "submit";
+    case 5:
+    case 12:
+      return "run";
+    case 6:
+      return "done";
+    case 7:
+      return "done_skip";
+    case 8:
+      return "error";
+    case 9:
+    case 14:
+      return "errorstop";
+    case 10:
+      return "prepare";
+    case 11:
+      return "run_dialog";
+    case 13:
+      return "run_error";
+    case 15:
+    case 16:
+      return "run_warn";
+    default:
+      return "undef";
+  }
+}
+
+// A time field: local time, empty when the time is not set.
+std::string csv_time(int64_t t) { return report_local_time(t, kTimeFormat, ""); }
+
+// Writes the time fields of a row and its status, each before the status followed by ",":
+// start, end, amounttime (seconds, 0 unless both are set), expected start and end.
+void csv_times_and_status(FILE* out, const RecordHead& head) {
+  const int64_t amount =
+      head.starttime >= 1 && head.endtime >= 1 ? head.endtime - head.starttime : 0;
+  std::fprintf(out, "%s,%s,%" PRId64 ",%s,%s,%s", csv_time(head.starttime).c_str(),
+               csv_time(head.endtime).c_str(), amount, csv_time(head.expstarttime).c_str(),
+               csv_time(head.expendtime).c_str(), csv_status_word(head.status));
+}
+
+void csv_count_header(FILE* out) {
+  for (const char* piece : kCountHeader) std::fputs(piece, out);
+}
+
+// The 80 counters of a table, comma-separated, ending the row.
+void csv_counts(FILE* out, const CountTable& table) {
+  for (int b = 0; b < kCountBlocks; ++b) {
+    const CountBlock& c = table.block[b];
+    std::fprintf(out, "%u,%u,%u,%u,%u,%u,%u,%u%s", c.component, c.wait, c.waithold, c.waitskip,
+                 c.run, c.done, c.doneskip, c.error, b + 1 < kCountBlocks ? "," : "\n");
+  }
+}
+
+const char* jnwdate() { return Text(g_load_summary.jnwdate); }
+
+void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
+  if (!switches.notitle) {
+    std::fputs("#TYPE=SUMMARY\n", out);
+    std::fputs("jnwname,jnwdate,user,machine,starttime,endtime,amounttime,", out);
+    std::fputs(kTimeColumns, out);
+    csv_count_header(out);
+  }
+  RecordHead head{};
+  head.starttime = g_load_summary.starttime;
+  head.endtime = g_load_summary.endtime;
+  head.expstarttime = g_load_summary.expstarttime;
+  head.expendtime = g_load_summary.expendtime;
+  head.status = g_load_summary.status;
+  std::fprintf(out, "%s,%s,%s,%s,", Text(g_load_summary.jnwname), jnwdate(), entry.user.c_str(),
+               g_local_machine);
+  csv_times_and_status(out, head);
+  std::fputc(',', out);
+  csv_counts(out, g_load_table);
+}
+
+void csv_jnw_title(FILE* out) {
+  std::fputs("#TYPE=JNW\n", out);
+  std::fputs(kRowColumns, out);
+  std::fputs(kTimeColumns, out);
+  csv_count_header(out);
+}
+
+void csv_jnw_row(FILE* out, const JnwRecord& record) {
+  // The top network has no parent; an empty first field would read as a missing one.
+  const char* parent = Text(record.parentjnw)[0] != '\0' ? record.parentjnw : "\"\"";
+  std::fprintf(out, "JNW,%s,%s,%s,", parent, jnwdate(), Text(record.basename));
+  csv_times_and_status(out, record);
+  std::fputc(',', out);
+  csv_counts(out, record.counts);
+}
+
+// The JNW rows kept by erronly: error, error stop, and a running network with an error or an
+// estop. Wider than the jobs' rule.
+bool jnw_kept(const JnwRecord& record, const ReportSwitches& switches) {
+  if (!switches.erronly) return true;
+  const int32_t c = record.status;
+  return c == 8 || c == 9 || c == 13 || c == 14;
+}
+
+// Writes the JNW rows that pass erronly and, when name is given, whose name is exactly name.
+// The title lines come before the first row, the blank line after the last.
+void csv_jnw_section(FILE* out, const ReportSwitches& switches, const char* name) {
+  void* list = jnw_list();
+  bool written = false;
+  for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
+    const auto& record = *static_cast<const JnwRecord*>(p);
+    if (name != nullptr && std::strcmp(Text(record.name), name) != 0) continue;
+    if (!jnw_kept(record, switches)) continue;
+    if (!written && !switches.notitle) csv_jnw_title(out);
+    written = true;
+    csv_jnw_row(out, record);
+  }
+  if (written) std::fputs("\n", out);
+}
+
+// What follows the status in a job row.
+void unit_tail(FILE* out, const JobRecord* record);
+void erp_tail(FILE* out, const JobRecord* record);
+void plain_tail(FILE* out, const JobRecord* record);
+void qdrs_tail(FILE* out, const JobRecord* record);
+
+// One job type of the report: its list, titles, row word and row end.
+struct CsvType {
+  void* (*list)();
+  const char* title;
+  const char* columns;  // after kRowColumns
+  const char* word;
+  void (*tail)(FILE* out, const JobRecord* record);
+};
+
+// The fixed type order of the report. Custom jobs share the unit jobs' title line.
+const CsvType kTypes[] = {
+    {unitjob_list, "#TYPE=UNITJOB\n",
+     "expstarttime,expendtime,status,exitcode,errcode,requestid,machine\n", "UNITJOB,", unit_tail},
+    {erpjob_list, "#TYPE=ERPJOB\n", "expstarttime,expendtime,status,machine\n", "ERPJOB,",
+     erp_tail},
+    {bijob_list, "#TYPE=BIJOB\n", "expstarttime,expendtime,status\n", "BIJOB,", plain_tail},
+    {pcjob_list, "#TYPE=PCJOB\n", "expstarttime,expendtime,status\n", "PCJOB,", plain_tail},
+    {qdrsjob_list, "#TYPE=QDRSJOB\n", "expstarttime,expendtime,status,exitcode,errcode\n",
+     "QDRSJOB,", qdrs_tail},
+    {hlbsjob_list, "#TYPE=HLBSJOB\n", "expstarttime,expendtime,status,exitcode,errcode\n",
+     "HLBSJOB,", qdrs_tail},
+    {customjob_list, "#TYPE=UNITJOB\n",
+     "expstarttime,expendtime,status,exitcode,errcode,requestid,machine\n", "CSTMJOB,", unit_tail},
+};
+
+// An exit code (error class 0) fills the exitcode column, an error code the errcode column.
+void code_pair(FILE* out, int32_t errclass, int32_t code) {
+  if (errclass != 0) {
+    std::fprintf(out, "0,%d", code);
+  } else {
+    std::fprintf(out, "%d,0", code);
+  }
+}
+
+void unit_tail(FILE* out, const JobRecord* record) {
+  const auto* r = static_cast<const UnitJob*>(record);
+  std::fputc(',', out);
+  code_pair(out, r->errclass, r->code);
+  std::fprintf(out, ",%s,%s\n", Text(r->requestid), Text(r->machine));
+}
+
+void erp_tail(FILE* out, const JobRecord* record) {
+  std::fprintf(out, ",%s\n", Text(static_cast<const ErpJob*>(record)->machine));
+}
+
+void plain_tail(FILE* out, const JobRecord*) { std::fputc('\n', out); }
+
+void qdrs_tail(FILE* out, const JobRecord* record) {
+  const auto* r = static_cast<const QdrsJob*>(record);
+  std::fputc(',', out);
+  code_pair(out, r->errclass, r->code);
+  std::fputc('\n', out);
+}
+
+// Writes the rows of one type that pass erronly (error and error stop only) and, with a name
+// filter, whose name and parent network equal the filter's without regard to case. A type
+// without rows writes nothing, not even its title.
+void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& switches,
+                      const char* name_filter, const char* parent_filter) {
+  void* list = type.list();
+  bool written = false;
+  for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
+    const auto* record = static_cast<const JobRecord*>(p);
+    if (name_filter != nullptr && (!equal_nocase(record->name, name_filter) ||
+                                   !equal_nocase(record->parentjnw, parent_filter))) {
+      continue;
+    }
+    if (switches.erronly && record->status != 8 && record->status != 9) continue;
+    if (!written && !switches.notitle) {
+      std::fputs(type.title, out);
+      std::fputs(kRowColumns, out);
+      std::fputs(type.columns, out);
+    }
+    written = true;
+    std::fprintf(out, "%s%s,%s,%s,", type.word, Text(record->parentjnw), jnwdate(),
+                 Text(record->name));
+    csv_times_and_status(out, *record);
+    type.tail(out, record);
+  }
+  if (written) std::fputs("\n", out);
+}
+
+void output_whole(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
+  if (switches.style >= 0 && !switches.ujonly) {
+    csv_summary_section(out, entry, switches);
+    std::fputs("\n", out);
+  }
+  if (switches.style < 1) return;
+  if (!switches.ujonly) csv_jnw_section(out, switches, nullptr);
+  for (const CsvType& type : kTypes) csv_type_section(out, type, switches, nullptr, nullptr);
+}
+
+void output_component(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
+  char target[kTrackerPathSize] = "";
+  char trkpath[kTrackerPathSize] = "";
+  const int kind = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
+                                     g_options.component, target, trkpath);
+  if (kind == 1) {
+    // machine:user:JNWpath.stamp.kstrk: the network the component belongs to.
+    std::string jnw_path;
+    const char* colon = std::strchr(trkpath, ':');
+    if (colon != nullptr) colon = std::strchr(colon + 1, ':');
+    if (colon != nullptr) {
+      jnw_path = colon + 1;
+      jnw_path.resize(jnw_path.find('.') == std::string::npos ? jnw_path.size()
+                                                              : jnw_path.find('.'));
+    }
+    for (const CsvType& type : kTypes) {
+      csv_type_section(out, type, switches, target, jnw_path.c_str());
+    }
+  } else if (kind == 0) {
+    // A network is matched by its full name exactly, case included.
+    csv_jnw_section(out, switches, g_options.component);
+  }
+  // A specification that does not fit the tracker shows nothing; the driver never asks.
+}
+
+}  // namespace
+
+int summary_output_csv(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
+  if (g_options.component[0] == '\0') {
+    output_whole(out, entry, switches);
+  } else {
+    output_component(out, entry, switches);
+  }
+  return 0;
+}
+
+}  // namespace flowtally

@@ -1,0 +1,412 @@
+// The readable report of one tracker, and the print operations that the job records carry.
+#include <cerrno>
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cmds/flowtally/nocase.h"
+#include "cmds/flowtally/options.h"
+#include "cmds/flowtally/records.h"
+#include "cmds/flowtally/report.h"
+#include "cmds/flowtally/report_common.h"
+#include "cmds/flowtally/search.h"
+#include "common/cml.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace flowtally {
+
+namespace {
+
+/// A captured line is copied in chunks of at most this many bytes, line end included.
+constexpr size_t kContentChunkMax = 1022;
+
+constexpr char kLabelLine[] = "%-10s: %s\n";
+constexpr char kTimeFormat[] = "%y-%m-%d %H:%M'%S";
+constexpr char kUnset[] = "-";
+constexpr char kCountRule[] = "----------------------------------------------------------\n";
+constexpr char kContentRule[] =
+    "------------------------------------------------------------------\n";
+
+const char* Text(const char* text) { return text != nullptr ? text : ""; }
+
+bool IsErrorClass(int32_t status_class) { return status_class == 8 || status_class == 9; }
+
+const char* StatusText(int32_t status_class) {
+  switch (status_class) {
+    case 1:
+      return "wait";
+    case 2:
+      return "wait (hold)";
+    case 3:
+      return "wait (skip)";
+    case 4:
+      return "submit";
+    case 5:
+    case 12:
+      return "run";
+    case 6:
+      return "done";
+    case 7:
+      return "done (skip)";
+    case 8:
+    case 13:
+      return "error";
+    case 9:
+    case 14:
+      return "error (stop)";
+    case 10:
+      return "prepare";
+    case 11:
+      return "run(dialog)";
+    case 15:
+      return "run(warn)";
+    case 16:
+      return "done(warn)";
+    default:
+      return "undef";
+  }
+}
+
+void print_status(FILE* out, int32_t status_class) {
+  std::fprintf(out, kLabelLine, "STATUS", StatusText(status_class));
+}
+
+void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
+  const std::string a = report_local_time(actual, kTimeFormat, kUnset);
+  const std::string e = report_local_time(expected, kTimeFormat, kUnset);
+  std::fprintf(out, "%-10s: %-20s   (EXP. %s)\n", label, a.c_str(), e.c_str());
+}
+
+void print_amount(FILE* out, int64_t start, int64_t end) {
+  if (start < 1 || end < 1) {
+    std::fprintf(out, kLabelLine, "AMOUNTTIME", kUnset);
+    return;
+  }
+  // An end before the start (a clock set back) is shown as a negative duration with one sign,
+  // not with a sign on every field.
+  const int64_t d = end - start;
+  const uint64_t magnitude = d < 0 ? 0 - static_cast<uint64_t>(d) : static_cast<uint64_t>(d);
+  std::fprintf(out, "%-10s: %s%" PRIu64 ":%02" PRIu64 "'%02" PRIu64 "\n", "AMOUNTTIME",
+               d < 0 ? "-" : "", magnitude / 3600, magnitude / 60 % 60, magnitude % 60);
+}
+
+void print_counts(FILE* out, const CountTable& table) {
+  struct Row {
+    const char* label;
+    int block;
+  };
+  static constexpr Row kRows[] = {
+      {"ALL", kBlockAll},      {"UJ", kBlockUnit},     {"ERP", kBlockErp},    {"BI", kBlockBi},
+      {"JNW", kBlockJnw},      {"PC", kBlockPc},       {"QDRSJ", kBlockQdrs}, {"HLBSJ", kBlockHlbs},
+      {"CSTMJ", kBlockCustom}, {"OTHER", kBlockOther},
+  };
+  std::fprintf(out, "COUNT: %5s %5s(%5s,%5s) %5s %5s(%5s) %5s\n", "TOTAL", "WAIT", "hold", "skip",
+               "RUN", "DONE", "skip", "ERROR");
+  std::fputs(kCountRule, out);
+  for (const Row& row : kRows) {
+    const CountBlock& b = table.block[row.block];
+    // The counters are unsigned: a count beyond 2^31 must not turn negative.
+    std::fprintf(out, "%5s: %5u %5u(%5u,%5u) %5u %5u(%5u) %5u\n", row.label, b.component, b.wait,
+                 b.waithold, b.waitskip, b.run, b.done, b.doneskip, b.error);
+  }
+}
+
+void print_summary(FILE* out, const JnwEntry& entry) {
+  std::fputs("**** SUMMARY ****\n", out);
+  std::fprintf(out, kLabelLine, "TRACKER-ID", entry.trackername.c_str());
+  print_status(out, g_load_summary.status);
+  print_time_line(out, "START TIME", g_load_summary.starttime, g_load_summary.expstarttime);
+  print_time_line(out, "END TIME", g_load_summary.endtime, g_load_summary.expendtime);
+  print_amount(out, g_load_summary.starttime, g_load_summary.endtime);
+  std::fprintf(out, kLabelLine, "USER", entry.user.c_str());
+  print_counts(out, g_load_table);
+}
+
+// Reads one chunk of at most kContentChunkMax bytes, up to and including a line end, into buf
+// (kContentChunkMax bytes). Returns the bytes read, 0 at end of file; *ended tells whether the
+// chunk ends its line. Lengths are counted, so a NUL byte in captured output is copied too.
+size_t ReadChunk(FILE* spool, char* buf, bool* ended) {
+  size_t n = 0;
+  *ended = false;
+  while (n < kContentChunkMax) {
+    const int c = std::getc(spool);
+    if (c == EOF) break;
+    buf[n++] = static_cast<char>(c);
+    if (c == '\n') {
+      *ended = true;
+      break;
+    }
+  }
+  return n;
+}
+
+// Copies the content block whose marker line (letter) starts at offset in spool: every following
+// line that begins with a TAB, without the TAB, up to the first line that does not. A long line
+// arrives in several chunks; the chunks after its first are copied whole, whatever they begin
+// with. Returns 0, or -1 when there is no block at offset.
+int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
+  // Offset 0 is a block that was never noted: the spool file starts with the network's line.
+  if (spool == nullptr || offset < 1 || offset > LONG_MAX) return -1;
+  if (std::fseek(spool, static_cast<long>(offset), SEEK_SET) != 0) return -1;
+  char chunk[kContentChunkMax];
+  bool ended = false;
+  size_t n = ReadChunk(spool, chunk, &ended);
+  if (n == 0) return 0;
+  if (chunk[0] != letter) return -1;
+  // The marker line itself is not content, however long it is.
+  while (!ended) {
+    if (ReadChunk(spool, chunk, &ended) == 0) return 0;
+  }
+  bool line_open = false;  // the last chunk written did not end its line
+  while ((n = ReadChunk(spool, chunk, &ended)) > 0) {
+    if (line_open) {
+      std::fwrite(chunk, 1, n, out);
+    } else if (chunk[0] == '\t') {
+      std::fwrite(chunk + 1, 1, n - 1, out);
+    } else {
+      break;
+    }
+    line_open = !ended;
+  }
+  // A last line without its line end must not carry the closing rule.
+  if (line_open) std::fputc('\n', out);
+  return 0;
+}
+
+void print_content_block(FILE* out, FILE* spool, const char* label, char letter, int64_t offset) {
+  std::fputs(label, out);
+  std::fputs(kContentRule, out);
+  print_content(out, spool, letter, offset);
+  std::fputs(kContentRule, out);
+}
+
+void print_exit_error(FILE* out, int32_t errclass, int32_t code) {
+  // A job ends either with an exit code (error class 0) or with an error class and code.
+  std::fprintf(out, "%-10s: %d\n", "EXIT CODE", errclass == 0 ? code : 0);
+  std::fprintf(out, "%-10s: %d/%d\n", "ERROR CODE", errclass, errclass != 0 ? code : 0);
+}
+
+// Writes the records of one sorted view that pass the filters. With a name filter, only the
+// first record named name_filter under parent_filter is written. Returns true when a record was
+// written.
+bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches, SortedNode* view,
+                        const char* name_filter, const char* parent_filter) {
+  bool written = false;
+  for (SortedNode* node = view; node != nullptr; node = node->next) {
+    const auto* record = static_cast<const JobRecord*>(node->record);
+    if (name_filter != nullptr && (!equal_nocase(record->name, name_filter) ||
+                                   !equal_nocase(record->parentjnw, parent_filter))) {
+      continue;
+    }
+    if (switches.erronly && !IsErrorClass(record->status)) continue;
+    if (!written && record->print_heading != nullptr) record->print_heading(out);
+    written = true;
+    if (record->print_common != nullptr) record->print_common(out, record);
+    if (switches.style >= 2 && record->print_type_block != nullptr) {
+      record->print_type_block(out, record);
+    }
+    if (switches.first_content && record->print_first_content != nullptr) {
+      record->print_first_content(out, spool, record);
+    }
+    if (switches.second_content && record->print_second_content != nullptr) {
+      record->print_second_content(out, spool, record);
+    }
+    std::fputs("\n", out);
+    if (name_filter != nullptr) break;
+  }
+  return written;
+}
+
+// All job sections, in the fixed type order. With a name filter, the first type that writes the
+// component ends the walk. Returns 0, or -1 when the spool file cannot be opened for the content
+// blocks (no section is written then).
+int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches& switches,
+                        const char* name_filter, const char* parent_filter) {
+  platform::UniqueStream spool;
+  if (switches.first_content || switches.second_content) {
+    spool.reset(CML_fopen(spool_path, "r"));
+    if (spool == nullptr) {
+      const int err = errno;
+      std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", Text(spool_path));
+      std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+      return -1;
+    }
+  }
+  void* const lists[] = {unitjob_list(), erpjob_list(),  bijob_list(),    pcjob_list(),
+                         qdrsjob_list(), hlbsjob_list(), customjob_list()};
+  for (void* list : lists) {
+    if (list == nullptr) continue;
+    SortedNode* view = sorted_view(list);
+    const bool written =
+        print_type_section(out, spool.get(), switches, view, name_filter, parent_filter);
+    sorted_view_free(view);
+    if (name_filter != nullptr && written) break;
+  }
+  return 0;
+}
+
+void print_jnw_record(FILE* out, const JnwRecord* record, const ReportSwitches& switches) {
+  print_common(out, record);
+  if (switches.style >= 2) print_counts(out, record->counts);
+  std::fputs("\n", out);
+}
+
+int output_whole(FILE* out, const char* spool_path, const JnwEntry& entry,
+                 const ReportSwitches& switches) {
+  print_summary(out, entry);
+  if (switches.style < 1) return 0;
+  if (!switches.ujonly && jnw_list() != nullptr) {
+    SortedNode* view = sorted_view(jnw_list());
+    bool heading = false;
+    for (SortedNode* node = view; node != nullptr; node = node->next) {
+      const auto* record = static_cast<const JnwRecord*>(node->record);
+      if (switches.erronly && !IsErrorClass(record->status)) continue;
+      if (!heading) std::fputs("**** JNW ****\n", out);
+      heading = true;
+      print_jnw_record(out, record, switches);
+    }
+    sorted_view_free(view);
+  }
+  // A spool file that cannot be opened costs the job sections of this tracker only; its
+  // message is written and the report stands.
+  print_type_sections(out, spool_path, switches, nullptr, nullptr);
+  return 0;
+}
+
+int output_component(FILE* out, const char* spool_path, const JnwEntry& entry,
+                     ReportSwitches switches) {
+  if (switches.style == 0) switches.style = 1;
+  char target[kTrackerPathSize];
+  char trkpath[kTrackerPathSize];
+  const int kind = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
+                                     g_options.component, target, trkpath);
+  if (kind < 0) return 0;  // the specification does not fit this tracker: nothing to show
+  if (kind == 1) {
+    // machine:user:JNWpath.stamp.kstrk: the JNW path the component belongs to.
+    std::string jnw_path;
+    const char* colon = std::strchr(trkpath, ':');
+    if (colon != nullptr) colon = std::strchr(colon + 1, ':');
+    if (colon != nullptr) {
+      jnw_path = colon + 1;
+      jnw_path = jnw_path.substr(0, jnw_path.find('.'));
+    }
+    return print_type_sections(out, spool_path, switches, target, jnw_path.c_str());
+  }
+  if (jnw_list() == nullptr) return 0;
+  SortedNode* view = sorted_view(jnw_list());
+  for (SortedNode* node = view; node != nullptr; node = node->next) {
+    const auto* record = static_cast<const JnwRecord*>(node->record);
+    if (!equal_nocase(record->name, g_options.component)) continue;
+    if (switches.erronly && !IsErrorClass(record->status)) continue;
+    std::fputs("**** JNW ****\n", out);
+    print_jnw_record(out, record, switches);
+    break;
+  }
+  sorted_view_free(view);
+  return 0;
+}
+
+}  // namespace
+
+int summary_output_rd(FILE* out, const char* spool_path, const JnwEntry& entry,
+                      const ReportSwitches& switches) {
+  if (g_options.component[0] == '\0') return output_whole(out, spool_path, entry, switches);
+  return output_component(out, spool_path, entry, switches);
+}
+
+// ---- Print operations ---------------------------------------------------------------------------
+
+void print_common(FILE* out, const RecordHead* record) {
+  std::fprintf(out, kLabelLine, "NAME", Text(record->name));
+  std::fprintf(out, kLabelLine, "PARENT", Text(record->parentjnw));
+  print_status(out, record->status);
+  print_time_line(out, "START TIME", record->starttime, record->expstarttime);
+  print_time_line(out, "END TIME", record->endtime, record->expendtime);
+  print_amount(out, record->starttime, record->endtime);
+}
+
+void print_unitjob_heading(FILE* out) { std::fputs("**** UNITJOB ****\n", out); }
+void print_customjob_heading(FILE* out) { std::fputs("**** CUSTOMJOB ****\n", out); }
+void print_qdrsjob_heading(FILE* out) { std::fputs("**** QDRSJOB ****\n", out); }
+void print_hlbsjob_heading(FILE* out) { std::fputs("**** HLBSJOB ****\n", out); }
+void print_erpjob_heading(FILE* out) { std::fputs("**** ERP JOB ****\n", out); }
+void print_pcjob_heading(FILE* out) { std::fputs("**** PC JOB ****\n", out); }
+void print_bijob_heading(FILE* out) { std::fputs("**** BI JOB ****\n", out); }
+
+void print_unitjob_block(FILE* out, const JobRecord* record) {
+  const auto* r = static_cast<const UnitJob*>(record);
+  print_exit_error(out, r->errclass, r->code);
+  std::fprintf(out, kLabelLine, "EXEC MAC", Text(r->machine));
+  std::fprintf(out, kLabelLine, "REQUEST-ID", Text(r->requestid));
+}
+
+void print_qdrsjob_block(FILE* out, const JobRecord* record) {
+  const auto* r = static_cast<const QdrsJob*>(record);
+  print_exit_error(out, r->errclass, r->code);
+}
+
+void print_erpjob_block(FILE* out, const JobRecord* record) {
+  const auto* r = static_cast<const ErpJob*>(record);
+  std::fprintf(out, kLabelLine, "EXEC MACH", Text(r->machine));
+  std::fprintf(out, kLabelLine, "JOB COUNT", Text(r->jobcount));
+}
+
+void print_pcjob_block(FILE* out, const JobRecord* record) {
+  std::fprintf(out, kLabelLine, "PCREQ-ID", Text(static_cast<const PcJob*>(record)->requestid));
+}
+
+void print_bijob_block(FILE* out, const JobRecord* record) {
+  std::fprintf(out, kLabelLine, "BIREQ-ID", Text(static_cast<const BiJob*>(record)->requestid));
+}
+
+void print_unitjob_stdout(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "STDOUT    : \n", 'O',
+                      static_cast<const UnitJob*>(record)->stdout_offset);
+}
+
+void print_unitjob_stderr(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "STDERR    : \n", 'E',
+                      static_cast<const UnitJob*>(record)->stderr_offset);
+}
+
+void print_qdrsjob_stdout(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "STDOUT    : \n", 'O',
+                      static_cast<const QdrsJob*>(record)->stdout_offset);
+}
+
+void print_qdrsjob_stderr(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "STDERR    : \n", 'E',
+                      static_cast<const QdrsJob*>(record)->stderr_offset);
+}
+
+void print_erpjob_spool(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "SPOOL     :\n", 'O',
+                      static_cast<const ErpJob*>(record)->spool_offset);
+}
+
+void print_erpjob_joblog(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "JOBLOG    :\n", 'E',
+                      static_cast<const ErpJob*>(record)->joblog_offset);
+}
+
+void print_pcjob_chainlog(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "CHAIN LOG     :\n", 'O',
+                      static_cast<const PcJob*>(record)->chainlog_offset);
+}
+
+void print_pcjob_chainproc(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "CHAIN PROCESS    :\n", 'E',
+                      static_cast<const PcJob*>(record)->chainproc_offset);
+}
+
+void print_bijob_nothing(FILE*, FILE*, const JobRecord*) {}
+
+void print_bijob_ipkg(FILE* out, FILE* spool, const JobRecord* record) {
+  print_content_block(out, spool, "IPKG STATUS    :\n", 'O',
+                      static_cast<const BiJob*>(record)->ipkg_offset);
+}
+
+}  // namespace flowtally

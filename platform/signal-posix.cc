@@ -1,0 +1,145 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/signal.h"
+
+namespace platform {
+
+namespace {
+
+// The signals that count as an interrupt.
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Read by the handler, so written only while the interrupt signals are blocked: the handler
+// never sees a half-copied path.
+char g_cleanup_path[kInterruptPathSize];
+volatile sig_atomic_t g_cleanup_armed = 0;
+bool g_handlers_installed = false;
+
+sigset_t InterruptSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kInterruptSignals) sigaddset(&set, sig);
+  return set;
+}
+
+// Only async-signal-safe calls: unlink, sigaction, raise. The signal stays blocked while the
+// handler runs, so the re-raised one is delivered, with the default action, on return.
+extern "C" void OnInterrupt(int sig) {
+  const int saved_errno = errno;
+  if (g_cleanup_armed != 0) {
+    g_cleanup_armed = 0;
+    unlink(g_cleanup_path);
+  }
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, nullptr);
+  raise(sig);
+  errno = saved_errno;
+}
+
+extern "C" void OnBrokenPipe(int) {}
+
+bool InstallHandlers() {
+  if (g_handlers_installed) return true;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  action.sa_mask = InterruptSet();  // one clean-up at a time
+  for (int sig : kInterruptSignals) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) != 0) {
+      SetLastErrorFromErrno();
+      return false;
+    }
+    // A request the process was started to ignore (a background job's interrupt key, nohup)
+    // must stay ignored.
+    if (old.sa_handler == SIG_IGN) continue;
+    if (sigaction(sig, &action, nullptr) != 0) {
+      SetLastErrorFromErrno();
+      return false;
+    }
+  }
+  g_handlers_installed = true;
+  return true;
+}
+
+// Blocks the interrupt signals for its lifetime, restoring the previous mask after.
+class BlockedInterrupts {
+ public:
+  BlockedInterrupts() {
+    const sigset_t set = InterruptSet();
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~BlockedInterrupts() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  BlockedInterrupts(const BlockedInterrupts&) = delete;
+  BlockedInterrupts& operator=(const BlockedInterrupts&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+}  // namespace
+
+bool SetInterruptCleanupPath(const char* path) {
+  BlockedInterrupts blocked;
+  g_cleanup_armed = 0;
+  if (path == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  const size_t length = std::strlen(path);
+  if (length >= sizeof g_cleanup_path) {
+    SetLastError(kErrorFilenameExcedRange);
+    return false;
+  }
+  if (!InstallHandlers()) return false;
+  std::memcpy(g_cleanup_path, path, length + 1);
+  g_cleanup_armed = 1;
+  return true;
+}
+
+void ClearInterruptCleanupPath() {
+  BlockedInterrupts blocked;
+  g_cleanup_armed = 0;
+  g_cleanup_path[0] = '\0';
+}
+
+InterruptDeferral::InterruptDeferral() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_, "the saved signal mask must fit");
+  const sigset_t set = InterruptSet();
+  sigset_t old;
+  if (sigprocmask(SIG_BLOCK, &set, &old) == 0) {
+    std::memcpy(saved_, &old, sizeof old);
+    deferred_ = true;
+  }
+}
+
+InterruptDeferral::~InterruptDeferral() {
+  if (!deferred_) return;
+  sigset_t old;
+  std::memcpy(&old, saved_, sizeof old);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void IgnoreBrokenPipe() {
+  struct sigaction old;
+  if (sigaction(SIGPIPE, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  // A handler that does nothing, rather than ignoring the signal: the write fails with EPIPE
+  // all the same, and unlike an ignored signal a caught one is reset to the default in the
+  // programs that this process starts.
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnBrokenPipe;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+}  // namespace platform

@@ -1,0 +1,344 @@
+#!/usr/bin/env bats
+# Print mode end to end: the dump of each tracker into a spool file, the option strings of the
+# dump, the clean-up of the spool files on every path, output errors, and the CSV report. A
+# scripted runscan answers the search with entry lines and a dump with a prepared detail file
+# (chosen by the tracker's stamp), and logs each call; the real stand-in runs on the demo site.
+
+setup() {
+  SITE="$BATS_TEST_TMPDIR"
+  TMPDIR_SPOOL="$SITE/sitedb/spool/tmp"
+  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$TMPDIR_SPOOL"
+  printf 'hostname: m\n' >"$SITE/sitedb/spool/nmap/localinfo"
+  cat >"$SITE/base/bin/runscan" <<SCRIPT
+#!/bin/sh
+# One line per call: the arguments joined by blanks.
+printf '%s\n' "\$*" >>"$SITE/calls"
+case " \$* " in
+  *" N1 "*) cat "$SITE/entries"; exit 0 ;;
+esac
+# A dump: its standard output is the spool file.
+spool=\$(readlink "/proc/\$\$/fd/1")
+printf '%s\n' "\$spool" >>"$SITE/spools"
+[ -f "$SITE/fail" ] && exit 1
+if [ -f "$SITE/slow" ]; then echo \$\$ >"$SITE/dump.pid"; exec sleep 30; fi
+[ -f "$SITE/delay" ] && sleep 1
+stamp=\$(printf '%s\n' "\$1" | sed -n 's/.*\.\([0-9]\{14\}\)\.kstrk\$/\1/p')
+cat "$SITE/detail.\$stamp"
+SCRIPT
+  chmod +x "$SITE/base/bin/runscan"
+  {
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
+    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$SITE/base"
+  } >"$SITE/registry.reg"
+  export KS_REGISTRY="$SITE/registry.reg" ZOV_SITEDB="$SITE/sitedb" TZ=UTC
+  unset ZOV_SITE LWPProcess KestruneUserName
+
+  # Two trackers of network A: one done, one with a failed job in its sub-network SUB.
+  {
+    printf 'J m:u:A.20140930120000.kstrk done 0 20140930120002 20140930121000 c - 600 0 -\n'
+    printf 'J m:u:A.20141001120000.kstrk done 0 20141001120000 20141001123000 c - 600 0 f\n'
+  } >"$SITE/entries"
+  cat >"$SITE/detail.20140930120000" <<'DETAIL'
+J m:u:A.20140930120000.kstrk done 0 20140930120002 20140930121000 c - 600 0 -
+U JOB1 done 0 0 20140930120005 20140930120905 1234 mach1 - 20140930120000 600 -
+O
+	job one says hello
+DETAIL
+  cat >"$SITE/detail.20141001120000" <<'DETAIL'
+J m:u:A.20141001120000.kstrk done 0 20141001120000 20141001123000 c - 600 0 f
+U JOB1 done 0 0 20141001120001 20141001120101 1240 mach1 - 20141001120000 60 -
+J m:u:A:SUB.20141001120000.kstrk done 0 20141001120102 20141001123000 - - 300 60 f
+U JOB1 done 0 2 20141001120103 20141001123000 1241 mach2 - 20141001120100 300 f
+DETAIL
+}
+
+teardown() {
+  if [ -f "$SITE/dump.pid" ]; then kill "$(cat "$SITE/dump.pid")" 2>/dev/null || true; fi
+}
+
+# Runs flowtally; exit code in $status, output in the files out and err. Descriptor 3 is
+# closed so that no child outlives the test on it.
+ft() {
+  status=0
+  "$BIN_DIR/flowtally" "$@" >"$SITE/out" 2>"$SITE/err" 3>&- || status=$?
+}
+
+expect_status() {
+  if [ "$status" -ne "$1" ]; then
+    echo "exit code $status, expected $1; stderr:" >&2
+    cat "$SITE/err" >&2
+    return 1
+  fi
+}
+
+# The dump calls of the last runs (search calls left out).
+dumps() { grep -v ' N1' "$SITE/calls" || true; }
+
+# Every spool file that a dump wrote into is gone, and the spool directory is empty.
+no_spool_left() {
+  if [ -f "$SITE/spools" ]; then
+    while read -r f; do
+      case "$f" in "$TMPDIR_SPOOL"/*) ;; *) echo "dump not into the spool directory: $f" >&2; return 1 ;; esac
+      [ ! -e "$f" ] || { echo "left behind: $f" >&2; return 1; }
+    done <"$SITE/spools"
+  fi
+  [ -z "$(ls -A "$TMPDIR_SPOOL")" ] || { ls -l "$TMPDIR_SPOOL" >&2; return 1; }
+}
+
+# The 80 counters of a count table: the given ones, then zeros.
+counts() {
+  local all=("$@")
+  while [ "${#all[@]}" -lt 80 ]; do all+=(0); done
+  local IFS=,
+  printf '%s\n' "${all[*]}"
+}
+
+COUNT_NAMES='totalcomponent,totalwait,totalwaithold,totalwaitskip,totalrun,totaldone,totaldoneskip,totalerror,ujcomponent,ujwait,ujwaithold,ujwaitskip,ujrun,ujdone,ujdoneskip,ujerror,jnwcomponent,jnwwait,jnwwaithold,jnwwaitskip,jnwrun,jnwdone,jnwdoneskip,jnwerror,ERPcomponent,ERPwait,ERPwaithold,ERPwaitskip,ERPrun,ERPdone,ERPdoneskip,ERPerror,BIcomponent,BIwait,BIwaithold,BIwaitskip,BIrun,BIdone,BIdoneskip,BIerror,PCcomponent,PCwait,PCwaithold,PCwaitskip,PCrun,PCdone,PCdoneskip,PCerror,qdrsjcomponent,qdrsjwait,qdrsjwaithold,qdrsjwaitskip,qdrsjrun,qdrsjdone,qdrsjdoneskip,qdrsjerror,hlbsjcomponent,hlbsjwait,hlbsjwaithold,hlbsjwaitskip,hlbsjrun,hlbsjdone,hlbsjdoneskip,hlbsjerror,cstmjcomponent,ujwait,cstmjwaithold,cstmjwaitskip,cstmjrun,cstmjdone,cstmjdoneskip,cstmjerror,othercomponent,otherwait,otherwaithold,otherwaitskip,otherrun,otherdone,otherdoneskip,othererror'
+TIMES='starttime,endtime,amounttime,expstarttime,expendtime,status'
+UNIT_TITLE="#TYPE=UNITJOB
+type,parentjnw,jnwdate,name,$TIMES,exitcode,errcode,requestid,machine"
+JNW_TITLE="#TYPE=JNW
+type,parentjnw,jnwdate,name,$TIMES,$COUNT_NAMES"
+SUMMARY_TITLE="#TYPE=SUMMARY
+jnwname,jnwdate,user,machine,$TIMES,$COUNT_NAMES"
+
+@test "two trackers give two complete CSV reports, each from its own spool file" {
+  ft -u u -j name=A -p format=csv,style=1
+  expect_status 0
+  [ ! -s "$SITE/err" ]
+  diff -u - "$SITE/out" <<OUT
+$SUMMARY_TITLE
+A,20140930120000,u,m,2014/09/30 12:00:02,2014/09/30 12:10:00,598,2014/09/30 12:00:00,2014/09/30 12:10:00,done,$(counts 2 0 0 0 0 2 0 0 1 0 0 0 0 1 0 0 1 0 0 0 0 1 0 0)
+
+$JNW_TITLE
+JNW,"",20140930120000,A,2014/09/30 12:00:02,2014/09/30 12:10:00,598,2014/09/30 12:00:00,2014/09/30 12:10:00,done,$(counts 1 0 0 0 0 1 0 0 1 0 0 0 0 1 0 0)
+
+$UNIT_TITLE
+UNITJOB,A,20140930120000,JOB1,2014/09/30 12:00:05,2014/09/30 12:09:05,540,2014/09/30 12:00:00,2014/09/30 12:10:00,done,0,0,1234,mach1
+
+$SUMMARY_TITLE
+A,20141001120000,u,m,2014/10/01 12:00:00,2014/10/01 12:30:00,1800,2014/10/01 12:00:00,2014/10/01 12:10:00,error,$(counts 4 0 0 0 0 1 0 3 2 0 0 0 0 1 0 1 2 0 0 0 0 0 0 2)
+
+$JNW_TITLE
+JNW,A,20141001120000,SUB,2014/10/01 12:01:02,2014/10/01 12:30:00,1738,2014/10/01 12:01:00,2014/10/01 12:06:00,error,$(counts 1 0 0 0 0 0 0 1 1 0 0 0 0 0 0 1)
+JNW,"",20141001120000,A,2014/10/01 12:00:00,2014/10/01 12:30:00,1800,2014/10/01 12:00:00,2014/10/01 12:10:00,error,$(counts 2 0 0 0 0 1 0 1 1 0 0 0 0 1 0 0 1 0 0 0 0 0 0 1)
+
+$UNIT_TITLE
+UNITJOB,A:SUB,20141001120000,JOB1,2014/10/01 12:01:03,2014/10/01 12:30:00,1737,2014/10/01 12:01:00,2014/10/01 12:06:00,error,2,0,1241,mach2
+UNITJOB,A,20141001120000,JOB1,2014/10/01 12:00:01,2014/10/01 12:01:01,60,2014/10/01 12:00:00,2014/10/01 12:01:00,done,0,0,1240,mach1
+
+OUT
+  # One dump per tracker, each into a spool file of its own, and none left.
+  [ "$(dumps | wc -l)" -eq 2 ]
+  [ "$(sort -u "$SITE/spools" | wc -l)" -eq 2 ]
+  no_spool_left
+}
+
+@test "the driver traces each step under -d 6 and -v" {
+  ft -u u -j name=A -p format=csv -d 6 -v
+  expect_status 0
+  spool1="$(sed -n 1p "$SITE/spools")"
+  spool2="$(sed -n 2p "$SITE/spools")"
+  diff -u - <(grep -v '^runscan opt=' "$SITE/err") <<ERR
+DebugKey=6
+Print mode.
+Print:A.20140930120000.
+tempfile=$spool1
+Output: mode=1, spool=0, style=0, sw=0
+summary_dumpdata:tempfile=$spool1
+dump cmdlilne:Om:u:A.20140930120000.kstrk Z U  I
+summary_load
+summary_output_csv
+unlink:$spool1
+Print:A.20141001120000.
+tempfile=$spool2
+Output: mode=1, spool=0, style=0, sw=0
+summary_dumpdata:tempfile=$spool2
+dump cmdlilne:Om:u:A.20141001120000.kstrk Z U  I
+summary_load
+summary_output_csv
+unlink:$spool2
+ERR
+  # Owner-only files with unpredictable names, made in the spool directory.
+  [ "$spool1" != "$spool2" ]
+  no_spool_left
+}
+
+@test "the dump options: Z for a whole network, Foe only for a readable report with output" {
+  local cases=(
+    "format=csv|||Om:u:A.20140930120000.kstrk Z U I"
+    "format=csv|A||Om:u:A.20140930120000.kstrk Z U I"
+    "format=csv|A:SUB||Om:u:A:SUB.20140930120000.kstrk U I"
+    "format=csv|A/JOB1||Om:u:A.20140930120000.kstrk U I"
+    "format=csv|A:SUB/JOB1||Om:u:A:SUB.20140930120000.kstrk U I"
+    "format=csv,output,style=1|||Om:u:A.20140930120000.kstrk Z U I"
+    "output,style=1|||Om:u:A.20140930120000.kstrk Z U Foe I"
+    "output,style=2|A:SUB||Om:u:A:SUB.20140930120000.kstrk U Foe I"
+    "output|||Om:u:A.20140930120000.kstrk Z U I"
+    "style=2|||Om:u:A.20140930120000.kstrk Z U I"
+    "format=csv|A|,prep|Om:u:A.20140930120000.kstrk Z U"
+  )
+  printf 'J m:u:A.20140930120000.kstrk done 0 20140930120002 20140930121000 c - 600 0 -\n' \
+    >"$SITE/entries"
+  for c in "${cases[@]}"; do
+    IFS='|' read -r print component search expected <<<"$c"
+    rm -f "$SITE/calls"
+    ft -u u -j "name=A$search" -p "$print" ${component:+-c "$component"}
+    expect_status 0
+    [ "$(dumps)" = "$expected" ] || { echo "$c: $(dumps)" >&2; return 1; }
+  done
+  no_spool_left
+}
+
+@test "a specification that fits no tracker: no dump, one message, exit 0" {
+  ft -u u -j name=A -p format=csv -c B/JOB1
+  expect_status 0
+  [ "$(cat "$SITE/err")" = "Invalid Component specification:B/JOB1" ]
+  [ ! -s "$SITE/out" ]
+  [ -z "$(dumps)" ]
+  no_spool_left
+}
+
+@test "-c JNW:SUB/JOB1 and -c JNW:SUB in CSV" {
+  printf 'J m:u:A.20141001120000.kstrk done 0 20141001120000 20141001123000 c - 600 0 f\n' \
+    >"$SITE/entries"
+  ft -u u -j name=A -p format=csv -c A:SUB/JOB1
+  expect_status 0
+  [ ! -s "$SITE/err" ]
+  diff -u - "$SITE/out" <<OUT
+$UNIT_TITLE
+UNITJOB,A:SUB,20141001120000,JOB1,2014/10/01 12:01:03,2014/10/01 12:30:00,1737,2014/10/01 12:01:00,2014/10/01 12:06:00,error,2,0,1241,mach2
+
+OUT
+  ft -u u -j name=A -p format=csv,notitle -c A:SUB
+  expect_status 0
+  diff -u - "$SITE/out" <<OUT
+JNW,A,20141001120000,SUB,2014/10/01 12:01:02,2014/10/01 12:30:00,1738,2014/10/01 12:01:00,2014/10/01 12:06:00,error,$(counts 1 0 0 0 0 0 0 1 1 0 0 0 0 0 0 1)
+
+OUT
+  no_spool_left
+}
+
+@test "-d 9 keeps each spool file and names it" {
+  ft -u u -j name=A -p format=csv -d 9
+  expect_status 0
+  [ "$(grep -c '^SPOOL FILE:' "$SITE/err")" -eq 2 ]
+  while read -r f; do
+    grep -qx "SPOOL FILE:$f" "$SITE/err"
+    [ -f "$f" ]
+    [ "$(stat -c %a "$f")" = 600 ]
+  done <"$SITE/spools"
+  diff -u "$SITE/detail.20140930120000" "$(sed -n 1p "$SITE/spools")"
+  rm -f "$TMPDIR_SPOOL"/*
+  no_spool_left
+}
+
+@test "a failing runscan: the message, the next tracker, no file left" {
+  touch "$SITE/fail"
+  ft -u u -j name=A -p format=csv
+  expect_status 0
+  [ ! -s "$SITE/out" ]
+  diff -u - "$SITE/err" <<'ERR'
+runscandmd_redirect:execution error: runscan rc=1, errno=0
+Error at data dumpping.
+runscandmd_redirect:execution error: runscan rc=1, errno=0
+Error at data dumpping.
+ERR
+  [ "$(dumps | wc -l)" -eq 2 ]
+  no_spool_left
+}
+
+@test "a dump without the network's line, and a missing spool directory" {
+  : >"$SITE/detail.20140930120000"
+  ft -u u -j name=A -p format=csv -d 6
+  expect_status 0
+  grep -qx 'flowtally: Error at JNW data.' "$SITE/err"
+  grep -qx "CML_unlink(by error):$(sed -n 1p "$SITE/spools")" "$SITE/err"
+  [ "$(grep -c '^#TYPE=SUMMARY' "$SITE/out")" -eq 1 ]
+  no_spool_left
+
+  rmdir "$TMPDIR_SPOOL"
+  ft -u u -j name=A -p format=csv
+  expect_status 0
+  [ "$(cat "$SITE/err")" = "Error at getting the name of tempfile.
+Error at getting the name of tempfile." ]
+  [ ! -s "$SITE/out" ]
+  mkdir "$TMPDIR_SPOOL"
+}
+
+@test "a spool path that does not fit is refused before anything is dumped" {
+  # A directory that fits, but leaves no room for the file name; then one that does not fit.
+  for total in 250 270; do
+    long="$SITE/$(printf 'd%.0s' $(seq 1 $((total - ${#SITE} - 11))))"
+    mkdir -p "$long/spool/tmp"
+    cp -r "$SITE/sitedb/spool/nmap" "$long/spool/"
+    [ "${#long}" -eq $((total - 10)) ]
+    rm -f "$SITE/calls"
+    ZOV_SITEDB="$long" ft -u u -j name=A -p format=csv
+    expect_status 0
+    [ "$(grep -c '^Error at getting the name of tempfile.$' "$SITE/err")" -eq 2 ]
+    [ -z "$(dumps)" ]
+    [ -z "$(ls -A "$long/spool/tmp")" ]
+    rm -rf "$long"
+  done
+}
+
+@test "SIGTERM during a slow dump leaves no spool file" {
+  touch "$SITE/slow"
+  "$BIN_DIR/flowtally" -u u -j name=A -p format=csv >"$SITE/out" 2>"$SITE/err" 3>&- &
+  pid=$!
+  for _ in $(seq 100); do [ -s "$SITE/dump.pid" ] && break; sleep 0.1; done
+  [ -s "$SITE/dump.pid" ]
+  [ -n "$(ls -A "$TMPDIR_SPOOL")" ]
+  kill -TERM "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 143 ]
+  no_spool_left
+}
+
+@test "output that cannot be written: a message naming it and exit 3" {
+  ft -u u -j name=A -p format=csv -o /dev/full
+  expect_status 3
+  grep -qx 'flowtally: Unable to write output:/dev/full' "$SITE/err"
+  no_spool_left
+
+  ft -u u -j name=A -o /dev/full
+  expect_status 3
+  grep -qx 'flowtally: Unable to write output:/dev/full' "$SITE/err"
+
+  # A reader that has gone: the write fails and is reported, the process is not killed silently.
+  touch "$SITE/delay"
+  rm -f "$SITE/calls"
+  status=0
+  "$BIN_DIR/flowtally" -u u -j name=A -p format=csv,style=1 2>"$SITE/err" 3>&- | true
+  status=${PIPESTATUS[0]}
+  expect_status 3
+  grep -qx 'flowtally: Unable to write output:standard output' "$SITE/err"
+  # The report stopped at the broken output: the second tracker was not dumped.
+  [ "$(dumps | wc -l)" -eq 1 ]
+  no_spool_left
+}
+
+@test "the demo site: the CSV report of alice's DAILY runs" {
+  [ -f "$BIN_DIR/../demo/registry.reg" ] || skip "no demo registry in this build"
+  [ -x "$SRC_DIR/demo/bin/runscan" ] || skip "demo runscan not linked"
+  export KS_REGISTRY="$BIN_DIR/../demo/registry.reg"
+  unset ZOV_SITEDB
+  ft -u alice -j name=DAILY -p format=csv,style=1 -d 6
+  expect_status 0
+  out="$SITE/out"
+  # Three live runs of DAILY, each with its summary, two network rows and five unit jobs.
+  [ "$(grep -c '^#TYPE=SUMMARY$' "$out")" -eq 3 ]
+  [ "$(grep -c '^#TYPE=JNW$' "$out")" -eq 3 ]
+  [ "$(grep -c '^UNITJOB,' "$out")" -eq 15 ]
+  grep -qx "DAILY,20261205010000,alice,demohost,2026/12/05 01:00:02,2026/12/05 01:34:11,2049,2026/12/05 01:00:00,2026/12/05 01:40:00,done,$(counts 7 0 0 0 0 7 1 0 5 0 0 0 0 5 1 0 2 0 0 0 0 2 0 0)" "$out"
+  grep -qx "JNW,DAILY,20261205010000,LOAD,2026/12/05 01:12:12,2026/12/05 01:34:00,1308,2026/12/05 01:15:00,2026/12/05 01:40:00,done,$(counts 3 0 0 0 0 3 1 0 3 0 0 0 0 3 1 0)" "$out"
+  grep -qx 'UNITJOB,DAILY,20261205010000,extract,2026/12/05 01:00:05,2026/12/05 01:12:10,725,2026/12/05 01:00:00,2026/12/05 01:15:00,done,0,0,1201,demohost' "$out"
+  grep -qx 'UNITJOB,DAILY:LOAD,20261205010000,cleanup,,,0,2026/12/05 01:35:00,2026/12/05 01:36:00,done_skip,0,0,-,demohost' "$out"
+  grep -qx 'UNITJOB,DAILY:LOAD,20261206010000,load_orders,2026/12/06 01:12:01,2026/12/06 01:20:15,494,2026/12/06 01:15:00,2026/12/06 01:30:00,error,2,0,1302,demohost' "$out"
+  grep -qx 'UNITJOB,DAILY:LOAD,20261207010000,load_orders,2026/12/07 01:12:13,,0,2026/12/07 01:15:00,2026/12/07 01:30:00,run,0,0,1402,demohost' "$out"
+  # The demo's spool directory is shared: check the files this run made.
+  for f in $(sed -n 's/^tempfile=//p' "$SITE/err"); do [ ! -e "$f" ]; done
+}

@@ -1,0 +1,160 @@
+#!/usr/bin/env bats
+# The readable report end to end: flowtally with the real stand-in on the demo installation,
+# dumping, loading and reporting alice's DAILY trackers with every section and content block.
+
+setup() {
+  export KS_REGISTRY="$BIN_DIR/../demo/registry.reg" TZ=UTC
+  unset ZOV_SITEDB ZOV_SITE LWPProcess KestruneUserName
+  OUT="$BATS_TEST_TMPDIR/out"
+  ERR="$BATS_TEST_TMPDIR/err"
+  SPOOL_TMP="$SRC_DIR/demo/spool/tmp"
+  RULE=------------------------------------------------------------------
+}
+
+ft() {
+  status=0
+  "$BIN_DIR/flowtally" "$@" >"$OUT" 2>"$ERR" || status=$?
+}
+
+# True when the report holds the lines of the argument, one after the other.
+holds() {
+  local report
+  report="$(cat "$OUT")"
+  [[ "$report" == *"$1"* ]] || {
+    printf 'not in the report:\n%s\n' "$1"
+    return 1
+  }
+}
+
+# A COUNT table whose rows ALL, UJ and JNW are given; the other rows are zero.
+counts() {
+  local zero='    0     0(    0,    0)     0     0(    0)     0'
+  printf 'COUNT: TOTAL  WAIT( hold, skip)   RUN  DONE( skip) ERROR\n'
+  printf -- '----------------------------------------------------------\n'
+  printf '  ALL: %s\n   UJ: %s\n  ERP: %s\n   BI: %s\n  JNW: %s\n' "$1" "$2" "$zero" "$zero" "$3"
+  printf '   PC: %s\nQDRSJ: %s\nHLBSJ: %s\nCSTMJ: %s\nOTHER: %s' "$zero" "$zero" "$zero" "$zero" \
+    "$zero"
+}
+
+@test "style=2,output reports every DAILY tracker with counts, type blocks and content" {
+  before="$(ls -A "$SPOOL_TMP")"
+  ft -u alice -j name=DAILY -p style=2,output
+  [ "$status" -eq 0 ]
+  [ ! -s "$ERR" ]
+  # One report per tracker, in tracker order; every spool file is gone again.
+  [ "$(grep -c '^\*\*\*\* SUMMARY \*\*\*\*$' "$OUT")" -eq 3 ]
+  [ "$(grep '^TRACKER-ID' "$OUT" | paste -sd' ')" = \
+    "TRACKER-ID: DAILY.20261205010000 TRACKER-ID: DAILY.20261206010000 TRACKER-ID: DAILY.20261207010000" ]
+  [ "$(ls -A "$SPOOL_TMP")" = "$before" ]
+
+  diff -u <(printf '%s\n' "**** SUMMARY ****" \
+    "TRACKER-ID: DAILY.20261205010000" \
+    "STATUS    : done" \
+    "START TIME: 26-12-05 01:00'02      (EXP. 26-12-05 01:00'00)" \
+    "END TIME  : 26-12-05 01:34'11      (EXP. 26-12-05 01:40'00)" \
+    "AMOUNTTIME: 0:34'09" \
+    "USER      : alice" \
+    "$(counts '    7     0(    0,    0)     0     7(    1)     0' \
+      '    5     0(    0,    0)     0     5(    1)     0' \
+      '    2     0(    0,    0)     0     2(    0)     0')" \
+    "**** JNW ****" \
+    "NAME      : DAILY" \
+    "PARENT    : ") <(head -n 22 "$OUT")
+
+  holds "$(printf '%s\n' "NAME      : DAILY:LOAD" \
+    "PARENT    : DAILY" \
+    "STATUS    : done" \
+    "START TIME: 26-12-05 01:12'12      (EXP. 26-12-05 01:15'00)" \
+    "END TIME  : 26-12-05 01:34'00      (EXP. 26-12-05 01:40'00)" \
+    "AMOUNTTIME: 0:21'48" \
+    "$(counts '    3     0(    0,    0)     0     3(    1)     0' \
+      '    3     0(    0,    0)     0     3(    1)     0' \
+      '    0     0(    0,    0)     0     0(    0)     0')" \
+    "" \
+    "**** UNITJOB ****" \
+    "NAME      : extract" \
+    "PARENT    : DAILY" \
+    "STATUS    : done" \
+    "START TIME: 26-12-05 01:00'05      (EXP. 26-12-05 01:00'00)" \
+    "END TIME  : 26-12-05 01:12'10      (EXP. 26-12-05 01:15'00)" \
+    "AMOUNTTIME: 0:12'05" \
+    "EXIT CODE : 0" \
+    "ERROR CODE: 0/0" \
+    "EXEC MAC  : demohost" \
+    "REQUEST-ID: 1201" \
+    "STDOUT    : " \
+    "$RULE" \
+    "extract: 48213 rows read from orders" \
+    "extract: wrote /data/daily/orders.csv" \
+    "$RULE" \
+    "STDERR    : " \
+    "$RULE" \
+    "warning: 3 rows with empty customer id" \
+    "$RULE" \
+    "" \
+    "NAME      : notify")"
+
+  # The failed load of the second tracker: an exit code, and both blocks of its output.
+  holds "$(printf '%s\n' "NAME      : load_orders" \
+    "PARENT    : DAILY:LOAD" \
+    "STATUS    : error" \
+    "START TIME: 26-12-06 01:12'01      (EXP. 26-12-06 01:15'00)" \
+    "END TIME  : 26-12-06 01:20'15      (EXP. 26-12-06 01:30'00)" \
+    "AMOUNTTIME: 0:08'14" \
+    "EXIT CODE : 2" \
+    "ERROR CODE: 0/0" \
+    "EXEC MAC  : demohost" \
+    "REQUEST-ID: 1302" \
+    "STDOUT    : " \
+    "$RULE" \
+    "load: connecting to sales database" \
+    "$RULE" \
+    "STDERR    : " \
+    "$RULE" \
+    "load: ERROR 1205 lock wait timeout on sales.orders" \
+    "load: giving up after 3 attempts" \
+    "$RULE" \
+    "" \
+    "**** SUMMARY ****" \
+    "TRACKER-ID: DAILY.20261207010000" \
+    "STATUS    : run" \
+    "START TIME: 26-12-07 01:00'02      (EXP. 26-12-07 01:00'00)" \
+    "END TIME  : -                      (EXP. 26-12-07 01:40'00)" \
+    "AMOUNTTIME: -")"
+
+  # A skipped job that never ran: no times, and an empty frame for each block.
+  holds "$(printf '%s\n' "NAME      : cleanup" \
+    "PARENT    : DAILY:LOAD" \
+    "STATUS    : done (skip)" \
+    "START TIME: -                      (EXP. 26-12-05 01:35'00)" \
+    "END TIME  : -                      (EXP. 26-12-05 01:36'00)" \
+    "AMOUNTTIME: -" \
+    "EXIT CODE : 0" \
+    "ERROR CODE: 0/0" \
+    "EXEC MAC  : demohost" \
+    "REQUEST-ID: -" \
+    "STDOUT    : " \
+    "$RULE" \
+    "$RULE" \
+    "STDERR    : " \
+    "$RULE" \
+    "$RULE" \
+    "" \
+    "NAME      : load_index")"
+}
+
+@test "a component report shows the one job, or the one sub-network" {
+  ft -u alice -j name=DAILY -c DAILY:LOAD/load_orders -p style=1,output
+  [ "$status" -eq 0 ]
+  [ "$(grep -c '^NAME' "$OUT")" -eq 3 ]
+  [ "$(grep -c '^\*\*\*\* UNITJOB \*\*\*\*$' "$OUT")" -eq 3 ]
+  [ -z "$(grep 'SUMMARY\|JNW \*\|EXIT CODE' "$OUT")" ]
+  holds "$(printf '%s\n' "load: connecting to sales database" "$RULE" "STDERR    : " "$RULE" \
+    "load: ERROR 1205 lock wait timeout on sales.orders")"
+
+  ft -u alice -j name=DAILY -c daily:load -p style=1
+  [ "$status" -eq 0 ]
+  [ "$(grep -c '^\*\*\*\* JNW \*\*\*\*$' "$OUT")" -eq 3 ]
+  [ "$(grep '^NAME' "$OUT" | sort -u)" = "NAME      : DAILY:LOAD" ]
+  [ -z "$(grep 'SUMMARY\|UNITJOB\|COUNT' "$OUT")" ]
+}

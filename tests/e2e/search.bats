@@ -1,0 +1,135 @@
+#!/usr/bin/env bats
+# The default mode end to end: the search option strings handed to runscan, the filter, and the
+# listing. A scripted runscan logs its arguments (one per line) and prints prepared lines; the
+# real stand-in runs on a copy of the demo site tree.
+
+setup() {
+  SITE="$BATS_TEST_TMPDIR"
+  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$SITE/sitedb/spool/tmp"
+  printf 'hostname: m\n' >"$SITE/sitedb/spool/nmap/localinfo"
+  cat >"$SITE/base/bin/runscan" <<SCRIPT
+#!/bin/sh
+for a in "\$@"; do printf '%s\n' "\$a"; done >"$SITE/args"
+[ -f "$SITE/lines" ] && cat "$SITE/lines"
+exit 0
+SCRIPT
+  chmod +x "$SITE/base/bin/runscan"
+  {
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
+    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$SITE/base"
+  } >"$SITE/registry.reg"
+  export KS_REGISTRY="$SITE/registry.reg" ZOV_SITEDB="$SITE/sitedb" TZ=JST-9
+  unset ZOV_SITE LWPProcess KestruneUserName
+  ME="$(id -un)"
+}
+
+ft() {
+  status=0
+  "$BIN_DIR/flowtally" "$@" >"$SITE/out" 2>"$SITE/err" || status=$?
+}
+
+# The arguments runscan got, joined by blanks: the option string.
+args() { paste -sd' ' "$SITE/args"; }
+
+entry() {  # user tracker status start end flags
+  printf 'J m:%s:%s.kstrk %s 0 %s %s comment - 60 0 %s\n' "$@"
+}
+
+@test "each search reaches runscan as the option string of its criteria" {
+  today="$(TZ=UTC date +%Y%m%d)"
+  TZ=UTC ft -v
+  [ "$(args)" = "Om:$ME.user N1 E${today}235959 I Psrun/done" ]
+  grep -qx "runscan opt=Om:$ME.user N1 E${today}235959 I Psrun/done" "$SITE/err"
+  ft -j run -u u;               [ "$(args)" = "Om:u.user N1 I Psrun" ]
+  ft -j prep -u u;              [ "$(args)" = "Om:u.user N1 Pswait/prep/run/done" ]
+  ft -j name=A -u u;            [ "$(args)" = "Om:u:A.ksjnw N1 Psrun/done" ]
+  ft -j name=A -a;              [ "$(args)" = "Om.machine N1 PjA Psrun/done" ]
+  ft -j trk=A.20140101000000 -u u
+  [ "$(args)" = "Om:u:A.20140101000000.kstrk N1 Psrun/done" ]
+  ft -j tid=h:v:B.ksjnw;        [ "$(args)" = "Oh:v:B.ksjnw N1 Psrun/done" ]
+  ft -j date=20140901-20140930 -u u -d 3
+  [ "$(args)" = "Om:u.user N1 S20140831150000 E20140930145959 Psrun/done" ]
+  grep -qx 'DateCnv: 20140901000000 -> 20140831150000' "$SITE/err"
+  grep -qx 'DateCnv: 20140930235959 -> 20140930145959' "$SITE/err"
+}
+
+@test "option values reach runscan as plain text and run nothing" {
+  for value in 'x;touch pwned' 'x & touch pwned' '$(touch pwned)' "a'b\"c" '`touch pwned`'; do
+    (cd "$SITE" && ft -j "name=$value" -u u)
+    [ "$(args)" = "Om:u:$value.ksjnw N1 Psrun/done" ]
+    [ ! -e "$SITE/pwned" ]
+  done
+}
+
+@test "the listing shows the kept trackers in case-insensitive order" {
+  {
+    entry alice NIGHTLY.20140930120000 run 20140930120000 - -
+    entry alice DAILY.20140930010203 done 20140930010203 20140930011500 n
+  } >"$SITE/lines"
+  ft -j name=x
+  [ "$status" -eq 0 ]
+  diff -u - "$SITE/out" <<'OUT'
+****      TRACKER-ID.yyyymmddhhmmss       USER  STAT START       END        
+  1)         DAILY.20140930010203     alice   done(warn) 09/30-10:02 09/30-10:15
+  2)       NIGHTLY.20140930120000     alice          run 09/30-21:00           -
+OUT
+}
+
+@test "the filter drops lines and says why under -d 2" {
+  {
+    entry u A.20140101000000 Done 20140101000000 - -
+    entry u B.20140101000000 wait - - w
+    printf ' J m:u:C.20140101000000.kstrk done 0 20140101000000 - c - 60 0 -\n'
+    printf 'J m:u:D:sub.20140101000000.kstrk done 0 20140101000000 - c - 60 0 -\n'
+    entry u E.20140101000000 done 20140101000000 - -
+  } >"$SITE/lines"
+  ft -j name=x -d 2
+  [ "$status" -eq 0 ]
+  grep -qx 'ANAL: Invaild status(Done).' "$SITE/err"
+  grep -qx 'ANAL:(Search) Preparation status.' "$SITE/err"
+  [ "$(sed -n '2,$p' "$SITE/out" | wc -l)" -eq 1 ]
+  grep -q ' E.20140101000000 ' "$SITE/out"
+  ft -j name=x,prep
+  grep -q ' B.20140101000000 .* wait ' "$SITE/out"
+}
+
+@test "a search that finds nothing, or a tool that cannot start, exits 2" {
+  ft -j name=x
+  [ "$status" -eq 2 ]
+  [ "$(cat "$SITE/err")" = "No JNW detected." ]
+  rm "$SITE/base/bin/runscan"
+  ft -j name=x
+  [ "$status" -eq 2 ]
+  diff -u - "$SITE/err" <<ERR
+Unable to execute runscan:$SITE/base/bin/runscan
+ec=2
+runscancmd_jnwent: Unable to execute runscan.
+No JNW detected.
+ERR
+}
+
+# The real stand-in on a copy of the demo's site tree.
+use_demo_site() {
+  cp -r "$SRC_DIR/demo/spool" "$SITE/sitedb/"
+  ln -sf "$BIN_DIR/runscan" "$SITE/base/bin/runscan"
+  export TZ=UTC
+}
+
+listed() { sed -n '2,$p' "$SITE/out" | awk '{print $2 "/" $3 "/" $4}' | paste -sd' '; }
+
+@test "with the real stand-in: by user, by name, all users, run, prep and dates" {
+  use_demo_site
+  ft -u alice
+  [ "$(listed)" = "DAILY.20261207010000/alice/run REPORT.20261201060000/alice/done(skip)" ]
+  ft -u alice -j name=DAILY
+  [ "$(listed)" = "DAILY.20261205010000/alice/done DAILY.20261206010000/alice/done(error) DAILY.20261207010000/alice/run" ]
+  ft -a -j run
+  [ "$(listed)" = "DAILY.20261207010000/alice/run" ]
+  ft -u bob -j prep
+  [ "$(listed)" = "BACKUP.20261206220000/bob/done BACKUP.20261207220000/bob/prep(hold) WEEKLY.20261129020000/bob/done" ]
+  ft -a -j date=20261206-20261207
+  [ "$(listed)" = "BACKUP.20261206220000/bob/done DAILY.20261206010000/alice/done(error) DAILY.20261207010000/alice/run" ]
+  ft -u carol
+  [ "$status" -eq 2 ]
+}

@@ -1,0 +1,359 @@
+#!/usr/bin/env bats
+# Test mode end to end: -t testp="expression" on one tracker or one component of it. A scripted
+# runscan logs its option strings (one line per call) and answers a search with the lines of
+# the file entries and a dump with the lines of the file detail; the real stand-in then runs
+# on a copy of the demo site.
+
+setup() {
+  SITE="$BATS_TEST_TMPDIR"
+  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$SITE/sitedb/spool/tmp"
+  printf 'hostname: alpha\n' >"$SITE/sitedb/spool/nmap/localinfo"
+  cat >"$SITE/base/bin/runscan" <<SCRIPT
+#!/bin/sh
+printf '%s\n' "\$*" >>"$SITE/runscan.log"
+case " \$* " in
+  *" N1 "*) [ -f "$SITE/entries" ] && cat "$SITE/entries" ;;
+  *" U "*) [ -f "$SITE/detail" ] && cat "$SITE/detail" ;;
+esac
+exit 0
+SCRIPT
+  chmod +x "$SITE/base/bin/runscan"
+  {
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
+    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$SITE/base"
+  } >"$SITE/registry.reg"
+  export KS_REGISTRY="$SITE/registry.reg" ZOV_SITEDB="$SITE/sitedb" TZ=UTC
+  unset ZOV_SITE LWPProcess KestruneUserName
+  PROG="$BIN_DIR/flowtally"
+  SHORT_USAGE=$'Usage: flowtally [options...]|-h\n'
+  TRK=A.20140930010203
+  SEARCH="Oalpha:ann:A.ksjnw N1 Psrun/done"
+  DUMP="Oalpha:ann:$TRK.kstrk U I"
+  entries "$TRK done"
+}
+
+# The search answer: one entry line of user ann per "TRACKER STATUS" argument.
+entries() {
+  local e
+  for e in "$@"; do
+    set -- $e
+    printf 'J alpha:ann:%s.kstrk %s 0 20140930010203 - - - 60 0 -\n' "$1" "$2"
+  done >"$SITE/entries"
+}
+
+# The dump answer: the lines given.
+detail() { printf '%s\n' "$@" >"$SITE/detail"; }
+
+# A J line of network PATH (A, A:sub) with STATUS and extended status EXT.
+jline() { printf 'J alpha:ann:%s.20140930010203.kstrk %s 0 20140930010203 - - - 60 0 %s' "$1" "$2" "$3"; }
+
+# A job line of TYPE letter (B D P U X) for NAME with STATUS and extended status EXT.
+job() { printf '%s %s %s 0 0 - - 11 alpha - 20140930010203 60 %s' "$1" "$2" "$3" "$4"; }
+
+# Runs flowtally as ann on network A (-j name=A) with the further arguments; the exit code
+# lands in $status, the exact output bytes in the files out and err.
+ft() {
+  status=0
+  rm -f "$SITE/runscan.log"
+  "$PROG" -u ann -j name=A "$@" >"$SITE/out" 2>"$SITE/err" || status=$?
+}
+
+expect_stderr() { diff -u <(printf '%s' "$1") "$SITE/err"; }
+expect_stdout() { diff -u <(printf '%s' "$1") "$SITE/out"; }
+expect_log() { diff -u <(printf '%s\n' "$@") "$SITE/runscan.log"; }
+expect_status() {
+  if [ "$status" -ne "$1" ]; then
+    echo "exit code $status, expected $1; stderr:" >&2
+    cat "$SITE/err" >&2
+    return 1
+  fi
+}
+
+# Runs the expression on the network's own line with STATUS and EXT and checks the exit code.
+expect_on_network() {  # expression status ext want
+  detail "$(jline A "$2" "$3")" "$(job U j1 done -)"
+  ft -t "testp=$1"
+  if [ "$status" -ne "$4" ]; then
+    echo "testp=$1 on $2/$3: exit code $status, expected $4" >&2
+    cat "$SITE/err" >&2
+    return 1
+  fi
+}
+
+@test "an empty expression holds and the test asks runscan for the tracker with I" {
+  detail "$(jline A run -)"
+  ft -t testp=
+  expect_status 0
+  expect_stderr ""
+  expect_stdout ""
+  expect_log "$SEARCH" "$DUMP"
+}
+
+@test "done holds on a done network and not on a running one; -V prints eval" {
+  expect_on_network done done - 0
+  expect_on_network done run - 1
+  detail "$(jline A done -)"
+  ft -V -t testp=done
+  expect_status 0
+  expect_stdout $'eval=1\n'
+  detail "$(jline A run -)"
+  ft -V -t testp=done
+  expect_status 1
+  expect_stdout $'eval=0\n'
+  expect_stderr ""
+}
+
+@test "Done is no pattern: exit 3 with the message and the usage line, before any search" {
+  ft -t testp=Done
+  expect_status 3
+  expect_stderr $'flowtally: Invalid expression: Done\n'"$SHORT_USAGE"
+  [ ! -e "$SITE/runscan.log" ]
+  ft -t 'testp=done /run+'
+  expect_status 3
+  expect_stderr $'flowtally: Invalid expression: done /run+\n'"$SHORT_USAGE"
+}
+
+@test "an operator alone compiles but fails evaluation: exit 3, eval=-1" {
+  detail "$(jline A done -)"
+  ft -V -t 'testp=*'
+  expect_status 3
+  expect_stderr $'flowtally: Underflow of expression stack.\n'
+  expect_stdout $'eval=-1\n'
+}
+
+@test "every pattern on the status and letters that decide it" {
+  while read -r expr st ext want; do
+    expect_on_network "$expr" "$st" "$ext" "$want"
+  done <<'CASES'
+wait wait - 0
+wait prep - 0
+wait run - 1
+complete done - 0
+complete done f 1
+complete done r 1
+error done f 0
+error done - 1
+stopped run r 0
+stopped run - 1
+stopped estop - 0
+hold wait h 0
+skip done v 0
+submit submit - 0
+run run - 0
+run/done+! run - 1
+run/done+! done - 1
+run/done+! wait - 0
+done* done - 0
+done* run - 1
+done+ run - 0
+!done done - 0
+!done run - 1
+done! run - 0
+hold/wait+ run h 0
+run/error* run r 0
+run/error* done f 1
+CASES
+}
+
+@test "wait holds for prep under -j prep, whose dump leaves I out" {
+  entries "$TRK prep"
+  detail "$(jline A prep -)"
+  status=0
+  rm -f "$SITE/runscan.log"
+  "$PROG" -u ann -j prep -t testp=wait >"$SITE/out" 2>"$SITE/err" || status=$?
+  expect_status 0
+  expect_log "Oalpha:ann.user N1 Pswait/prep/run/done" "Oalpha:ann:$TRK.kstrk U"
+}
+
+@test "archived holds only when the first line is the tracker's J line with a" {
+  detail "$(jline A done a)"
+  ft -t testp=archived
+  expect_status 0
+  detail "$(jline A done a)" "$(job U j1 done -)"
+  ft -t testp=archived -c A/j1
+  expect_status 0
+  # The letter on a later J line, or a J line that does not come first, does not count.
+  detail "$(jline A done -)" "$(jline A:sub done a)" "$(job U j1 done -)"
+  ft -t testp=archived -c A/j1
+  expect_status 1
+  detail "$(job U j0 done -)" "$(jline A done a)" "$(job U j1 done -)"
+  ft -t testp=archived -c A/j1
+  expect_status 1
+  # The job's own letters are not the tracker's.
+  detail "$(jline A done -)" "$(job U j1 done a)"
+  ft -t testp=archived -c A/j1
+  expect_status 1
+}
+
+@test "a component is found by name without regard to case, among B D U X Z lines" {
+  detail "$(jline A run -)" "$(job B bj done -)" "$(job D dj done -)" "$(job X xj done -)" \
+    'Z java hj done 0 0 - - 13 alpha - 20140930010203 60 -' \
+    'Z ftp cj done 0 0 - - 14 alpha - 20140930010203 60 -' "$(job U uj run r)"
+  for name in bj dj xj hj cj DJ; do
+    ft -t testp=done -c "A/$name"
+    expect_status 0
+  done
+  ft -t testp=stopped -c A/UJ
+  expect_status 0
+  expect_log "$SEARCH" "$DUMP"
+  # The network itself is the first J line.
+  ft -t testp=run -c A
+  expect_status 0
+}
+
+@test "a PC or QDRS job is no target: exit 2, Target not found with -v" {
+  detail "$(jline A done -)" "$(job P pj done -)" \
+    'V qj done 0 0 - - - - - 20140930010203 60 - - -' "$(job U uj done -)"
+  for name in pj qj nosuch; do
+    ft -t testp=done -c "A/$name"
+    expect_status 2
+    expect_stdout ""
+    ft -v -V -t testp=done -c "A/$name"
+    expect_status 2
+    expect_stdout ""
+    [ "$(tail -n 1 "$SITE/err")" = "Target not found.($name)" ]
+  done
+}
+
+@test "a sub-network target dumps the sub-network; -d 4 traces the target" {
+  detail "$(jline A:sub done f)" "$(job U j1 done f)"
+  ft -d 4 -t testp=error -c A:sub/j1
+  expect_status 0
+  expect_stderr $'DebugKey=4\ntarget component=j1, trk=alpha:ann:A:sub.20140930010203.kstrk\n'
+  expect_log "$SEARCH" "Oalpha:ann:A:sub.20140930010203.kstrk U I"
+}
+
+@test "-v traces the test run and its outcome" {
+  detail "$(jline A done -)"
+  ft -v -t testp=complete
+  expect_status 0
+  expect_stderr "runscan opt=$SEARCH
+TEST:TargetJNW=$TRK
+TEST: runscan opt=$DUMP
+flowtally: target=alpha:ann:$TRK.kstrk, status=done, extstat=-, eval=1
+"
+}
+
+@test "a component that does not fit the tracker gives 2 without running the dump" {
+  detail "$(jline A done -)"
+  ft -t testp=done -c B/j1
+  expect_status 2
+  expect_stderr ""
+  ft -v -t testp=done -c AB/j1
+  expect_status 2
+  expect_stderr "runscan opt=$SEARCH
+TEST:TargetJNW=$TRK
+TEST:Invalid Component specification:AB/j1
+"
+  expect_log "$SEARCH"
+}
+
+@test "more than one tracker, or none, ends before the test" {
+  entries "$TRK done" "A.20141001010203 done"
+  detail "$(jline A done -)"
+  ft -t testp=done
+  expect_status 2
+  expect_stderr $'Too many JNW detected.\n'
+  expect_log "$SEARCH"
+  rm "$SITE/entries"
+  ft -t testp=done
+  expect_status 2
+  expect_stderr $'No JNW detected.\n'
+}
+
+@test "a dump that prints nothing has no target" {
+  rm -f "$SITE/detail"
+  ft -t testp=
+  expect_status 2
+  expect_stderr ""
+}
+
+@test "-d 5 traces compilation and evaluation" {
+  detail "$(jline A done -)"
+  ft -d 5 -t testp=done/run+
+  expect_status 0
+  expect_stderr 'DebugKey=5
+evalinit:len=4,cp=done/run+,tkn=/run+,TestExpTable=0
+evalinit:len=1,cp=/run+,tkn=run+,TestExpTable=1
+evalinit:len=3,cp=run+,tkn=+,TestExpTable=1
+evalinit:len=1,cp=+,tkn=,TestExpTable=2
+eval:status=done, extstat=-, arc=0
+pos(1),eval(1),oper(11)
+pos(2),eval(0),oper(10)
+pos(1),eval(1),oper(4)
+'
+}
+
+# The real stand-in on a copy of the demo site named by the demo registry.
+use_demo_site() {
+  local demo_reg="$BIN_DIR/../demo/registry.reg" demo_dir
+  [ -f "$demo_reg" ] || skip "no demo registry at $demo_reg"
+  demo_dir="$(sed -n 's/^"KSBaseDirectory"="\(.*\)"$/\1/p' "$demo_reg")"
+  rm -rf "$SITE/sitedb"
+  mkdir -p "$SITE/sitedb"
+  cp -r "$demo_dir/spool" "$SITE/sitedb/"
+  ln -sf "$BIN_DIR/runscan" "$SITE/base/bin/runscan"
+}
+
+@test "with the real stand-in: an operator's script on the demo's DAILY runs" {
+  use_demo_site
+  # What an operator would write: the exit code is the answer.
+  daily_complete() {
+    if "$PROG" -u alice -j "$1" -t testp=complete 2>/dev/null; then
+      echo complete
+    else
+      case $? in
+        1) echo "not complete" ;;
+        2) echo "no single run" ;;
+        *) echo "cannot test" ;;
+      esac
+    fi
+  }
+  # Three DAILY runs are live: the question has no single answer.
+  [ "$(daily_complete name=DAILY)" = "no single run" ]
+  [ "$(daily_complete name=DAILY,date=20261205)" = "complete" ]
+  [ "$(daily_complete name=DAILY,date=20261206)" = "not complete" ]  # ended with an error
+  [ "$(daily_complete trk=DAILY.20261207010000)" = "not complete" ]  # still running
+  [ "$(daily_complete name=NOSUCH)" = "no single run" ]
+
+  status=0
+  "$PROG" -u alice -j name=DAILY -t testp=complete 2>"$SITE/err" || status=$?
+  expect_status 2
+  expect_stderr $'Too many JNW detected.\n'
+}
+
+@test "with the real stand-in: components of the demo's runs" {
+  use_demo_site
+  # alice's DAILY of 6 December failed in load_orders of the sub-network LOAD.
+  while read -r user trk comp expr want; do
+    status=0
+    "$PROG" -u "$user" -j "$trk" -c "$comp" -t "testp=$expr" >"$SITE/out" 2>"$SITE/err" ||
+      status=$?
+    if [ "$status" -ne "$want" ]; then
+      echo "$user $trk -c $comp testp=$expr: exit code $status, expected $want" >&2
+      cat "$SITE/err" >&2
+      return 1
+    fi
+  done <<'CASES'
+alice trk=DAILY.20261206010000 DAILY:LOAD/load_orders error 0
+alice trk=DAILY.20261206010000 DAILY:LOAD/load_orders complete 1
+alice trk=DAILY.20261206010000 DAILY:LOAD error 0
+alice trk=DAILY.20261206010000 DAILY/extract complete 0
+alice trk=DAILY.20261206010000 DAILY/notify skip 0
+alice trk=DAILY.20261206010000 DAILY/load_orders error 2
+alice trk=DAILY.20261206010000 REPORT/build_report done 2
+alice trk=DAILY.20261207010000 DAILY:LOAD/load_orders run 0
+alice trk=DAILY.20261207010000 daily:load/LOAD_INDEX wait 0
+alice trk=DAILY.20261207010000 DAILY/notify run/done+! 0
+bob trk=WEEKLY.20261129020000 WEEKLY/bw_refresh complete 0
+bob trk=WEEKLY.20261129020000 WEEKLY/erp_close complete 0
+bob trk=WEEKLY.20261129020000 WEEKLY/hlbs_aggregate complete 0
+bob trk=WEEKLY.20261129020000 WEEKLY/send_files complete 0
+bob trk=WEEKLY.20261129020000 WEEKLY/mail_notice done 0
+bob trk=WEEKLY.20261129020000 WEEKLY/pc_chain done 2
+bob trk=WEEKLY.20261129020000 WEEKLY/qdrs_extract done 2
+bob prep,trk=BACKUP.20261207220000 BACKUP hold/wait* 0
+bob trk=BACKUP.20261207220000 BACKUP wait 2
+CASES
+}
