@@ -6,9 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -27,36 +25,21 @@ namespace fs = std::filesystem;
 class FileAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("retry32_test." + std::to_string(std::random_device()()) + "." +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     SetRegistry("");
     platform::SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
     platform::RegistryCallsForTest() = platform::RegistryCalls();
   }
-  void TearDown() override {
-    platform::SetSleepForTest(nullptr);
-    unsetenv("KS_REGISTRY");
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { platform::SetSleepForTest(nullptr); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
   void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(Path(name), std::ios::binary) << text;
+    platform::test::WriteFile(Path(name), text);
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return platform::test::ReadFile(Path(name)); }
   // Values (in .reg syntax) under the product key, in a registry file of this test's own.
   void SetRegistry(const std::string& values) {
-    Write("registry.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
-                              std::string(platform::kProductKeyPath) + "]\n" + values);
-    setenv("KS_REGISTRY", Path("registry.reg").c_str(), 1);
+    Write("registry.reg", platform::test::RegistryText(values));
+    registry_.Set(Path("registry.reg").c_str());
   }
   // Has another process hold name exclusively for two seconds, and waits until it does.
   void HoldElsewhere(const std::string& name) {
@@ -74,7 +57,8 @@ class FileAccessTest : public ::testing::Test {
     FAIL() << "flock did not take " << name;
   }
 
-  fs::path dir_;
+  platform::test::TempDir dir_{"retry32_test"};
+  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
   std::vector<uint32_t> pauses_;
 };
 
@@ -253,7 +237,7 @@ TEST_F(FileAccessTest, CmlStatSeesAppendsOfAnotherStream) {
   std::fflush(appender.get());
   ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
   EXPECT_EQ(status.size, 20u);
-  ASSERT_EQ(CML_stat((dir_.string() + "/").c_str(), &status), 0);
+  ASSERT_EQ(CML_stat((dir_.path().string() + "/").c_str(), &status), 0);
   EXPECT_TRUE(status.is_directory);
   EXPECT_EQ(CML_stat(Path("missing").c_str(), &status), -1);
   EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);

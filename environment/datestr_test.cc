@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -100,29 +98,8 @@ TEST(DatestrTest, CmpStrTime) {
   }
 }
 
-// Sets TZ for the life of the object and restores the previous setting afterwards.
-class ScopedTz {
- public:
-  explicit ScopedTz(const char* tz) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", tz, 1);
-    platform::ZoneName(0);  // re-reads TZ
-  }
-  ~ScopedTz() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    platform::ZoneName(0);
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
 TEST(DatestrTest, CnvLocalStr) {
-  ScopedTz tz("JST-9");
+  platform::test::ScopedZone tz("JST-9");
   struct Case {
     const char* local;
     int result;

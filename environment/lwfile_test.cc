@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -22,12 +21,6 @@ namespace fs = std::filesystem;
 template <typename F>
 void OnFreshThread(F body) {
   std::thread(body).join();
-}
-
-std::string Registry(const std::string& values) {
-  return "Windows Registry Editor Version 5.00\n\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n" +
-         values;
 }
 
 // The path a builder wrote, or a note of a result that does not match it.
@@ -41,31 +34,21 @@ std::string Built(int length, const char* path) {
 class LwfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("lwfile_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "." + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    setenv("KS_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
-    unsetenv("ZOV_SITEDB");
     KSResetLanguageIdForTest();
     platform::RegistryCallsForTest() = {};
     platform::SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
   }
-  void TearDown() override {
-    platform::SetSleepForTest({});
-    unsetenv("KS_REGISTRY");
-    unsetenv("ZOV_SITEDB");
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { platform::SetSleepForTest({}); }
 
   // Replaces the registry file (a new file, as an installer would).
   void WriteRegistry(const std::string& values) {
-    fs::path tmp = dir_ / "registry.new";
-    std::ofstream(tmp) << Registry(values);
-    fs::rename(tmp, dir_ / "registry.reg");
+    platform::test::WriteFile(dir_.Path("registry.new"), platform::test::RegistryText(values));
+    fs::rename(dir_.Path("registry.new"), dir_.Path("registry.reg"));
   }
 
-  fs::path dir_;
+  platform::test::TempDir dir_{"lwfile_test"};
+  platform::test::ScopedEnv registry_{"KS_REGISTRY", dir_.Path("registry.reg").c_str()};
+  platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", nullptr};
   std::vector<uint32_t> pauses_;
 };
 
@@ -149,7 +132,7 @@ TEST_F(LwfileTest, BaseDirectoryRefusals) {
       EXPECT_EQ(lwfile_bin_path("runscan"), nullptr);  // never fits beside such a base
     });
   }
-  fs::remove(dir_ / "registry.reg");
+  fs::remove(dir_.Path("registry.reg"));
   OnFreshThread([] {
     EXPECT_EQ(lwfile_base_dir(), nullptr);
     EXPECT_EQ(lwfile_sitedb_dir(), nullptr);
@@ -161,7 +144,7 @@ TEST_F(LwfileTest, BaseDirectoryRefusals) {
 
 TEST_F(LwfileTest, PathBuilders) {
   WriteRegistry("\"KSBaseDirectory\"=\"/opt/100%s\"\n");  // taken literally
-  setenv("ZOV_SITEDB", "/site", 1);
+  sitedb_.Set("/site");
   OnFreshThread([] {
     char p[kPathBufSize];
     // The braced list is evaluated in order, so each Built() reads p right after its builder.
@@ -204,7 +187,7 @@ TEST_F(LwfileTest, PathBuilders) {
 }
 
 TEST_F(LwfileTest, PathThatDoesNotFitIsRefused) {
-  setenv("ZOV_SITEDB", "/site", 1);
+  sitedb_.Set("/site");
   OnFreshThread([] {
     char p[16];
     EXPECT_EQ(lwfile_path_spool_tmp(p, 16, nullptr), 15);  // "/site/spool/tmp" just fits

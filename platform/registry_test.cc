@@ -2,35 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "platform/testing.h"
 
 namespace platform {
 namespace {
 
-namespace fs = std::filesystem;
-
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("registry_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "." + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    RegistryCallsForTest() = {};
-  }
-  void TearDown() override {
-    unsetenv("KS_REGISTRY");
-    fs::remove_all(dir_);
-  }
+  RegistryTest() { RegistryCallsForTest() = {}; }
 
   // Writes the text as the registry file and points KS_REGISTRY at it.
   void UseRegistry(const std::string& text, const std::string& file = "registry.reg") {
-    fs::path path = dir_ / file;
-    std::ofstream(path, std::ios::binary) << text;
-    setenv("KS_REGISTRY", path.c_str(), 1);
+    test::WriteFile(dir_.Path(file), text);
+    registry_.Set(dir_.Path(file).c_str());
   }
 
   uint32_t Open(const char* path, UniqueRegKey* key) {
@@ -40,7 +26,8 @@ class RegistryTest : public ::testing::Test {
     return rc;
   }
 
-  fs::path dir_;
+  test::TempDir dir_{"registry_test"};
+  test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
 };
 
 constexpr const char kSample[] =
@@ -147,12 +134,12 @@ TEST_F(RegistryTest, OpensOnlyKeysTheFileHolds) {
 
 TEST_F(RegistryTest, FileErrors) {
   UniqueRegKey key;
-  setenv("KS_REGISTRY", (dir_ / "absent.reg").c_str(), 1);
+  registry_.Set(dir_.Path("absent.reg").c_str());
   EXPECT_EQ(Open(kProductKeyPath, &key), 2u);
-  setenv("KS_REGISTRY", (dir_ / "absent" / "registry.reg").c_str(), 1);
+  registry_.Set(dir_.Path("absent/registry.reg").c_str());
   EXPECT_EQ(Open(kProductKeyPath, &key), 2u);
   // Exists but cannot be read; a directory fails for every user, root included.
-  setenv("KS_REGISTRY", dir_.c_str(), 1);
+  registry_.Set(dir_.path().c_str());
   EXPECT_EQ(Open(kProductKeyPath, &key), 5u);
   EXPECT_EQ(key, nullptr);
 }

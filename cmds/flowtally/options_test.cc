@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cmds/flowtally/test_support.h"
+
 namespace flowtally {
 namespace {
 
@@ -25,11 +27,7 @@ class Argv {
   std::vector<char*> ptrs_;
 };
 
-class OptionsTest : public ::testing::Test {
- protected:
-  void SetUp() override { reset_options_state(); }
-  void TearDown() override { reset_options_state(); }
-};
+class OptionsTest : public StateTest {};
 
 // Runs the scanner to its end and records each result: the letter, "=optarg" when one came
 // back, '?' for an error; then "|" and the final optind.
@@ -71,9 +69,8 @@ TEST_F(OptionsTest, ScannerRules) {
   for (const Case& c : cases) {
     reset_options_state();
     Argv a(c.args);
-    testing::internal::CaptureStderr();
-    const std::string trace = scan_all(a);
-    const std::string err = testing::internal::GetCapturedStderr();
+    std::string trace;
+    const std::string err = stderr_of([&] { trace = scan_all(a); });
     std::string label;
     for (const std::string& s : c.args) label += s + " ";
     EXPECT_EQ(c.trace, trace) << label;
@@ -84,9 +81,7 @@ TEST_F(OptionsTest, ScannerRules) {
 TEST_F(OptionsTest, ScannerQuietWithoutOpterr) {
   opterr = 0;
   Argv a({"-x", "-u"});
-  testing::internal::CaptureStderr();
-  EXPECT_EQ("? ?|3", scan_all(a));
-  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("", stderr_of([&] { EXPECT_EQ("? ?|3", scan_all(a)); }));
 }
 
 TEST_F(OptionsTest, OptionLoop) {
@@ -168,9 +163,8 @@ TEST_F(OptionsTest, OptionLoop) {
   for (const Case& c : cases) {
     reset_options_state();
     Argv a(c.args);
-    testing::internal::CaptureStderr();
-    const int ret = parse_options(a.argc(), a.argv());
-    const std::string err = testing::internal::GetCapturedStderr();
+    int ret = 0;
+    const std::string err = stderr_of([&] { ret = parse_options(a.argc(), a.argv()); });
     std::string label;
     for (const std::string& s : c.args) label += s.substr(0, 20) + " ";
     EXPECT_EQ(c.ret, ret) << label;
@@ -190,13 +184,9 @@ TEST_F(OptionsTest, HelpEndsTheProcessWithZero) {
 }
 
 TEST_F(OptionsTest, UsageTexts) {
-  testing::internal::CaptureStderr();
-  usage(stderr, false);
-  EXPECT_EQ("Usage: flowtally [options...]|-h\n", testing::internal::GetCapturedStderr());
+  EXPECT_EQ("Usage: flowtally [options...]|-h\n", stderr_of([] { usage(stderr, false); }));
 
-  testing::internal::CaptureStderr();
-  usage(stderr, true);
-  const std::string text = testing::internal::GetCapturedStderr();
+  const std::string text = stderr_of([] { usage(stderr, true); });
   int lines = 0;
   int empty = 0;
   for (size_t i = 0; i < text.size(); ++i) {

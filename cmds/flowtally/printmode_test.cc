@@ -19,10 +19,6 @@ class PrintModeTest : public CommandTest {
     print_mode_reset_for_test();
   }
   ~PrintModeTest() override { print_mode_reset_for_test(); }
-
-  void Component(const char* spec) {
-    std::snprintf(g_options.component, sizeof g_options.component, "%s", spec);
-  }
 };
 
 TEST_F(PrintModeTest, ContentSwitchAndReportSwitches) {
@@ -74,7 +70,7 @@ TEST_F(PrintModeTest, DumpOptions) {
       {"A/job", 1, 1, 0, "Om:u:A.20140930123456.kstrk U  "},
   };
   for (const Case& c : cases) {
-    Component(c.component);
+    set_component(c.component);
     g_options.srch_prep = c.prep;
     const bool sub = std::string(c.component).find(':') != std::string::npos;
     EXPECT_EQ(c.expected,
@@ -85,27 +81,25 @@ TEST_F(PrintModeTest, DumpOptions) {
 
 TEST_F(PrintModeTest, DumpOfASpecificationThatDoesNotFit) {
   g_options.DebugKey = kDebugToolDump;
-  Component("B/x");
+  set_component("B/x");
   JnwEntry entry;
   entry.user = "u";
   entry.trackername = "A.20140930123456";
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(-2, summary_dumpdata(entry, "/nonexistent/spool", 1, 1));
   EXPECT_EQ(
       "OldRunscan=0\n"
       "f_stdout=1,f_stderr=1,opt=Foe\n"
       "dump: component:trkid=A.20140930123456,user=u,opt=B/x,t_obj=,t_trkid=,rc=-1\n",
-      ::testing::internal::GetCapturedStderr());
+      stderr_of([&] { EXPECT_EQ(-2, summary_dumpdata(entry, "/nonexistent/spool", 1, 1)); }));
   EXPECT_FALSE(print_component_accepted());
 }
 
 TEST_F(PrintModeTest, NothingToPrint) {
   // No tracker was checked against the specification, so it is not blamed.
-  Component("B/x");
+  set_component("B/x");
   g_options.verbose = 1;
-  ::testing::internal::CaptureStderr();
-  const std::string out = written_by([](FILE* f) { EXPECT_EQ(0, print_mode(f)); });
-  EXPECT_EQ("Print mode.\n", ::testing::internal::GetCapturedStderr());
+  std::string out;
+  EXPECT_EQ("Print mode.\n",
+            stderr_of([&] { out = written_by([](FILE* f) { EXPECT_EQ(0, print_mode(f)); }); }));
   EXPECT_EQ("", out);
 }
 

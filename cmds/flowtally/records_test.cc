@@ -3,19 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cmds/flowtally/options.h"
+#include "cmds/flowtally/test_support.h"
 #include "common/datalink.h"
 #include "environment/datestr.h"
 
 namespace flowtally {
 namespace {
-
-namespace fs = std::filesystem;
 
 int64_t T(const char* stamp) { return str2time_t(stamp); }
 
@@ -76,10 +73,6 @@ class RecordsTest : public ::testing::Test {
     g_options.DebugKey = 0;
     summary_reset();
     base_ = dl_counts_for_test();
-    dir_ = fs::temp_directory_path() /
-           ("records_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "." + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
   }
   void TearDown() override {
     g_options.DebugKey = 0;
@@ -88,18 +81,12 @@ class RecordsTest : public ::testing::Test {
     EXPECT_EQ(base_.objects, dl_counts_for_test().objects);
     EXPECT_EQ(base_.links, dl_counts_for_test().links);
     EXPECT_EQ(base_.diagnostics, dl_counts_for_test().diagnostics);
-    fs::remove_all(dir_);
   }
 
-  int Load(const std::string& content) {
-    const std::string path = (dir_ / ("spool" + std::to_string(n_++))).string();
-    std::ofstream(path, std::ios::binary) << content;
-    return summary_load(path.c_str());
-  }
+  int Load(const std::string& content) { return summary_load(spools_.Write(content).c_str()); }
 
   DlCounts base_;
-  fs::path dir_;
-  int n_ = 0;
+  SpoolFiles spools_;
 };
 
 // ---- Parsing ------------------------------------------------------------------------------------
@@ -220,10 +207,8 @@ TEST_F(RecordsTest, EmptyAndMissingSpoolFiles) {
   EXPECT_EQ(nullptr, dl_first(jnw_list(), nullptr));
   EXPECT_EQ(0u, g_load_table.block[kBlockAll].component);
 
-  const std::string path = (dir_ / "absent").string();
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(-1, summary_load(path.c_str()));
-  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string path = spools_.Path("absent");
+  const std::string err = stderr_of([&] { EXPECT_EQ(-1, summary_load(path.c_str())); });
   EXPECT_EQ(0u, err.find("flowtally: Unable to open spool file:" + path + "\nflowtally: "));
 }
 
@@ -391,9 +376,9 @@ TEST_F(RecordsTest, LoadTrace) {
   };
   for (const auto& c : cases) {
     summary_reset();
-    ::testing::internal::CaptureStderr();
-    ASSERT_EQ(0, Load(c.job + "O\nE\n"));
-    const std::string trace = ::testing::internal::GetCapturedStderr();
+    int rc = -1;
+    const std::string trace = stderr_of([&] { rc = Load(c.job + "O\nE\n"); });
+    ASSERT_EQ(0, rc);
     std::string content;
     for (size_t at = trace.find("=N,"); at != std::string::npos; at = trace.find("=N,", at + 1)) {
       const size_t begin = trace.rfind('\n', at) + 1;

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -16,8 +14,6 @@
 
 namespace flowtally {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A network DAILY with a sub-network SUB: one unit job under DAILY, two under SUB (one
 // skipped).
@@ -92,34 +88,12 @@ const char kUnitRows[] =
     "UNITJOB,DAILY,20140930120000,JOB0,2014/09/30 12:00:03,2014/09/30 12:00:04,1,"
     "2014/09/30 12:00:00,2014/09/30 12:01:00,done,0,0,1233,mach1\n";
 
-class ReportCsvTest : public CommandTest {
+class ReportCsvTest : public ReportTest {
  protected:
-  ReportCsvTest() : CommandTest("UTC0", 1412078400) {}
-
-  void SetUp() override {
-    std::snprintf(g_local_machine, sizeof g_local_machine, "m");
-    summary_reset();
-    dir_ = fs::temp_directory_path() /
-           ("report_csv_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "." + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    entry_.user = "opuser";
-    entry_.trackername = "DAILY.20140930120000";
-  }
-  void TearDown() override {
-    summary_reset();
-    fs::remove_all(dir_);
-  }
-
+  // Each load starts from an empty summary.
   void Load(const std::string& content) {
-    const std::string spool = (dir_ / "spool").string();
-    std::ofstream(spool, std::ios::binary) << content;
     ASSERT_EQ(0, summary_reset());
-    ASSERT_EQ(0, summary_load(spool.c_str()));
-  }
-
-  void Component(const char* spec) {
-    std::snprintf(g_options.component, sizeof g_options.component, "%s", spec);
+    ReportTest::Load(content);
   }
 
   std::string Report(int style, bool ujonly = false, bool erronly = false, bool notitle = false) {
@@ -127,9 +101,6 @@ class ReportCsvTest : public CommandTest {
     const ReportSwitches sw{style, ujonly, erronly, notitle, 1, 1};
     return written_by([&](FILE* out) { EXPECT_EQ(0, summary_output_csv(out, entry_, sw)); });
   }
-
-  fs::path dir_;
-  JnwEntry entry_;
 };
 
 // The rows of a report that begin with prefix, in order.
@@ -307,7 +278,7 @@ TEST_F(ReportCsvTest, ComponentOfASubNetwork) {
        "J m:opuser:DAILY:OTHER.20140930120000.kstrk done 0 - - - - - - -\n" +
        "U JOB1 done 0 0 - - 1242 mach5 - - 0 -\n");
   for (const char* spec : {"DAILY:SUB/JOB1", "daily:sub/job1"}) {
-    Component(spec);
+    set_component(spec);
     EXPECT_EQ(std::string(kUnitTitle) +
                   "UNITJOB,DAILY:SUB,20140930120000,job1,,,0,,,run,0,0,1240,mach3\n" +
                   "UNITJOB,DAILY:SUB,20140930120000,JOB1,2014/09/30 12:00:05,"
@@ -319,13 +290,13 @@ TEST_F(ReportCsvTest, ComponentOfASubNetwork) {
         << spec;
   }
   // Style plays no part in a component's report; notitle drops the title lines only.
-  Component("DAILY:SUB/JOB1");
+  set_component("DAILY:SUB/JOB1");
   const std::string untitled = Report(0, false, false, /*notitle=*/true);
   EXPECT_EQ(2u, Rows(untitled, "UNITJOB,").size());
   EXPECT_EQ(1u, Rows(untitled, "CSTMJOB,").size());
   EXPECT_TRUE(Rows(untitled, "#").empty());
   EXPECT_TRUE(Rows(untitled, "type,").empty());
-  Component("DAILY:SUB/NONE");
+  set_component("DAILY:SUB/NONE");
   EXPECT_EQ("", Report(1));
 }
 
@@ -333,13 +304,13 @@ TEST_F(ReportCsvTest, ComponentOfANetworkMatchesItsNameExactly) {
   Load(kDaily);
   const std::string sub = kJnwRows.substr(0, kJnwRows.find("JNW,\"\""));
   const std::string top = kJnwRows.substr(sub.size());
-  Component("DAILY:SUB");
+  set_component("DAILY:SUB");
   EXPECT_EQ(kJnwTitle + sub + "\n", Report(-1, true));
   EXPECT_EQ(sub + "\n", Report(1, false, false, /*notitle=*/true));
   EXPECT_EQ("", Report(1, false, /*erronly=*/true));
-  Component("DAILY");
+  set_component("DAILY");
   EXPECT_EQ(kJnwTitle + top + "\n", Report(0));
-  Component("daily:sub");
+  set_component("daily:sub");
   EXPECT_EQ("", Report(1));
 }
 

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,8 +13,6 @@
 
 namespace flowtally {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A network DAILY with a sub-network SUB and four unit jobs, all done, one of them skipped.
 const char kDaily[] =
@@ -80,35 +76,8 @@ std::string Common(const std::string& name, const std::string& parent, const std
          ")\nAMOUNTTIME: " + amount + "\n";
 }
 
-class ReportRdTest : public CommandTest {
+class ReportRdTest : public ReportTest {
  protected:
-  ReportRdTest() : CommandTest("UTC0", 1412078400) {}
-
-  void SetUp() override {
-    std::snprintf(g_local_machine, sizeof g_local_machine, "m");
-    summary_reset();
-    dir_ = fs::temp_directory_path() /
-           ("report_rd_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "." + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    entry_.user = "opuser";
-    entry_.trackername = "DAILY.20140930120000";
-  }
-  void TearDown() override {
-    summary_reset();
-    fs::remove_all(dir_);
-  }
-
-  void Load(const std::string& content) {
-    spool_ = (dir_ / "spool").string();
-    std::ofstream(spool_, std::ios::binary) << content;
-    ASSERT_EQ(0, summary_load(spool_.c_str()));
-  }
-
-  void Component(const char* spec) {
-    std::snprintf(g_options.component, sizeof g_options.component, "%s", spec);
-  }
-
   // The report at the given settings; rc receives the writer's result.
   std::string Report(int style, bool content = false, int* rc = nullptr, bool ujonly = false,
                      bool erronly = false) {
@@ -118,10 +87,6 @@ class ReportRdTest : public CommandTest {
       if (rc != nullptr) *rc = r;
     });
   }
-
-  fs::path dir_;
-  std::string spool_;
-  JnwEntry entry_;
 };
 
 TEST_F(ReportRdTest, StylesZeroAndNegativeWriteTheSummaryBlockOnly) {
@@ -173,7 +138,7 @@ TEST_F(ReportRdTest, StyleTwoAddsCountTablesTypeBlocksAndContent) {
 
 TEST_F(ReportRdTest, ComponentJobAtStyleTwoWithBothContentBlocks) {
   Load(kDaily);
-  Component("DAILY:SUB/JOB1");
+  set_component("DAILY:SUB/JOB1");
   int rc = -2;
   const std::string expected = "**** UNITJOB ****\n" +
                                Common("JOB1", "DAILY:SUB", "done", "12:00'05", "12:00'00",
@@ -274,7 +239,7 @@ TEST_F(ReportRdTest, ContentCopiesLongLinesWholeAndEndsAtTheNextLine) {
       "\n"
       "E trailing words on the marker line\n"
       "\tlast line without its end");
-  Component("DAILY/JOB1");
+  set_component("DAILY/JOB1");
   const std::string report = Report(1, true);
   const std::string stdout_block =
       "STDOUT    : \n" + std::string(kRule) + longline + "\n\n" + binary + "\n" + kRule;
@@ -295,14 +260,14 @@ TEST_F(ReportRdTest, ComponentJobIsTheFirstMatchInTypeOrder) {
                                "\n";
   // Style 0 is shown as style 1; names and path compare without regard to case.
   for (const char* spec : {"DAILY:SUB/JOB1", "daily:sub/job1"}) {
-    Component(spec);
+    set_component(spec);
     int rc = -2;
     EXPECT_EQ(expected, Report(0, false, &rc)) << spec;
     EXPECT_EQ(0, rc);
   }
-  Component("DAILY/JOB1");  // JOB1 is not a direct job of DAILY
+  set_component("DAILY/JOB1");  // JOB1 is not a direct job of DAILY
   EXPECT_EQ("", Report(1));
-  Component("DAILY:SUB/JOB2");
+  set_component("DAILY:SUB/JOB2");
   EXPECT_EQ("", Report(1, false, nullptr, false, true));  // erronly: JOB2 is not an error
 }
 
@@ -311,35 +276,32 @@ TEST_F(ReportRdTest, ComponentSubNetwork) {
   const std::string sub = "**** JNW ****\n" + Common("DAILY:SUB", "DAILY", "done", "12:00'05",
                                                      "12:00'00", "13:05'00", "13:00'00", "1:04'55");
   for (const char* spec : {"DAILY:SUB", "daily:Sub"}) {
-    Component(spec);
+    set_component(spec);
     EXPECT_EQ(sub + "\n", Report(0, true)) << spec;
     EXPECT_EQ(sub + "\n", Report(1, true, nullptr, true)) << spec;  // ujonly changes nothing
     EXPECT_EQ(sub + kSubCounts + "\n", Report(2)) << spec;
   }
-  Component("DAILY");
+  set_component("DAILY");
   EXPECT_EQ(0u, Report(1).find("**** JNW ****\nNAME      : DAILY\nPARENT    : \n"));
-  Component("DAILY:SUB");
+  set_component("DAILY:SUB");
   EXPECT_EQ("", Report(1, false, nullptr, false, true));
 }
 
 TEST_F(ReportRdTest, SpoolFileThatCannotBeOpened) {
   Load(kDaily);
-  spool_ = (dir_ / "gone").string();
+  spool_ = spools_.Path("gone");
   const std::string message = "flowtally: Unable to open spool file:" + spool_ + "\nflowtally: ";
 
   int rc = -2;
-  ::testing::internal::CaptureStderr();
-  std::string report = Report(1, true, &rc);
-  EXPECT_EQ(0u, ::testing::internal::GetCapturedStderr().find(message));
+  std::string report;
+  EXPECT_EQ(0u, stderr_of([&] { report = Report(1, true, &rc); }).find(message));
   EXPECT_EQ(0, rc);  // the whole report stands, without its job sections
   EXPECT_EQ(0u, report.find(kSummary));
   EXPECT_NE(std::string::npos, report.find("**** JNW ****"));
   EXPECT_EQ(std::string::npos, report.find("UNITJOB"));
 
-  Component("DAILY:SUB/JOB1");
-  ::testing::internal::CaptureStderr();
-  report = Report(1, true, &rc);
-  EXPECT_EQ(0u, ::testing::internal::GetCapturedStderr().find(message));
+  set_component("DAILY:SUB/JOB1");
+  EXPECT_EQ(0u, stderr_of([&] { report = Report(1, true, &rc); }).find(message));
   EXPECT_EQ(-1, rc);
   EXPECT_EQ("", report);
 

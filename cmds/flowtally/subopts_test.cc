@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cmds/flowtally/options.h"
-#include "platform/clock.h"
+#include "cmds/flowtally/test_support.h"
 
 namespace flowtally {
 namespace {
@@ -15,51 +14,28 @@ namespace {
 // local day, not the UTC one.
 constexpr int64_t kClock = 1412006400;
 
-class SubOptionsTest : public ::testing::Test {
+class SubOptionsTest : public CommandTest {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    had_tz_ = tz != nullptr;
-    if (had_tz_) old_tz_ = tz;
-    setenv("TZ", "JST-9", 1);
-    tzset();
-    platform::SetClockForTest([] { return platform::UtcTime{kClock, 0}; });
-    reset_options_state();
-  }
-  void TearDown() override {
-    platform::SetClockForTest({});
-    if (had_tz_) {
-      setenv("TZ", old_tz_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-    reset_options_state();
-  }
+  SubOptionsTest() : CommandTest("JST-9", kClock) {}
 
   // parse_search_options on a writable copy of each text in turn; the result of the last
   // call (or the first that fails) and everything written on standard error.
   int search(std::vector<std::string> texts, std::string* err) {
-    testing::internal::CaptureStderr();
     int ret = 0;
-    for (std::string& t : texts) {
-      ret = parse_search_options(t.data());
-      if (ret != 0) break;
-    }
-    *err = testing::internal::GetCapturedStderr();
+    *err = stderr_of([&] {
+      for (std::string& t : texts) {
+        ret = parse_search_options(t.data());
+        if (ret != 0) break;
+      }
+    });
     return ret;
   }
 
   int print(std::string text, std::string* err) {
-    testing::internal::CaptureStderr();
-    const int ret = parse_print_options(text.data());
-    *err = testing::internal::GetCapturedStderr();
+    int ret = 0;
+    *err = stderr_of([&] { ret = parse_print_options(text.data()); });
     return ret;
   }
-
- private:
-  bool had_tz_ = false;
-  std::string old_tz_;
 };
 
 TEST(GetSubOptTest, ItemsKeysAndValues) {

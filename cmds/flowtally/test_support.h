@@ -1,62 +1,91 @@
-// Helpers shared by the command's unit tests: a fixed zone and clock, and a clean options
-// block and entry list for each test.
+// Helpers shared by the command's unit tests: a clean options block and entry list, a fixed
+// zone and clock, spool files of the test's own, a report fixture, and captured output.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "cmds/flowtally/options.h"
+#include "cmds/flowtally/records.h"
 #include "cmds/flowtally/search.h"
 #include "platform/clock.h"
+#include "platform/testing.h"
 
 namespace flowtally {
 
-/// Sets TZ for the life of the object and restores the previous zone after.
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) {
-      had_ = true;
-      old_ = old;
-    }
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~ScopedZone() {
-    if (had_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
+using platform::test::ScopedZone;
 
- private:
-  bool had_ = false;
-  std::string old_;
+/// A test whose options block and entry list start fresh and are cleared again after it.
+class StateTest : public ::testing::Test {
+ protected:
+  StateTest() {
+    reset_options_state();
+    entry_list_clear();
+  }
+  ~StateTest() override {
+    reset_options_state();
+    entry_list_clear();
+  }
 };
 
-/// A test whose zone, clock, options block and entry list start fresh.
-class CommandTest : public ::testing::Test {
+/// A test that also runs in a fixed zone at a fixed clock.
+class CommandTest : public StateTest {
  protected:
   CommandTest(const char* tz, int64_t now) : zone_(tz) {
     platform::SetClockForTest([now] { return platform::UtcTime{now, 0}; });
-    reset_options_state();
-    entry_list_clear();
   }
-  ~CommandTest() override {
-    platform::SetClockForTest({});
-    reset_options_state();
-    entry_list_clear();
-  }
+  ~CommandTest() override { platform::SetClockForTest({}); }
 
  private:
   ScopedZone zone_;
+};
+
+/// Spool files of the running test, in a directory of its own that goes with the object.
+class SpoolFiles {
+ public:
+  /// Writes content into a new spool file and returns its path.
+  std::string Write(const std::string& content) {
+    const std::string path = dir_.Path("spool" + std::to_string(count_++));
+    platform::test::WriteFile(path, content);
+    return path;
+  }
+  /// The path of name in the directory; the file need not exist.
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+
+ private:
+  platform::test::TempDir dir_{"flowtally_test"};
+  int count_ = 0;
+};
+
+/// Sets the component specification (-c) of the options block.
+inline void set_component(const char* spec) {
+  std::snprintf(g_options.component, sizeof g_options.component, "%s", spec);
+}
+
+/// A report test: zone UTC at 2014-09-30 12:00:00, local machine "m", no summary loaded
+/// before or after it, and entry_ naming opuser's tracker DAILY.20140930120000.
+class ReportTest : public CommandTest {
+ protected:
+  ReportTest() : CommandTest("UTC0", 1412078400) {
+    std::snprintf(g_local_machine, sizeof g_local_machine, "m");
+    summary_reset();
+    entry_.user = "opuser";
+    entry_.trackername = "DAILY.20140930120000";
+  }
+  ~ReportTest() override { summary_reset(); }
+
+  /// Writes content into a new spool file, named by spool_, and loads it.
+  void Load(const std::string& content) {
+    spool_ = spools_.Write(content);
+    ASSERT_EQ(0, summary_load(spool_.c_str()));
+  }
+
+  SpoolFiles spools_;
+  std::string spool_;
+  JnwEntry entry_;
 };
 
 /// Everything written to a stream by fn, read back from a temporary file.
@@ -72,6 +101,14 @@ std::string written_by(Fn fn) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
   std::fclose(f);
   return text;
+}
+
+/// Everything written on standard error while fn runs.
+template <typename Fn>
+std::string stderr_of(Fn fn) {
+  ::testing::internal::CaptureStderr();
+  fn();
+  return ::testing::internal::GetCapturedStderr();
 }
 
 }  // namespace flowtally

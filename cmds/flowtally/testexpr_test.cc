@@ -6,17 +6,14 @@
 #include <vector>
 
 #include "cmds/flowtally/options.h"
+#include "cmds/flowtally/test_support.h"
 
 namespace flowtally {
 namespace {
 
-class TestExprTest : public ::testing::Test {
+class TestExprTest : public StateTest {
  protected:
-  void SetUp() override { reset_options_state(); }
-  void TearDown() override {
-    reset_options_state();
-    test_compile_expression("testp=");
-  }
+  ~TestExprTest() override { test_compile_expression("testp="); }
 };
 
 std::string repeat(const std::string& text, int times) {
@@ -56,9 +53,7 @@ TEST_F(TestExprTest, CompileCodesAndMessages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arg);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(test_compile_expression(c.arg), c.rc);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_EQ(stderr_of([&] { EXPECT_EQ(test_compile_expression(c.arg), c.rc); }), c.err);
     EXPECT_EQ(test_compiled_codes(), c.codes);
   }
 }
@@ -140,9 +135,8 @@ TEST_F(TestExprTest, Evaluation) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expr + " on " + c.status + "/" + c.extstat);
     ASSERT_EQ(test_compile_expression("testp=" + c.expr), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(test_eval(c.status, c.extstat, c.archived), c.want);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderr_of([&] { EXPECT_EQ(test_eval(c.status, c.extstat, c.archived), c.want); }),
+              "");
   }
 }
 
@@ -150,34 +144,28 @@ TEST_F(TestExprTest, UnderflowFailsEvaluation) {
   for (const char* expr : {"testp=*", "testp=+", "testp=done**", "testp=!+", "testp=done/+*"}) {
     SCOPED_TRACE(expr);
     ASSERT_EQ(test_compile_expression(expr), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(test_eval("done", "-", 0), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(test_eval("done", "-", 0), -1); }),
               "flowtally: Underflow of expression stack.\n");
   }
 }
 
 TEST_F(TestExprTest, DebugTracesOfCompileAndEvaluation) {
   g_options.DebugKey = kDebugEval;
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(test_compile_expression("testp=done/run+"), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  int rc = -1;
+  EXPECT_EQ(stderr_of([&] { rc = test_compile_expression("testp=done/run+"); }),
             "evalinit:len=4,cp=done/run+,tkn=/run+,TestExpTable=0\n"
             "evalinit:len=1,cp=/run+,tkn=run+,TestExpTable=1\n"
             "evalinit:len=3,cp=run+,tkn=+,TestExpTable=1\n"
             "evalinit:len=1,cp=+,tkn=,TestExpTable=2\n");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(test_eval("run", "-", 0), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(stderr_of([] { EXPECT_EQ(test_eval("run", "-", 0), 1); }),
             "eval:status=run, extstat=-, arc=0\n"
             "pos(1),eval(0),oper(11)\n"
             "pos(2),eval(1),oper(10)\n"
             "pos(1),eval(1),oper(4)\n");
 
   // The word that fails is traced before its message.
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(test_compile_expression("testp=x"), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(stderr_of([] { EXPECT_EQ(test_compile_expression("testp=x"), -1); }),
             "evalinit:len=1,cp=x,tkn=,TestExpTable=0\n"
             "flowtally: Invalid expression: x\n");
 }
@@ -197,9 +185,9 @@ TEST_F(TestExprTest, StackStaysBounded) {
   EXPECT_EQ(test_eval("done", "-", 0), 0);
 
   // One more is refused at compile time, not written past the stack.
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(test_compile_expression("testp=" + repeat("true/", top) + "true"), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(stderr_of([&] {
+              EXPECT_EQ(test_compile_expression("testp=" + repeat("true/", top) + "true"), -1);
+            }),
             "flowtally: Expression stack overflow: more than 255 operands.\n");
   EXPECT_TRUE(test_compiled_codes().empty());
 

@@ -1,50 +1,13 @@
 #!/usr/bin/env bats
 # The command line of flowtally: usage texts, option errors and their exit codes, run on a
-# temporary installation (registry file, site database with its localinfo).
+# temporary installation (registry file, site database with its localinfo, a scripted runscan
+# that answers a search with the lines of the file entries).
+
+load helpers
 
 setup() {
-  SITE="$BATS_TEST_TMPDIR"
-  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap"
-  # A scripted search tool: prints the lines of $SITE/runscan.out, if any.
-  printf '#!/bin/sh\n[ -f "%s" ] && cat "%s"\nexit 0\n' "$SITE/runscan.out" "$SITE/runscan.out" \
-    >"$SITE/base/bin/runscan"
-  chmod +x "$SITE/base/bin/runscan"
-  printf 'hostname: alpha\n' >"$SITE/sitedb/spool/nmap/localinfo"
-  write_registry '"KSLanguageId"="0"'
-  export KS_REGISTRY="$SITE/registry.reg"
-  export ZOV_SITEDB="$SITE/sitedb"
-  unset ZOV_SITE LWPProcess KestruneUserName
-  PROG="$BIN_DIR/flowtally"
-  SHORT_USAGE=$'Usage: flowtally [options...]|-h\n'
-}
-
-# Writes the registry file with the base directory and the given extra value lines.
-write_registry() {
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n' "$SITE/base"
-    for line in "$@"; do printf '%s\n' "$line"; done
-  } >"$SITE/registry.reg"
-}
-
-# Runs flowtally with the arguments; its exit code lands in $status and its exact output bytes
-# in the files out and err.
-ft() {
-  status=0
-  "$PROG" "$@" >"$SITE/out" 2>"$SITE/err" || status=$?
-}
-
-# Compares the exact bytes of standard error (or of standard output) with the argument.
-expect_stderr() { diff -u <(printf '%s' "$1") "$SITE/err"; }
-expect_stdout() { diff -u <(printf '%s' "$1") "$SITE/out"; }
-
-expect_status() {
-  if [ "$status" -ne "$1" ]; then
-    echo "exit code $status, expected $1; stderr:" >&2
-    cat "$SITE/err" >&2
-    return 1
-  fi
+  make_installation
+  install_scripted_runscan
 }
 
 LONG_USAGE=$'Usage: flowtally [-j JNWsearch] [-c component] [-p print|-t test]
@@ -203,7 +166,7 @@ test:
 
 @test "-o on a writable path re-opens standard output there, truncating it" {
   printf 'J alpha:%s:DAILY.20140930010203.kstrk done 0 20140930010203 20140930011500 0 0 - - n\n' \
-    "$(id -un)" >"$SITE/runscan.out"
+    "$(id -un)" >"$SITE/entries"
   printf 'old text that is longer than the listing will ever be %0500d\n' 0 >"$SITE/out.txt"
   TZ=UTC ft -o "$SITE/out.txt"
   expect_status 0

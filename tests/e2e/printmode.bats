@@ -2,37 +2,25 @@
 # Print mode end to end: the dump of each tracker into a spool file, the option strings of the
 # dump, the clean-up of the spool files on every path, output errors, and the CSV report. A
 # scripted runscan answers the search with entry lines and a dump with a prepared detail file
-# (chosen by the tracker's stamp), and logs each call; the real stand-in runs on the demo site.
+# (chosen by the tracker's stamp), and logs each call; the real stand-in runs on a copy of the
+# demo site.
+
+load helpers
 
 setup() {
-  SITE="$BATS_TEST_TMPDIR"
+  make_installation m
   TMPDIR_SPOOL="$SITE/sitedb/spool/tmp"
-  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$TMPDIR_SPOOL"
-  printf 'hostname: m\n' >"$SITE/sitedb/spool/nmap/localinfo"
-  cat >"$SITE/base/bin/runscan" <<SCRIPT
-#!/bin/sh
-# One line per call: the arguments joined by blanks.
-printf '%s\n' "\$*" >>"$SITE/calls"
-case " \$* " in
-  *" N1 "*) cat "$SITE/entries"; exit 0 ;;
-esac
-# A dump: its standard output is the spool file.
-spool=\$(readlink "/proc/\$\$/fd/1")
-printf '%s\n' "\$spool" >>"$SITE/spools"
-[ -f "$SITE/fail" ] && exit 1
-if [ -f "$SITE/slow" ]; then echo \$\$ >"$SITE/dump.pid"; exec sleep 30; fi
-[ -f "$SITE/delay" ] && sleep 1
-stamp=\$(printf '%s\n' "\$1" | sed -n 's/.*\.\([0-9]\{14\}\)\.kstrk\$/\1/p')
-cat "$SITE/detail.\$stamp"
-SCRIPT
-  chmod +x "$SITE/base/bin/runscan"
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$SITE/base"
-  } >"$SITE/registry.reg"
-  export KS_REGISTRY="$SITE/registry.reg" ZOV_SITEDB="$SITE/sitedb" TZ=UTC
-  unset ZOV_SITE LWPProcess KestruneUserName
+  # A dump: its standard output is the spool file, whose path is logged; the files fail, slow
+  # and delay make it fail, hang or pause, and the tracker's stamp chooses the detail file.
+  install_scripted_runscan '
+spool=$(readlink "/proc/$$/fd/1")
+printf "%s\n" "$spool" >>"$site/spools"
+[ -f "$site/fail" ] && exit 1
+if [ -f "$site/slow" ]; then echo $$ >"$site/dump.pid"; exec sleep 30; fi
+[ -f "$site/delay" ] && sleep 1
+stamp=$(printf "%s\n" "$1" | sed -n "s/.*\.\([0-9]\{14\}\)\.kstrk\$/\1/p")
+cat "$site/detail.$stamp"'
+  export TZ=UTC
 
   # Two trackers of network A: one done, one with a failed job in its sub-network SUB.
   {
@@ -55,21 +43,6 @@ DETAIL
 
 teardown() {
   if [ -f "$SITE/dump.pid" ]; then kill "$(cat "$SITE/dump.pid")" 2>/dev/null || true; fi
-}
-
-# Runs flowtally; exit code in $status, output in the files out and err. Descriptor 3 is
-# closed so that no child outlives the test on it.
-ft() {
-  status=0
-  "$BIN_DIR/flowtally" "$@" >"$SITE/out" 2>"$SITE/err" 3>&- || status=$?
-}
-
-expect_status() {
-  if [ "$status" -ne "$1" ]; then
-    echo "exit code $status, expected $1; stderr:" >&2
-    cat "$SITE/err" >&2
-    return 1
-  fi
 }
 
 # The dump calls of the last runs (search calls left out).
@@ -183,7 +156,6 @@ ERR
     >"$SITE/entries"
   for c in "${cases[@]}"; do
     IFS='|' read -r print component search expected <<<"$c"
-    rm -f "$SITE/calls"
     ft -u u -j "name=A$search" -p "$print" ${component:+-c "$component"}
     expect_status 0
     [ "$(dumps)" = "$expected" ] || { echo "$c: $(dumps)" >&2; return 1; }
@@ -274,7 +246,6 @@ Error at getting the name of tempfile." ]
     mkdir -p "$long/spool/tmp"
     cp -r "$SITE/sitedb/spool/nmap" "$long/spool/"
     [ "${#long}" -eq $((total - 10)) ]
-    rm -f "$SITE/calls"
     ZOV_SITEDB="$long" ft -u u -j name=A -p format=csv
     expect_status 0
     [ "$(grep -c '^Error at getting the name of tempfile.$' "$SITE/err")" -eq 2 ]
@@ -286,7 +257,7 @@ Error at getting the name of tempfile." ]
 
 @test "SIGTERM during a slow dump leaves no spool file" {
   touch "$SITE/slow"
-  "$BIN_DIR/flowtally" -u u -j name=A -p format=csv >"$SITE/out" 2>"$SITE/err" 3>&- &
+  "$PROG" -u u -j name=A -p format=csv >"$SITE/out" 2>"$SITE/err" 3>&- &
   pid=$!
   for _ in $(seq 100); do [ -s "$SITE/dump.pid" ] && break; sleep 0.1; done
   [ -s "$SITE/dump.pid" ]
@@ -312,7 +283,7 @@ Error at getting the name of tempfile." ]
   touch "$SITE/delay"
   rm -f "$SITE/calls"
   status=0
-  "$BIN_DIR/flowtally" -u u -j name=A -p format=csv,style=1 2>"$SITE/err" 3>&- | true
+  "$PROG" -u u -j name=A -p format=csv,style=1 2>"$SITE/err" 3>&- | true
   status=${PIPESTATUS[0]}
   expect_status 3
   grep -qx 'flowtally: Unable to write output:standard output' "$SITE/err"
@@ -322,10 +293,7 @@ Error at getting the name of tempfile." ]
 }
 
 @test "the demo site: the CSV report of alice's DAILY runs" {
-  [ -f "$BIN_DIR/../demo/registry.reg" ] || skip "no demo registry in this build"
-  [ -x "$SRC_DIR/demo/bin/runscan" ] || skip "demo runscan not linked"
-  export KS_REGISTRY="$BIN_DIR/../demo/registry.reg"
-  unset ZOV_SITEDB
+  use_demo_site
   ft -u alice -j name=DAILY -p format=csv,style=1 -d 6
   expect_status 0
   out="$SITE/out"
@@ -339,6 +307,6 @@ Error at getting the name of tempfile." ]
   grep -qx 'UNITJOB,DAILY:LOAD,20261205010000,cleanup,,,0,2026/12/05 01:35:00,2026/12/05 01:36:00,done_skip,0,0,-,demohost' "$out"
   grep -qx 'UNITJOB,DAILY:LOAD,20261206010000,load_orders,2026/12/06 01:12:01,2026/12/06 01:20:15,494,2026/12/06 01:15:00,2026/12/06 01:30:00,error,2,0,1302,demohost' "$out"
   grep -qx 'UNITJOB,DAILY:LOAD,20261207010000,load_orders,2026/12/07 01:12:13,,0,2026/12/07 01:15:00,2026/12/07 01:30:00,run,0,0,1402,demohost' "$out"
-  # The demo's spool directory is shared: check the files this run made.
+  # Every spool file this run made is gone (the demo's spool directory holds a file of its own).
   for f in $(sed -n 's/^tempfile=//p' "$SITE/err"); do [ ! -e "$f" ]; done
 }

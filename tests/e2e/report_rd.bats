@@ -1,25 +1,20 @@
 #!/usr/bin/env bats
-# The readable report end to end: flowtally with the real stand-in on the demo installation,
+# The readable report end to end: flowtally with the real stand-in on a copy of the demo site,
 # dumping, loading and reporting alice's DAILY trackers with every section and content block.
 
-setup() {
-  export KS_REGISTRY="$BIN_DIR/../demo/registry.reg" TZ=UTC
-  unset ZOV_SITEDB ZOV_SITE LWPProcess KestruneUserName
-  OUT="$BATS_TEST_TMPDIR/out"
-  ERR="$BATS_TEST_TMPDIR/err"
-  SPOOL_TMP="$SRC_DIR/demo/spool/tmp"
-  RULE=------------------------------------------------------------------
-}
+load helpers
 
-ft() {
-  status=0
-  "$BIN_DIR/flowtally" "$@" >"$OUT" 2>"$ERR" || status=$?
+setup() {
+  make_installation
+  use_demo_site
+  SPOOL_TMP="$SITE/sitedb/spool/tmp"
+  RULE=------------------------------------------------------------------
 }
 
 # True when the report holds the lines of the argument, one after the other.
 holds() {
   local report
-  report="$(cat "$OUT")"
+  report="$(cat "$SITE/out")"
   [[ "$report" == *"$1"* ]] || {
     printf 'not in the report:\n%s\n' "$1"
     return 1
@@ -40,10 +35,10 @@ counts() {
   before="$(ls -A "$SPOOL_TMP")"
   ft -u alice -j name=DAILY -p style=2,output
   [ "$status" -eq 0 ]
-  [ ! -s "$ERR" ]
+  [ ! -s "$SITE/err" ]
   # One report per tracker, in tracker order; every spool file is gone again.
-  [ "$(grep -c '^\*\*\*\* SUMMARY \*\*\*\*$' "$OUT")" -eq 3 ]
-  [ "$(grep '^TRACKER-ID' "$OUT" | paste -sd' ')" = \
+  [ "$(grep -c '^\*\*\*\* SUMMARY \*\*\*\*$' "$SITE/out")" -eq 3 ]
+  [ "$(grep '^TRACKER-ID' "$SITE/out" | paste -sd' ')" = \
     "TRACKER-ID: DAILY.20261205010000 TRACKER-ID: DAILY.20261206010000 TRACKER-ID: DAILY.20261207010000" ]
   [ "$(ls -A "$SPOOL_TMP")" = "$before" ]
 
@@ -59,7 +54,7 @@ counts() {
       '    2     0(    0,    0)     0     2(    0)     0')" \
     "**** JNW ****" \
     "NAME      : DAILY" \
-    "PARENT    : ") <(head -n 22 "$OUT")
+    "PARENT    : ") <(head -n 22 "$SITE/out")
 
   holds "$(printf '%s\n' "NAME      : DAILY:LOAD" \
     "PARENT    : DAILY" \
@@ -146,15 +141,15 @@ counts() {
 @test "a component report shows the one job, or the one sub-network" {
   ft -u alice -j name=DAILY -c DAILY:LOAD/load_orders -p style=1,output
   [ "$status" -eq 0 ]
-  [ "$(grep -c '^NAME' "$OUT")" -eq 3 ]
-  [ "$(grep -c '^\*\*\*\* UNITJOB \*\*\*\*$' "$OUT")" -eq 3 ]
-  [ -z "$(grep 'SUMMARY\|JNW \*\|EXIT CODE' "$OUT")" ]
+  [ "$(grep -c '^NAME' "$SITE/out")" -eq 3 ]
+  [ "$(grep -c '^\*\*\*\* UNITJOB \*\*\*\*$' "$SITE/out")" -eq 3 ]
+  [ -z "$(grep 'SUMMARY\|JNW \*\|EXIT CODE' "$SITE/out")" ]
   holds "$(printf '%s\n' "load: connecting to sales database" "$RULE" "STDERR    : " "$RULE" \
     "load: ERROR 1205 lock wait timeout on sales.orders")"
 
   ft -u alice -j name=DAILY -c daily:load -p style=1
   [ "$status" -eq 0 ]
-  [ "$(grep -c '^\*\*\*\* JNW \*\*\*\*$' "$OUT")" -eq 3 ]
-  [ "$(grep '^NAME' "$OUT" | sort -u)" = "NAME      : DAILY:LOAD" ]
-  [ -z "$(grep 'SUMMARY\|UNITJOB\|COUNT' "$OUT")" ]
+  [ "$(grep -c '^\*\*\*\* JNW \*\*\*\*$' "$SITE/out")" -eq 3 ]
+  [ "$(grep '^NAME' "$SITE/out" | sort -u)" = "NAME      : DAILY:LOAD" ]
+  [ -z "$(grep 'SUMMARY\|UNITJOB\|COUNT' "$SITE/out")" ]
 }

@@ -2,18 +2,16 @@
 # The stand-in tracker search tool on a small site tree: searches by object and filter, the
 # archive, dumps of networks and content blocks, and its failures.
 
+load helpers
+
 setup() {
+  # The site database is the base directory itself: the registry names it, no ZOV_SITEDB.
   SITE="$BATS_TEST_TMPDIR"
   DB="$SITE/base"
   mkdir -p "$DB/spool/nmap" "$DB/spool/users/ann/kstrk" "$DB/spool/users/ann/archive" \
     "$DB/spool/users/ben/kstrk" "$DB/spool/users/cid"
   printf 'hostname: testhost\n' >"$DB/spool/nmap/localinfo"
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$DB"
-  } >"$SITE/registry.reg"
-  export KS_REGISTRY="$SITE/registry.reg"
+  write_registry '"KSLanguageId"="0"'
   unset ZOV_SITEDB ZOV_SITE
 
   # ann: A done (sub-network A:S with A:S:T, content blocks), A running, B waiting; one
@@ -60,20 +58,10 @@ rs() {
   "$BIN_DIR/runscan" $1 >"$SITE/out" 2>"$SITE/err" || status=$?
 }
 
-expect_status() {
-  if [ "$status" -ne "$1" ]; then
-    echo "exit code $status, expected $1; stderr:" >&2
-    cat "$SITE/err" >&2
-    return 1
-  fi
-}
-
 # The tracker paths (field 2) of the lines printed, one per line.
 expect_paths() {
   diff -u <(printf '%s' "$1") <(awk '{ print $2 }' "$SITE/out")
 }
-
-expect_stdout() { diff -u <(printf '%s' "$1") "$SITE/out"; }
 
 @test "a search by user lists that user's trackers by file name, top J lines only" {
   rs "Otesthost:ann.user N1"

@@ -1,36 +1,19 @@
 #!/usr/bin/env bats
 # The default mode end to end: the search option strings handed to runscan, the filter, and the
-# listing. A scripted runscan logs its arguments (one per line) and prints prepared lines; the
-# real stand-in runs on a copy of the demo site tree.
+# listing. A scripted runscan logs its calls and answers with prepared entry lines; the real
+# stand-in runs on a copy of the demo site tree.
+
+load helpers
 
 setup() {
-  SITE="$BATS_TEST_TMPDIR"
-  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$SITE/sitedb/spool/tmp"
-  printf 'hostname: m\n' >"$SITE/sitedb/spool/nmap/localinfo"
-  cat >"$SITE/base/bin/runscan" <<SCRIPT
-#!/bin/sh
-for a in "\$@"; do printf '%s\n' "\$a"; done >"$SITE/args"
-[ -f "$SITE/lines" ] && cat "$SITE/lines"
-exit 0
-SCRIPT
-  chmod +x "$SITE/base/bin/runscan"
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$SITE/base"
-  } >"$SITE/registry.reg"
-  export KS_REGISTRY="$SITE/registry.reg" ZOV_SITEDB="$SITE/sitedb" TZ=JST-9
-  unset ZOV_SITE LWPProcess KestruneUserName
+  make_installation m
+  install_scripted_runscan
+  export TZ=JST-9
   ME="$(id -un)"
 }
 
-ft() {
-  status=0
-  "$BIN_DIR/flowtally" "$@" >"$SITE/out" 2>"$SITE/err" || status=$?
-}
-
-# The arguments runscan got, joined by blanks: the option string.
-args() { paste -sd' ' "$SITE/args"; }
+# The option string of runscan's last call.
+args() { tail -n 1 "$SITE/calls"; }
 
 entry() {  # user tracker status start end flags
   printf 'J m:%s:%s.kstrk %s 0 %s %s comment - 60 0 %s\n' "$@"
@@ -66,7 +49,7 @@ entry() {  # user tracker status start end flags
   {
     entry alice NIGHTLY.20140930120000 run 20140930120000 - -
     entry alice DAILY.20140930010203 done 20140930010203 20140930011500 n
-  } >"$SITE/lines"
+  } >"$SITE/entries"
   ft -j name=x
   [ "$status" -eq 0 ]
   diff -u - "$SITE/out" <<'OUT'
@@ -83,7 +66,7 @@ OUT
     printf ' J m:u:C.20140101000000.kstrk done 0 20140101000000 - c - 60 0 -\n'
     printf 'J m:u:D:sub.20140101000000.kstrk done 0 20140101000000 - c - 60 0 -\n'
     entry u E.20140101000000 done 20140101000000 - -
-  } >"$SITE/lines"
+  } >"$SITE/entries"
   ft -j name=x -d 2
   [ "$status" -eq 0 ]
   grep -qx 'ANAL: Invaild status(Done).' "$SITE/err"
@@ -107,13 +90,6 @@ ec=2
 runscancmd_jnwent: Unable to execute runscan.
 No JNW detected.
 ERR
-}
-
-# The real stand-in on a copy of the demo's site tree.
-use_demo_site() {
-  cp -r "$SRC_DIR/demo/spool" "$SITE/sitedb/"
-  ln -sf "$BIN_DIR/runscan" "$SITE/base/bin/runscan"
-  export TZ=UTC
 }
 
 listed() { sed -n '2,$p' "$SITE/out" | awk '{print $2 "/" $3 "/" $4}' | paste -sd' '; }

@@ -2,15 +2,12 @@
 # Site identity across processes: many processes look the site up in one site list at once,
 # each under the byte lock of the list's lock copy.
 
+load helpers
+
 setup() {
   SITE="$BATS_TEST_TMPDIR"
   mkdir -p "$SITE/base/etc"
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n' "$SITE/base"
-  } >"$SITE/registry.reg"
-  export KS_REGISTRY="$SITE/registry.reg"
+  write_registry
   unset ZOV_SITEDB ZOV_SITE
   PROBE="$BIN_DIR/site_lookup_probe"
 }

@@ -1,32 +1,16 @@
 #!/usr/bin/env bats
 # Test mode end to end: -t testp="expression" on one tracker or one component of it. A scripted
-# runscan logs its option strings (one line per call) and answers a search with the lines of
-# the file entries and a dump with the lines of the file detail; the real stand-in then runs
-# on a copy of the demo site.
+# runscan logs its option strings and answers a search with the lines of the file entries and
+# a dump with the lines of the file detail; the real stand-in then runs on a copy of the demo
+# site.
+
+load helpers
 
 setup() {
-  SITE="$BATS_TEST_TMPDIR"
-  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$SITE/sitedb/spool/tmp"
-  printf 'hostname: alpha\n' >"$SITE/sitedb/spool/nmap/localinfo"
-  cat >"$SITE/base/bin/runscan" <<SCRIPT
-#!/bin/sh
-printf '%s\n' "\$*" >>"$SITE/runscan.log"
-case " \$* " in
-  *" N1 "*) [ -f "$SITE/entries" ] && cat "$SITE/entries" ;;
-  *" U "*) [ -f "$SITE/detail" ] && cat "$SITE/detail" ;;
-esac
-exit 0
-SCRIPT
-  chmod +x "$SITE/base/bin/runscan"
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n"KSLanguageId"="0"\n' "$SITE/base"
-  } >"$SITE/registry.reg"
-  export KS_REGISTRY="$SITE/registry.reg" ZOV_SITEDB="$SITE/sitedb" TZ=UTC
-  unset ZOV_SITE LWPProcess KestruneUserName
-  PROG="$BIN_DIR/flowtally"
-  SHORT_USAGE=$'Usage: flowtally [options...]|-h\n'
+  make_installation
+  install_scripted_runscan
+  export TZ=UTC
+  FT_ARGS=(-u ann -j name=A)  # each run is ann's, on network A
   TRK=A.20140930010203
   SEARCH="Oalpha:ann:A.ksjnw N1 Psrun/done"
   DUMP="Oalpha:ann:$TRK.kstrk U I"
@@ -51,25 +35,6 @@ jline() { printf 'J alpha:ann:%s.20140930010203.kstrk %s 0 20140930010203 - - - 
 # A job line of TYPE letter (B D P U X) for NAME with STATUS and extended status EXT.
 job() { printf '%s %s %s 0 0 - - 11 alpha - 20140930010203 60 %s' "$1" "$2" "$3" "$4"; }
 
-# Runs flowtally as ann on network A (-j name=A) with the further arguments; the exit code
-# lands in $status, the exact output bytes in the files out and err.
-ft() {
-  status=0
-  rm -f "$SITE/runscan.log"
-  "$PROG" -u ann -j name=A "$@" >"$SITE/out" 2>"$SITE/err" || status=$?
-}
-
-expect_stderr() { diff -u <(printf '%s' "$1") "$SITE/err"; }
-expect_stdout() { diff -u <(printf '%s' "$1") "$SITE/out"; }
-expect_log() { diff -u <(printf '%s\n' "$@") "$SITE/runscan.log"; }
-expect_status() {
-  if [ "$status" -ne "$1" ]; then
-    echo "exit code $status, expected $1; stderr:" >&2
-    cat "$SITE/err" >&2
-    return 1
-  fi
-}
-
 # Runs the expression on the network's own line with STATUS and EXT and checks the exit code.
 expect_on_network() {  # expression status ext want
   detail "$(jline A "$2" "$3")" "$(job U j1 done -)"
@@ -87,7 +52,7 @@ expect_on_network() {  # expression status ext want
   expect_status 0
   expect_stderr ""
   expect_stdout ""
-  expect_log "$SEARCH" "$DUMP"
+  expect_calls "$SEARCH" "$DUMP"
 }
 
 @test "done holds on a done network and not on a running one; -V prints eval" {
@@ -108,7 +73,7 @@ expect_on_network() {  # expression status ext want
   ft -t testp=Done
   expect_status 3
   expect_stderr $'flowtally: Invalid expression: Done\n'"$SHORT_USAGE"
-  [ ! -e "$SITE/runscan.log" ]
+  [ ! -e "$SITE/calls" ]
   ft -t 'testp=done /run+'
   expect_status 3
   expect_stderr $'flowtally: Invalid expression: done /run+\n'"$SHORT_USAGE"
@@ -159,11 +124,10 @@ CASES
 @test "wait holds for prep under -j prep, whose dump leaves I out" {
   entries "$TRK prep"
   detail "$(jline A prep -)"
-  status=0
-  rm -f "$SITE/runscan.log"
-  "$PROG" -u ann -j prep -t testp=wait >"$SITE/out" 2>"$SITE/err" || status=$?
+  FT_ARGS=(-u ann)
+  ft -j prep -t testp=wait
   expect_status 0
-  expect_log "Oalpha:ann.user N1 Pswait/prep/run/done" "Oalpha:ann:$TRK.kstrk U"
+  expect_calls "Oalpha:ann.user N1 Pswait/prep/run/done" "Oalpha:ann:$TRK.kstrk U"
 }
 
 @test "archived holds only when the first line is the tracker's J line with a" {
@@ -196,7 +160,7 @@ CASES
   done
   ft -t testp=stopped -c A/UJ
   expect_status 0
-  expect_log "$SEARCH" "$DUMP"
+  expect_calls "$SEARCH" "$DUMP"
   # The network itself is the first J line.
   ft -t testp=run -c A
   expect_status 0
@@ -221,7 +185,7 @@ CASES
   ft -d 4 -t testp=error -c A:sub/j1
   expect_status 0
   expect_stderr $'DebugKey=4\ntarget component=j1, trk=alpha:ann:A:sub.20140930010203.kstrk\n'
-  expect_log "$SEARCH" "Oalpha:ann:A:sub.20140930010203.kstrk U I"
+  expect_calls "$SEARCH" "Oalpha:ann:A:sub.20140930010203.kstrk U I"
 }
 
 @test "-v traces the test run and its outcome" {
@@ -246,7 +210,7 @@ flowtally: target=alpha:ann:$TRK.kstrk, status=done, extstat=-, eval=1
 TEST:TargetJNW=$TRK
 TEST:Invalid Component specification:AB/j1
 "
-  expect_log "$SEARCH"
+  expect_calls "$SEARCH"
 }
 
 @test "more than one tracker, or none, ends before the test" {
@@ -255,7 +219,7 @@ TEST:Invalid Component specification:AB/j1
   ft -t testp=done
   expect_status 2
   expect_stderr $'Too many JNW detected.\n'
-  expect_log "$SEARCH"
+  expect_calls "$SEARCH"
   rm "$SITE/entries"
   ft -t testp=done
   expect_status 2
@@ -285,17 +249,6 @@ pos(1),eval(1),oper(4)
 '
 }
 
-# The real stand-in on a copy of the demo site named by the demo registry.
-use_demo_site() {
-  local demo_reg="$BIN_DIR/../demo/registry.reg" demo_dir
-  [ -f "$demo_reg" ] || skip "no demo registry at $demo_reg"
-  demo_dir="$(sed -n 's/^"KSBaseDirectory"="\(.*\)"$/\1/p' "$demo_reg")"
-  rm -rf "$SITE/sitedb"
-  mkdir -p "$SITE/sitedb"
-  cp -r "$demo_dir/spool" "$SITE/sitedb/"
-  ln -sf "$BIN_DIR/runscan" "$SITE/base/bin/runscan"
-}
-
 @test "with the real stand-in: an operator's script on the demo's DAILY runs" {
   use_demo_site
   # What an operator would write: the exit code is the answer.
@@ -317,8 +270,8 @@ use_demo_site() {
   [ "$(daily_complete trk=DAILY.20261207010000)" = "not complete" ]  # still running
   [ "$(daily_complete name=NOSUCH)" = "no single run" ]
 
-  status=0
-  "$PROG" -u alice -j name=DAILY -t testp=complete 2>"$SITE/err" || status=$?
+  FT_ARGS=()
+  ft -u alice -j name=DAILY -t testp=complete
   expect_status 2
   expect_stderr $'Too many JNW detected.\n'
 }
@@ -326,10 +279,9 @@ use_demo_site() {
 @test "with the real stand-in: components of the demo's runs" {
   use_demo_site
   # alice's DAILY of 6 December failed in load_orders of the sub-network LOAD.
+  FT_ARGS=()
   while read -r user trk comp expr want; do
-    status=0
-    "$PROG" -u "$user" -j "$trk" -c "$comp" -t "testp=$expr" >"$SITE/out" 2>"$SITE/err" ||
-      status=$?
+    ft -u "$user" -j "$trk" -c "$comp" -t "testp=$expr"
     if [ "$status" -ne "$want" ]; then
       echo "$user $trk -c $comp testp=$expr: exit code $status, expected $want" >&2
       cat "$SITE/err" >&2

@@ -1,0 +1,122 @@
+// Helpers for the unit tests of every layer: a temporary directory, whole-file reads and
+// writes, a registry file, and scoped changes of an environment variable or the local zone.
+// Test code only; nothing in the product includes this header.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace platform::test {
+
+/// Replaces the file at path with exactly the bytes of text.
+inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+/// The bytes of the file at path; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+/// The text of a registry file that holds the given value lines (in .reg syntax) under the
+/// product key.
+inline std::string RegistryText(const std::string& values) {
+  return std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\") +
+         kProductKeyPath + "]\n" + values;
+}
+
+/// A new, empty directory of the running test under the system's temporary directory; it is
+/// removed with everything in it when the object goes. The name holds the given prefix and
+/// the test's name, and is unique, so parallel runs of the same test never share it.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix) {
+    std::string name = prefix;
+    if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
+      name += std::string(".") + info->name();
+    }
+    for (char& c : name) {
+      if (c == '/') c = '_';  // parameterised tests are named "Case/N"
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / (name + ".XXXXXX")).string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) {
+      ADD_FAILURE() << "cannot create a temporary directory like " << pattern;
+      return;
+    }
+    dir_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return dir_; }
+  /// The path of name inside the directory.
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+/// Sets (or, given nullptr, removes) an environment variable for the life of the object and
+/// restores its previous state after.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    Set(value);
+  }
+  ~ScopedEnv() { Restore(); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  /// Changes the value again; the state before the object still comes back at the end.
+  void Set(const char* value) {
+    if (value != nullptr) {
+      setenv(name_.c_str(), value, 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  /// Puts the state before the object back now.
+  void Restore() { Set(old_ ? old_->c_str() : nullptr); }
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+/// Sets TZ for the life of the object, so local time follows the given zone, and restores the
+/// previous zone after.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* tz) : tz_("TZ", tz) { tzset(); }
+  ~ScopedZone() {
+    tz_.Restore();
+    tzset();
+  }
+  ScopedZone(const ScopedZone&) = delete;
+  ScopedZone& operator=(const ScopedZone&) = delete;
+
+ private:
+  ScopedEnv tz_;
+};
+
+}  // namespace platform::test

@@ -1,0 +1,95 @@
+# Shared pieces of the end-to-end suites (each loads them with `load helpers`): a temporary
+# installation with its registry file and site database, a scripted runscan, the demo site
+# served by the real stand-in, and a runner of flowtally with checks on what it left.
+#
+# Every file of a test lives below $SITE, the test's own temporary directory:
+#   registry.reg              the registry file (KS_REGISTRY)
+#   base/bin/runscan          the search tool flowtally starts (KSBaseDirectory is base)
+#   sitedb/spool/nmap/localinfo, sitedb/spool/tmp/   the site database (ZOV_SITEDB)
+#   out, err                  the output of the last ft
+#   calls                     the scripted runscan's calls during the last ft
+
+# make_installation [HOST]: a fresh installation in $SITE whose local machine is HOST (alpha
+# by default); KS_REGISTRY and ZOV_SITEDB name it, ZOV_SITE, LWPProcess and KestruneUserName
+# are unset. Sets PROG (the flowtally under test) and SHORT_USAGE (its short usage text).
+make_installation() {
+  SITE="$BATS_TEST_TMPDIR"
+  mkdir -p "$SITE/base/bin" "$SITE/sitedb/spool/nmap" "$SITE/sitedb/spool/tmp"
+  printf 'hostname: %s\n' "${1:-alpha}" >"$SITE/sitedb/spool/nmap/localinfo"
+  write_registry '"KSLanguageId"="0"'
+  export ZOV_SITEDB="$SITE/sitedb"
+  unset ZOV_SITE LWPProcess KestruneUserName
+  PROG="$BIN_DIR/flowtally"
+  # shellcheck disable=SC2034 # used by the suites
+  SHORT_USAGE=$'Usage: flowtally [options...]|-h\n'
+}
+
+# write_registry [LINE...]: (re)writes $SITE/registry.reg with KSBaseDirectory $SITE/base and
+# the given value lines under the product key, and points KS_REGISTRY at it.
+write_registry() {
+  {
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
+    printf '"KSBaseDirectory"="%s"\n' "$SITE/base"
+    local line
+    for line in "$@"; do printf '%s\n' "$line"; done
+  } >"$SITE/registry.reg"
+  export KS_REGISTRY="$SITE/registry.reg"
+}
+
+# install_scripted_runscan [DUMP]: a runscan that appends each call to $SITE/calls as one line
+# (its arguments joined by blanks) and answers a search (an N1 item) with the lines of
+# $SITE/entries, if any. Any other call is a dump: it runs the shell code DUMP, in which $site
+# is $SITE; by default it prints the lines of $SITE/detail, if any, and exits 0.
+install_scripted_runscan() {
+  # shellcheck disable=SC2016 # code of the script, expanded when it runs
+  local dump=${1:-'[ -f "$site/detail" ] && cat "$site/detail"
+exit 0'}
+  {
+    printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
+    cat <<'SCRIPT'
+printf '%s\n' "$*" >>"$site/calls"
+case " $* " in
+  *" N1 "*) [ -f "$site/entries" ] && cat "$site/entries"; exit 0 ;;
+esac
+SCRIPT
+    printf '%s\n' "$dump"
+  } >"$SITE/base/bin/runscan"
+  chmod +x "$SITE/base/bin/runscan"
+}
+
+# use_demo_site: the site database becomes a copy of the demo's site tree (machine demohost,
+# the trackers of alice and bob), served by the real runscan stand-in, in zone UTC.
+use_demo_site() {
+  rm -rf "$SITE/sitedb"
+  mkdir -p "$SITE/sitedb"
+  cp -r "$SRC_DIR/demo/spool" "$SITE/sitedb/"
+  ln -sf "$BIN_DIR/runscan" "$SITE/base/bin/runscan"
+  export TZ=UTC
+}
+
+# ft ARG...: runs flowtally with FT_ARGS (if set) and the arguments, after clearing the log of
+# runscan calls; the exit code lands in $status, the exact output bytes in $SITE/out and
+# $SITE/err. Descriptor 3 (bats's own) is closed so that no child outlives the test on it.
+ft() {
+  status=0
+  rm -f "$SITE/calls"
+  "$PROG" "${FT_ARGS[@]}" "$@" >"$SITE/out" 2>"$SITE/err" 3>&- || status=$?
+}
+
+# expect_status CODE: the last exit code is CODE; otherwise says what it was, with stderr.
+expect_status() {
+  if [ "$status" -ne "$1" ]; then
+    echo "exit code $status, expected $1; stderr:" >&2
+    cat "$SITE/err" >&2
+    return 1
+  fi
+}
+
+# expect_stderr TEXT, expect_stdout TEXT: the exact bytes of the last standard error (or
+# output) are TEXT.
+expect_stderr() { diff -u <(printf '%s' "$1") "$SITE/err"; }
+expect_stdout() { diff -u <(printf '%s' "$1") "$SITE/out"; }
+
+# expect_calls LINE...: the scripted runscan was called with these option strings, in order.
+expect_calls() { diff -u <(printf '%s\n' "$@") "$SITE/calls"; }
