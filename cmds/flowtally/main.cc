@@ -5,6 +5,8 @@
 // evaluated.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 
 #include "cmds/flowtally/list.h"
 #include "cmds/flowtally/options.h"
@@ -52,7 +54,15 @@ int finish_output() {
 // a silent end of the process.
 void prepare_output() { platform::IgnoreBrokenPipe(); }
 
+// Memory runs out only in the search, the load or a report; the process then ends the way an
+// entry that cannot be made ends it.
+[[noreturn]] void out_of_memory() {
+  std::fprintf(stderr, "No more memory(ec=%d)\n", ENOMEM);
+  std::exit(kExitUsage);
+}
+
 int summary_main(int argc, char** argv) {
+  std::set_new_handler(out_of_memory);
   lwlog_op_record(argc, argv, "flowtally.exe");
 
   const int language_id = KSGetLanguageId();
@@ -100,8 +110,11 @@ int summary_main(int argc, char** argv) {
         std::fputs("Too many JNW detected.\n", stderr);
         return kExitNothingFound;
       }
+      if (g_options.show_eval) prepare_output();
       const JnwEntry& only = entry_list().front();
       const int result = test_run(only.trackername.c_str(), only.user.c_str());
+      // With -V the value on standard output is part of the answer.
+      if (g_options.show_eval && finish_output() != kExitSuccess) return kExitUsage;
       if (result == kTestTrue) return kExitSuccess;
       if (result == kTestFalse) return kExitTestFalse;
       // 2 (no target) and 3 (cannot be evaluated) are exit codes themselves; anything else

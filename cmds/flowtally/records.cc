@@ -658,8 +658,8 @@ void* customjob_list() { return g_lists[kListCustom]; }
 
 // ---- Sorted view --------------------------------------------------------------------------------
 
-SortedNode* sorted_view(void* list) {
-  std::vector<RecordHead*> records;
+SortedView sorted_view(void* list) {
+  SortedView records;
   for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
     records.push_back(static_cast<RecordHead*>(o));
   }
@@ -670,26 +670,7 @@ SortedNode* sorted_view(void* list) {
     if (by_parent != 0) return by_parent < 0;
     return compare_nocase(a->name, b->name) < 0;
   });
-  SortedNode* first = nullptr;
-  for (auto it = records.rbegin(); it != records.rend(); ++it) {
-    auto* node = static_cast<SortedNode*>(std::malloc(sizeof(SortedNode)));
-    if (node == nullptr) {
-      sorted_view_free(first);
-      return nullptr;
-    }
-    node->record = *it;
-    node->next = first;
-    first = node;
-  }
-  return first;
-}
-
-void sorted_view_free(SortedNode* chain) {
-  while (chain != nullptr) {
-    SortedNode* next = chain->next;
-    std::free(chain);
-    chain = next;
-  }
+  return records;
 }
 
 }  // namespace flowtally

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace flowtally {
 
@@ -307,19 +308,12 @@ void* customjob_list();  // CustomJob
 
 // ---- Sorted view --------------------------------------------------------------------------------
 
-/// One node of a sorted view.
-struct SortedNode {
-  RecordHead* record;
-  SortedNode* next;
-};
+/// The records of a list in report order.
+using SortedView = std::vector<RecordHead*>;
 
 /// The records of list (any list above), ordered by parentjnw and then by name, both without
 /// regard to case; records with equal keys keep the list's (newest first) order. Uses the list's
-/// iteration cursor. Returns the first node, or null for an empty list or when a node cannot be
-/// allocated. Ownership: the caller frees the chain with sorted_view_free.
-SortedNode* sorted_view(void* list);
-
-/// Frees the nodes of chain; the records are not touched.
-void sorted_view_free(SortedNode* chain);
+/// iteration cursor. The view holds no records: they stay the list's.
+SortedView sorted_view(void* list);
 
 }  // namespace flowtally

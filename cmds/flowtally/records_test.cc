@@ -59,11 +59,9 @@ std::vector<std::string> Names(void* list) {
 
 std::vector<std::string> SortedNames(void* list) {
   std::vector<std::string> out;
-  SortedNode* view = sorted_view(list);
-  for (SortedNode* n = view; n != nullptr; n = n->next) {
-    out.push_back(std::string(n->record->parentjnw) + "/" + n->record->name);
+  for (const RecordHead* r : sorted_view(list)) {
+    out.push_back(std::string(r->parentjnw) + "/" + r->name);
   }
-  sorted_view_free(view);
   return out;
 }
 
@@ -310,7 +308,7 @@ TEST_F(RecordsTest, NewestFirstAndSortedView) {
             SortedNames(unitjob_list()));
   EXPECT_EQ((std::vector<std::string>{"/NET", "NET/NET:AAA", "NET/NET:ZZZ"}),
             SortedNames(jnw_list()));
-  EXPECT_EQ(nullptr, sorted_view(bijob_list()));
+  EXPECT_TRUE(sorted_view(bijob_list()).empty());
 }
 
 TEST_F(RecordsTest, LongLines) {

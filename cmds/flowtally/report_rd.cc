@@ -192,11 +192,12 @@ void print_exit_error(FILE* out, int32_t errclass, int32_t code) {
 // Writes the records of one sorted view that pass the filters. With a name filter, only the
 // first record named name_filter under parent_filter is written. Returns true when a record was
 // written.
-bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches, SortedNode* view,
-                        const char* name_filter, const char* parent_filter) {
+bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches,
+                        const SortedView& view, const char* name_filter,
+                        const char* parent_filter) {
   bool written = false;
-  for (SortedNode* node = view; node != nullptr; node = node->next) {
-    const auto* record = static_cast<const JobRecord*>(node->record);
+  for (const RecordHead* head : view) {
+    const auto* record = static_cast<const JobRecord*>(head);
     if (name_filter != nullptr && (!equal_nocase(record->name, name_filter) ||
                                    !equal_nocase(record->parentjnw, parent_filter))) {
       continue;
@@ -239,10 +240,8 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
                          qdrsjob_list(), hlbsjob_list(), customjob_list()};
   for (void* list : lists) {
     if (list == nullptr) continue;
-    SortedNode* view = sorted_view(list);
-    const bool written =
-        print_type_section(out, spool.get(), switches, view, name_filter, parent_filter);
-    sorted_view_free(view);
+    const bool written = print_type_section(out, spool.get(), switches, sorted_view(list),
+                                            name_filter, parent_filter);
     if (name_filter != nullptr && written) break;
   }
   return 0;
@@ -259,16 +258,14 @@ int output_whole(FILE* out, const char* spool_path, const JnwEntry& entry,
   print_summary(out, entry);
   if (switches.style < 1) return 0;
   if (!switches.ujonly && jnw_list() != nullptr) {
-    SortedNode* view = sorted_view(jnw_list());
     bool heading = false;
-    for (SortedNode* node = view; node != nullptr; node = node->next) {
-      const auto* record = static_cast<const JnwRecord*>(node->record);
+    for (const RecordHead* head : sorted_view(jnw_list())) {
+      const auto* record = static_cast<const JnwRecord*>(head);
       if (switches.erronly && !IsErrorClass(record->status)) continue;
       if (!heading) std::fputs("**** JNW ****\n", out);
       heading = true;
       print_jnw_record(out, record, switches);
     }
-    sorted_view_free(view);
   }
   // A spool file that cannot be opened costs the job sections of this tracker only; its
   // message is written and the report stands.
@@ -296,16 +293,14 @@ int output_component(FILE* out, const char* spool_path, const JnwEntry& entry,
     return print_type_sections(out, spool_path, switches, target, jnw_path.c_str());
   }
   if (jnw_list() == nullptr) return 0;
-  SortedNode* view = sorted_view(jnw_list());
-  for (SortedNode* node = view; node != nullptr; node = node->next) {
-    const auto* record = static_cast<const JnwRecord*>(node->record);
+  for (const RecordHead* head : sorted_view(jnw_list())) {
+    const auto* record = static_cast<const JnwRecord*>(head);
     if (!equal_nocase(record->name, g_options.component)) continue;
     if (switches.erronly && !IsErrorClass(record->status)) continue;
     std::fputs("**** JNW ****\n", out);
     print_jnw_record(out, record, switches);
     break;
   }
-  sorted_view_free(view);
   return 0;
 }
 

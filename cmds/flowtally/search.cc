@@ -1,11 +1,11 @@
 #include "cmds/flowtally/search.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <map>
+#include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "cmds/flowtally/nocase.h"
@@ -20,6 +20,30 @@ namespace flowtally {
 namespace {
 
 EntryList entries;
+
+// The same entries indexed, so that a search of many thousands of trackers stays fast: by
+// folded tracker name (list order within equal names), and by folded JNW part and user (the
+// trackers that srch_last compares).
+std::multimap<std::string, EntryList::iterator> by_name;
+std::unordered_multimap<std::string, EntryList::iterator> by_jnw_user;
+
+// A name with the ASCII upper-case letters as lower case: such texts compare as the list is
+// ordered.
+std::string folded(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// The srch_last group of an entry: its JNW part (up to the first '.') and user, folded; none
+// for a name without '.', which no search for the latest tracker can match.
+std::optional<std::string> jnw_user_key(const JnwEntry& entry) {
+  size_t dot = entry.trackername.find('.');
+  if (dot == std::string::npos) return std::nullopt;
+  return folded(std::string_view(entry.trackername).substr(0, dot)) + '\n' + folded(entry.user);
+}
 
 constexpr int kEntryFieldsMin = 11;
 
@@ -70,7 +94,11 @@ std::string local_bound(const char* day, const char* time_of_day) {
 
 const EntryList& entry_list() { return entries; }
 
-void entry_list_clear() { entries.clear(); }
+void entry_list_clear() {
+  by_jnw_user.clear();
+  by_name.clear();
+  entries.clear();
+}
 
 std::string build_search_options() {
   const SummaryOptions& o = g_options;
@@ -174,21 +202,20 @@ int filter_entry(const EntryLine& line) {
 
 void entry_insert(const char* trackername, const char* user, const char* start, const char* end,
                   int32_t status, const char* flags) {
-  try {
-    auto pos = entries.begin();
-    while (pos != entries.end() && compare_nocase(pos->trackername, trackername) <= 0) ++pos;
-    JnwEntry entry;
-    entry.user = user;
-    entry.trackername = trackername;
-    entry.flags = flags;
-    entry.status = status;
-    copy_field(entry.start, sizeof entry.start, std::string_view(start).substr(0, kStampSize - 1));
-    copy_field(entry.end, sizeof entry.end, std::string_view(end).substr(0, kStampSize - 1));
-    entries.insert(pos, std::move(entry));
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "No more memory(ec=%d)\n", ENOMEM);
-    std::exit(3);
-  }
+  JnwEntry entry;
+  entry.user = user;
+  entry.trackername = trackername;
+  entry.flags = flags;
+  entry.status = status;
+  copy_field(entry.start, sizeof entry.start, std::string_view(start).substr(0, kStampSize - 1));
+  copy_field(entry.end, sizeof entry.end, std::string_view(end).substr(0, kStampSize - 1));
+
+  std::string key = folded(trackername);
+  auto after = by_name.upper_bound(key);
+  auto pos =
+      entries.insert(after == by_name.end() ? entries.end() : after->second, std::move(entry));
+  by_name.emplace_hint(after, std::move(key), pos);
+  if (std::optional<std::string> group = jnw_user_key(*pos)) by_jnw_user.emplace(*group, pos);
 }
 
 int entry_insert_latest(const char* trackername, const char* user, const char* start,
@@ -200,29 +227,42 @@ int entry_insert_latest(const char* trackername, const char* user, const char* s
   if (dot == std::string_view::npos) return 1;
   std::string_view jnw = name.substr(from, dot - from);
 
+  // Every entry of the same JNW and user is in the group of this key; the test below is the
+  // exact rule (it also wants the same first character, compared exactly).
   bool found = false;
-  bool replaced = false;
-  for (auto it = entries.begin(); it != entries.end();) {
-    std::string_view other(it->trackername);
-    bool same = !other.empty() && other[0] == name[0] && other.size() > jnw.size() &&
-                equal_nocase(other.substr(0, jnw.size()), jnw) && other[jnw.size()] == '.' &&
-                equal_nocase(it->user, user);
-    if (same) {
-      found = true;
-      if (svlib_CmpStrTime(it->start, start) < 0) {
-        it = entries.erase(it);
-        replaced = true;
-        continue;
-      }
-    }
-    ++it;
+  std::vector<EntryList::iterator> older;
+  auto [first, last] = by_jnw_user.equal_range(folded(jnw) + '\n' + folded(user));
+  for (auto g = first; g != last; ++g) {
+    const JnwEntry& other = *g->second;
+    if (other.trackername[0] != name[0]) continue;
+    found = true;
+    if (svlib_CmpStrTime(other.start, start) < 0) older.push_back(g->second);
   }
-  if (found && !replaced) return 1;
+  for (EntryList::iterator it : older) entry_remove(it);
+  if (found && older.empty()) return 1;
   entry_insert(trackername, user, start, end, status, flags);
-  return replaced ? 1 : 0;
+  return older.empty() ? 0 : 1;
 }
 
-void entry_remove(EntryList::iterator entry) { entries.erase(entry); }
+void entry_remove(EntryList::iterator entry) {
+  auto [first, last] = by_name.equal_range(folded(entry->trackername));
+  for (auto i = first; i != last; ++i) {
+    if (i->second == entry) {
+      by_name.erase(i);
+      break;
+    }
+  }
+  if (std::optional<std::string> group = jnw_user_key(*entry)) {
+    auto [gfirst, glast] = by_jnw_user.equal_range(*group);
+    for (auto i = gfirst; i != glast; ++i) {
+      if (i->second == entry) {
+        by_jnw_user.erase(i);
+        break;
+      }
+    }
+  }
+  entries.erase(entry);
+}
 
 int search_trackers() {
   const char* me = lw_GetUserName();

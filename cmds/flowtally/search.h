@@ -62,7 +62,7 @@ int parse_entry_line(const char* line, EntryLine* entry);
 /// replaced an entry or was not entered (srch_last), -1 when it was dropped.
 int filter_entry(const EntryLine& line);
 
-/// Adds an entry in list order. Ends the process with 3 when memory runs out.
+/// Adds an entry in list order.
 void entry_insert(const char* trackername, const char* user, const char* start, const char* end,
                   int32_t status, const char* flags);
 
