@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/test_support.h"
 
@@ -156,6 +160,52 @@ TEST_F(SearchTest, EntriesAreOrderedByTrackerNameWithoutRegardToCase) {
   EXPECT_EQ((std::vector<std::string>{"_.20140101000000/u", "a.20140101000000/u",
                                       "A.20140102000000/u", "b.20140101000000/u"}),
             names());
+}
+
+// Many trackers through the indexed list, checked against the plain rules: the latest start
+// per JNW (first character exact, rest without regard to case) and user, in folded name order.
+TEST_F(SearchTest, LastOverManyTrackersMatchesThePlainRules) {
+  search("last");
+  std::mt19937 rng(7);
+  const char* const jnws[] = {"a", "A", "b", "B_x", "ab", "_"};
+  const char* const users[] = {"u", "U", "v"};
+  struct Kept {
+    std::string name, user, start;
+  };
+  std::vector<Kept> model;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string jnw = jnws[rng() % 6];
+    const std::string user = users[rng() % 3];
+    char stamp[15];
+    std::snprintf(stamp, sizeof stamp, "201401%02u0000%02d", static_cast<unsigned>(1 + rng() % 28),
+                  i % 60);
+    const std::string name = jnw + "." + stamp + std::to_string(i);
+    lines.push_back(line(user, name, "done", stamp));
+    auto same = [&](const Kept& k) {
+      return k.name[0] == name[0] && equal_nocase(k.name.substr(0, k.name.find('.')), jnw) &&
+             equal_nocase(k.user, user);
+    };
+    bool found = false, replaced = false;
+    for (auto it = model.begin(); it != model.end();) {
+      if (same(*it)) {
+        found = true;
+        if (it->start < stamp) {
+          it = model.erase(it);
+          replaced = true;
+          continue;
+        }
+      }
+      ++it;
+    }
+    if (!found || replaced) model.push_back({name, user, stamp});
+  }
+  feed(lines);
+  std::stable_sort(model.begin(), model.end(),
+                   [](const Kept& a, const Kept& b) { return compare_nocase(a.name, b.name) < 0; });
+  std::vector<std::string> expected;
+  for (const Kept& k : model) expected.push_back(k.name + "/" + k.user);
+  EXPECT_EQ(expected, names());
 }
 
 TEST_F(SearchTest, ResolveComponentBuildsTheTrackerPathAndTarget) {
