@@ -21,7 +21,9 @@
 // released or until the stream that holds them is closed.
 //
 // Every descriptor is opened close-on-exec (except a re-opened standard stream), so that child
-// processes such as runscan do not inherit files and keep them held.
+// processes such as runscan do not inherit files and keep them held, and is kept off the
+// standard descriptors 0, 1 and 2 (KeepOffStandardDescriptors), so that a closed standard
+// stream can never end up writing into, or being closed with, one of this layer's files.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -211,7 +213,7 @@ bool RangeFits(uint64_t offset, uint64_t length) {
 // descriptor that holds the file exclusively until the caller closes it (or -1 when the file
 // cannot be opened for the test; the operation itself then reports what is wrong).
 bool NotHeldElsewhere(const char* path, int* probe) {
-  *probe = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  *probe = KeepOffStandardDescriptors(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (*probe < 0) return true;
   if (!TakeHold(*probe, true)) {
     close(*probe);
@@ -256,7 +258,7 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
       Fail(EINVAL);
       return kInvalidFileHandle;
     }
-    int fd = open(path, O_PATH | O_CLOEXEC);
+    int fd = KeepOffStandardDescriptors(open(path, O_PATH | O_CLOEXEC));
     if (fd < 0) {
       FailPath(path);
       return kInvalidFileHandle;
@@ -301,6 +303,7 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
       Fail(EINVAL);
       return kInvalidFileHandle;
   }
+  fd = KeepOffStandardDescriptors(fd);
   if (fd < 0) {
     FailPath(path);
     return kInvalidFileHandle;
@@ -345,7 +348,7 @@ FILE* OpenStream(const char* path, const char* mode) {
     return nullptr;
   }
   // Open without O_TRUNC: "w" truncates only once the hold shows that nobody holds the file.
-  Fd fd(open(path, parsed.flags | O_CLOEXEC, 0666));
+  Fd fd(KeepOffStandardDescriptors(open(path, parsed.flags | O_CLOEXEC, 0666)));
   if (!fd.valid()) {
     FailPath(path);
     return nullptr;
@@ -369,8 +372,10 @@ FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
   // freopen truncates before anything can be checked, and closes the stream when it fails. So
   // a probe open of the same file takes the shared hold first: every failure up to here leaves
   // the stream untouched, and while the probe holds the file nobody can take it exclusively,
-  // so the stream's own hold below cannot conflict.
-  Fd probe(open(path, parsed.flags | O_CLOEXEC, 0666));
+  // so the stream's own hold below cannot conflict. The probe must not take the number of a
+  // closed standard stream: freopen puts the file on the stream's own number, and closing the
+  // probe would then close the stream's new file.
+  Fd probe(KeepOffStandardDescriptors(open(path, parsed.flags | O_CLOEXEC, 0666)));
   if (!probe.valid()) {
     FailPath(path);
     return nullptr;
@@ -394,7 +399,7 @@ int CreatFile(const char* path, uint32_t permission) {
   }
   mode_t mode = ((permission & kPermissionRead) != 0 ? 0444 : 0) |
                 ((permission & kPermissionWrite) != 0 ? 0222 : 0);
-  Fd fd(open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, mode));
+  Fd fd(KeepOffStandardDescriptors(open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, mode)));
   if (!fd.valid()) {
     FailPath(path);
     return -1;
@@ -404,6 +409,18 @@ int CreatFile(const char* path, uint32_t permission) {
 }
 
 int CloseDescriptor(int descriptor) { return CloseFileHandle(descriptor) ? 0 : -1; }
+
+int KeepOffStandardDescriptors(int descriptor) {
+  if (descriptor < 0 || descriptor > STDERR_FILENO) return descriptor;
+  int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  int err = errno;
+  close(descriptor);
+  if (moved < 0) {
+    Fail(err);
+    return -1;
+  }
+  return moved;
+}
 
 bool RenameFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) {
@@ -442,7 +459,7 @@ bool CopyFileOver(const char* source, const char* target) {
     Fail(EINVAL);
     return false;
   }
-  Fd in(open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  Fd in(KeepOffStandardDescriptors(open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY)));
   if (!in.valid()) {
     FailPath(source);
     return false;
@@ -453,7 +470,8 @@ bool CopyFileOver(const char* source, const char* target) {
     Fail(errno);
     return false;
   }
-  Fd out(open(target, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, in_st.st_mode & 0777));
+  Fd out(KeepOffStandardDescriptors(
+      open(target, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, in_st.st_mode & 0777)));
   if (!out.valid()) {
     FailPath(target);
     return false;
@@ -559,6 +577,13 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
     if (fd < 0) {
       if (errno == EEXIST) continue;
       FailPath(candidate.c_str());
+      return UniqueFileHandle();
+    }
+    fd = KeepOffStandardDescriptors(fd);
+    if (fd < 0) {
+      int err = errno;
+      unlink(candidate.c_str());
+      Fail(err);
       return UniqueFileHandle();
     }
     UniqueFileHandle handle(fd);

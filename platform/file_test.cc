@@ -1,14 +1,18 @@
 #include "platform/file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -156,6 +160,95 @@ TEST_F(FileTest, ReopenConflictLeavesStreamUsable) {
   stream.reset();
   EXPECT_EQ(Read("out"), "still here");
   EXPECT_EQ(Read("held"), "x");
+}
+
+// Closes some standard descriptors for the life of the object, as a caller started with `>&-`
+// has them, and puts them back afterwards. Nothing can be printed while they are closed, so
+// tests check their results after the object has gone.
+class ClosedStandardDescriptors {
+ public:
+  explicit ClosedStandardDescriptors(std::initializer_list<int> fds) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    for (int fd : fds) {
+      saved_.emplace_back(fd, fcntl(fd, F_DUPFD_CLOEXEC, 10));
+      close(fd);
+    }
+  }
+  ~ClosedStandardDescriptors() {
+    std::fflush(stdout);
+    for (auto [fd, copy] : saved_) {
+      dup2(copy, fd);
+      close(copy);
+    }
+    std::clearerr(stdout);
+  }
+  ClosedStandardDescriptors(const ClosedStandardDescriptors&) = delete;
+  ClosedStandardDescriptors& operator=(const ClosedStandardDescriptors&) = delete;
+
+ private:
+  std::vector<std::pair<int, int>> saved_;
+};
+
+// While standard descriptors are closed, every descriptor opened here must still be above 2:
+// otherwise what the caller writes to a closed standard stream lands in that file.
+TEST_F(FileTest, OpensStayOffClosedStandardDescriptors) {
+  Write("f", "data");
+  const std::string f = Path("f");
+  const std::vector<std::pair<const char*, std::function<int()>>> openers = {
+      {"handle",
+       [&] {
+         UniqueFileHandle h(OpenFileHandle(f.c_str(), kGenericRead | kGenericWrite, kShareRead,
+                                           nullptr, kOpenExisting, 0));
+         return static_cast<int>(h.Get());
+       }},
+      {"attributes handle",
+       [&] {
+         UniqueFileHandle h(
+             OpenFileHandle(f.c_str(), kFileReadAttributes, kShareRead, nullptr, kOpenExisting, 0));
+         return static_cast<int>(h.Get());
+       }},
+      {"stream",
+       [&] {
+         UniqueStream s(OpenStream(f.c_str(), "a"));
+         return s != nullptr ? fileno(s.get()) : -1;
+       }},
+      {"creat",
+       [&] {
+         int fd = CreatFile(Path("c").c_str(), kPermissionRead | kPermissionWrite);
+         if (fd >= 0) CloseDescriptor(fd);
+         return fd;
+       }},
+      {"temporary file",
+       [&] {
+         std::string path;
+         UniqueFileHandle h = CreateTempFile(dir_.c_str(), "spool", &path);
+         return static_cast<int>(h.Get());
+       }},
+  };
+  std::vector<int> got;
+  {
+    ClosedStandardDescriptors closed({0, 1, 2});
+    for (const auto& opener : openers) got.push_back(opener.second());
+  }
+  for (size_t i = 0; i < openers.size(); ++i) {
+    EXPECT_GT(got[i], 2) << openers[i].first;
+  }
+}
+
+// A caller whose standard output is closed re-opens it on its output file (-o): what it writes
+// then must reach that file, not be lost with a descriptor closed under it.
+TEST_F(FileTest, ReopenOfClosedStandardOutputWritesTheFile) {
+  bool reopened = false;
+  bool written = false;
+  {
+    ClosedStandardDescriptors closed({1});
+    reopened = ReopenStream(Path("out").c_str(), "w", stdout) == stdout;
+    written = std::fputs("listing\n", stdout) >= 0 && std::fflush(stdout) == 0;
+  }
+  EXPECT_TRUE(reopened);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(Read("out"), "listing\n");
 }
 
 TEST_F(FileTest, TempFilesAreFreshAndPrivate) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -27,6 +28,8 @@ namespace {
 
 // Spawns program with stdin from /dev/null and stdout onto out_fd. Returns the pid, or -1 with
 // the last-error code set. The child inherits our environment and standard error.
+// REQUIRES: out_fd and close_fd are above 2, so that setting up the child's standard input and
+// output cannot overwrite or close them before they are used.
 int Spawn(const std::string& program, const std::vector<std::string>& args, int out_fd,
           int close_fd) {
   std::vector<char*> argv;
@@ -76,6 +79,19 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     SetLastErrorFromErrno();
     return false;
   }
+  // With our standard output closed the pipe would otherwise get number 1, and the child would
+  // close its own standard output while setting it up.
+  fds[0] = KeepOffStandardDescriptors(fds[0]);
+  fds[1] = KeepOffStandardDescriptors(fds[1]);
+  if (fds[0] < 0 || fds[1] < 0) {
+    int saved = errno;
+    uint32_t code = GetLastError();
+    if (fds[0] >= 0) close(fds[0]);
+    if (fds[1] >= 0) close(fds[1]);
+    SetLastError(code);
+    errno = saved;
+    return false;
+  }
   int pid = Spawn(program, args, fds[1], fds[0]);
   close(fds[1]);
   if (pid < 0) {
@@ -110,7 +126,11 @@ int ChildProcess::Finish() {
 
 int RunRedirected(const std::string& program, const std::vector<std::string>& args,
                   const std::string& out_path) {
-  int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // The caller made the file exclusively under an unpredictable name; O_NOFOLLOW refuses the
+  // name if it has since been swapped for a symbolic link, which would make the dump truncate
+  // and overwrite whatever file the link points at.
+  int fd = KeepOffStandardDescriptors(
+      open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd < 0) {
     SetLastErrorFromErrno();
     return -1;

@@ -15,7 +15,8 @@ int CurrentProcessId();
 bool SetEnvironmentVariable(const char* name, const char* value);
 
 /// A child process started directly (never through a shell) whose standard output is read
-/// through a pipe. Its standard input is the null device; its standard error is ours.
+/// through a pipe. Its standard input is the null device; its standard error is ours. This
+/// works whether or not our own standard streams are open.
 /// Destroying a running child closes the pipe and waits for it.
 class ChildProcess {
  public:
@@ -46,6 +47,8 @@ class ChildProcess {
 /// Runs program directly with its standard output written into the file at out_path (created
 /// if missing, truncated otherwise), waits, and returns its exit status as Finish() does, or
 /// -1 with the last-error code set when the file cannot be opened or the program not started.
+/// A symbolic link at out_path is refused (-1), never followed: the file that it names is left
+/// as it is.
 int RunRedirected(const std::string& program, const std::vector<std::string>& args,
                   const std::string& out_path);
 

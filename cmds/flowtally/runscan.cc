@@ -23,20 +23,26 @@ class ToolReader {
     return runscan_open(options, &child_);
   }
 
-  // The next line, or nullptr at the end of the output (the tool is then collected).
+  // The next line, or nullptr at the end of the output (the tool is then collected). The line
+  // is handed on as read, newline included; a NUL byte in it ends the text its reader sees.
   char* Next() {
     if (!child_.Running()) return nullptr;
     FILE* in = child_.Output();
-    if (std::fgets(line_, sizeof line_, in) == nullptr) {
+    // Read by character, not with fgets: the piece's length must be known whatever bytes it
+    // holds, or a NUL in a line would make it look cut and its successor be dropped as its rest.
+    size_t len = 0;
+    int c = EOF;
+    while (len < kToolLineMax && (c = std::getc(in)) != EOF) {
+      line_[len++] = static_cast<char>(c);
+      if (c == '\n') break;
+    }
+    line_[len] = '\0';
+    if (len == 0) {
       Close();
       return nullptr;
     }
-    size_t len = std::strlen(line_);
-    if (len > 0 && line_[len - 1] != '\n') {
-      char rest[kToolLineMax + 1];
-      while (std::fgets(rest, sizeof rest, in) != nullptr) {
-        size_t n = std::strlen(rest);
-        if (n > 0 && rest[n - 1] == '\n') break;
+    if (len == kToolLineMax && c != '\n') {
+      while ((c = std::getc(in)) != EOF && c != '\n') {
       }
     }
     return line_;

@@ -45,6 +45,8 @@ install_scripted_runscan() {
   # shellcheck disable=SC2016 # code of the script, expanded when it runs
   local dump=${1:-'[ -f "$site/detail" ] && cat "$site/detail"
 exit 0'}
+  # Never write through the demo site's link: that would overwrite the built stand-in.
+  rm -f "$SITE/base/bin/runscan"
   {
     printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
     cat <<'SCRIPT'

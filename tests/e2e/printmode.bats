@@ -3,7 +3,8 @@
 # dump, the clean-up of the spool files on every path, output errors, and the CSV report. A
 # scripted runscan answers the search with entry lines and a dump with a prepared detail file
 # (chosen by the tracker's stamp), and logs each call; the real stand-in runs on a copy of the
-# demo site.
+# demo site. The edge cases of both reports (styles, filters, status texts, times, captured
+# output) run on one prepared tracker.
 
 load helpers
 
@@ -309,4 +310,148 @@ Error at getting the name of tempfile." ]
   grep -qx 'UNITJOB,DAILY:LOAD,20261207010000,load_orders,2026/12/07 01:12:13,,0,2026/12/07 01:15:00,2026/12/07 01:30:00,run,0,0,1402,demohost' "$out"
   # Every spool file this run made is gone (the demo's spool directory holds a file of its own).
   for f in $(sed -n 's/^tempfile=//p' "$SITE/err"); do [ ! -e "$f" ]; done
+}
+
+# Tracker T.20140930120000 for the reports' edge cases, found by `-j name=T`: T runs with f
+# (class 13) and its sub-network SUB with r (class 14). OK took 3600 s and has an O block, whose
+# first line has 3000 characters (its second and third 1022-byte chunks begin with a TAB and a
+# J), and an E block; FAILED (class 8) took 59 s, STOPPED (class 9) 90000 s; NOTRUN has no
+# times. Sets LONG to the long line.
+edge_tracker() {
+  printf -v LONG '%3000s' ''
+  LONG="${LONG// /x}"
+  LONG="${LONG:0:1021}"$'\t'"${LONG:1022:1021}J${LONG:2044}"
+  [ "${#LONG}" -eq 3000 ]
+  printf 'J m:u:T.20140930120000.kstrk run 0 20140930120000 - c - 1800 0 f\n' >"$SITE/entries"
+  {
+    cat "$SITE/entries"
+    printf 'U OK done 0 0 20140930120000 20140930130000 1 m1 - 20140930120000 3600 -\n'
+    printf 'O\n\t%s\n\tsecond line\nE\n\terr line\n' "$LONG"
+    printf 'U FAILED done 0 2 20140930120000 20140930120059 2 m1 - 20140930120000 60 f\n'
+    printf 'U STOPPED estop 1 77 20140930120000 20141001130000 3 m1 - 20140930120000 60 -\n'
+    printf 'U NOTRUN wait 0 0 - - - m1 - 20140930123000 60 -\n'
+    printf 'J m:u:T:SUB.20140930120000.kstrk run 0 20140930120100 - c - 600 60 r\n'
+    printf 'U SUBJOB run 0 0 20140930120100 - 5 m2 - 20140930120100 600 -\n'
+  } >"$SITE/detail.20140930120000"
+}
+
+# The lines of the readable report's record NAME, up to the blank line that ends it.
+record() { awk -v n="NAME      : $1" '$0 == n { on = 1 } on && $0 == "" { exit } on' "$SITE/out"; }
+
+@test "the readable report: the sections of each style, ujonly, erronly and notitle" {
+  edge_tracker
+  # print options | section headings | COUNT tables | type blocks | names of the records
+  local cases=(
+    "style=0|SUMMARY|1|0|"
+    "style=-1|SUMMARY|1|0|"
+    "style=1|SUMMARY JNW UNITJOB|1|0|T T:SUB FAILED NOTRUN OK STOPPED SUBJOB"
+    "style=1,notitle|SUMMARY JNW UNITJOB|1|0|T T:SUB FAILED NOTRUN OK STOPPED SUBJOB"
+    "style=2|SUMMARY JNW UNITJOB|3|5|T T:SUB FAILED NOTRUN OK STOPPED SUBJOB"
+    "style=1,ujonly|SUMMARY UNITJOB|1|0|FAILED NOTRUN OK STOPPED SUBJOB"
+    "style=2,erronly|SUMMARY UNITJOB|1|2|FAILED STOPPED"
+    "style=0,erronly,ujonly|SUMMARY|1|0|"
+  )
+  for c in "${cases[@]}"; do
+    IFS='|' read -r print headings tables blocks names <<<"$c"
+    ft -u u -j name=T -p "$print"
+    expect_status 0
+    got="$(sed -n 's/^\*\*\*\* \(.*\) \*\*\*\*$/\1/p' "$SITE/out" | paste -sd' ')"
+    got+="|$(grep -c '^COUNT:' "$SITE/out" || true)|$(grep -c '^EXIT CODE : ' "$SITE/out" || true)"
+    got+="|$(sed -n 's/^NAME      : //p' "$SITE/out" | paste -sd' ')"
+    [ "$got" = "$headings|$tables|$blocks|$names" ] || { echo "$print: $got" >&2; return 1; }
+  done
+  no_spool_left
+}
+
+@test "the readable report: status texts, unset times and amounts" {
+  edge_tracker
+  ft -u u -j name=T -p style=2
+  expect_status 0
+  [ ! -s "$SITE/err" ]
+  local none='-                     '  # an unset time in its column
+  diff -u <(sed -n 1,7p "$SITE/out") - <<OUT
+**** SUMMARY ****
+TRACKER-ID: T.20140930120000
+STATUS    : error
+START TIME: 14-09-30 12:00'00      (EXP. 14-09-30 12:00'00)
+END TIME  : $none (EXP. 14-09-30 12:30'00)
+AMOUNTTIME: -
+USER      : u
+OUT
+  grep -qx '  ALL:     7     1(    0,    0)     3     1(    0)     2' "$SITE/out"
+  local cases=(
+    "T:SUB|STATUS    : error (stop)"
+    "OK|AMOUNTTIME: 1:00'00"
+    "FAILED|AMOUNTTIME: 0:00'59"
+    "FAILED|STATUS    : error"
+    "FAILED|EXIT CODE : 2"
+    "STOPPED|AMOUNTTIME: 25:00'00"
+    "STOPPED|STATUS    : error (stop)"
+    "STOPPED|ERROR CODE: 1/77"
+    "NOTRUN|START TIME: $none (EXP. 14-09-30 12:30'00)"
+    "NOTRUN|END TIME  : $none (EXP. 14-09-30 12:31'00)"
+    "NOTRUN|AMOUNTTIME: -"
+    "NOTRUN|REQUEST-ID: -"
+  )
+  for c in "${cases[@]}"; do
+    record "${c%%|*}" | grep -qxF -- "${c#*|}" || { echo "not in its record: $c" >&2; return 1; }
+  done
+}
+
+@test "style=1,output copies the captured lines, a 3000-character one whole" {
+  edge_tracker
+  ft -u u -j name=T -p style=1,output
+  expect_status 0
+  [ "$(dumps)" = "Om:u:T.20140930120000.kstrk Z U Foe I" ]
+  rule=------------------------------------------------------------------
+  diff -u - <(record OK | sed -n '7,$p') <<OUT
+STDOUT    : 
+$rule
+$LONG
+second line
+$rule
+STDERR    : 
+$rule
+err line
+$rule
+OUT
+  # The other jobs have no blocks: each frame of their two is empty.
+  record FAILED | grep -qx 'STDOUT    : '
+  [ "$(grep -c "^$rule\$" "$SITE/out")" -eq $((5 * 4)) ]
+  no_spool_left
+}
+
+@test "the CSV report: styles, ujonly, erronly (JNW rows of classes 13 and 14), notitle" {
+  edge_tracker
+  # print options | the first field of each line
+  local cases=(
+    "format=csv|#TYPE=SUMMARY jnwname T -"
+    "format=csv,style=-1|"
+    "format=csv,ujonly|"
+    "format=csv,style=1|#TYPE=SUMMARY jnwname T - #TYPE=JNW type JNW JNW - #TYPE=UNITJOB type UNITJOB UNITJOB UNITJOB UNITJOB UNITJOB -"
+    "format=csv,style=2,ujonly|#TYPE=UNITJOB type UNITJOB UNITJOB UNITJOB UNITJOB UNITJOB -"
+    "format=csv,style=1,erronly|#TYPE=SUMMARY jnwname T - #TYPE=JNW type JNW JNW - #TYPE=UNITJOB type UNITJOB UNITJOB -"
+    "format=csv,style=1,notitle|T - JNW JNW - UNITJOB UNITJOB UNITJOB UNITJOB UNITJOB -"
+  )
+  for c in "${cases[@]}"; do
+    IFS='|' read -r print expected <<<"$c"
+    ft -u u -j name=T -p "$print"
+    expect_status 0
+    got="$(cut -d, -f1 "$SITE/out" | sed 's/^$/-/' | paste -sd' ')"
+    [ "$got" = "$expected" ] || { echo "$print: $got" >&2; return 1; }
+  done
+
+  ft -u u -j name=T -p format=csv,style=1,erronly
+  local t='2014/09/30 12'
+  grep -qx "T,20140930120000,u,m,$t:00:00,,0,$t:00:00,$t:30:00,run_error,$(counts 7 1 0 0 3 1 0 2 5 1 0 0 1 1 0 2 2 0 0 0 2 0 0 0)" "$SITE/out"
+  grep -qx "JNW,T,20140930120000,SUB,$t:01:00,,0,$t:01:00,$t:11:00,errorstop,$(counts 1 0 0 0 1 0 0 0 1 0 0 0 1 0 0 0)" "$SITE/out"
+  grep -qx "JNW,\"\",20140930120000,T,$t:00:00,,0,$t:00:00,$t:30:00,run_error,$(counts 5 1 0 0 1 1 0 2 4 1 0 0 0 1 0 2 1 0 0 0 1 0 0 0)" "$SITE/out"
+  diff -u - <(grep '^UNITJOB,' "$SITE/out") <<OUT
+UNITJOB,T,20140930120000,STOPPED,$t:00:00,2014/10/01 13:00:00,90000,$t:00:00,$t:01:00,errorstop,0,77,3,m1
+UNITJOB,T,20140930120000,FAILED,$t:00:00,$t:00:59,59,$t:00:00,$t:01:00,error,2,0,2,m1
+OUT
+  ft -u u -j name=T -p format=csv,style=1
+  grep -qx "UNITJOB,T,20140930120000,NOTRUN,,,0,$t:30:00,$t:31:00,wait,0,0,-,m1" "$SITE/out"
+  grep -qx "UNITJOB,T,20140930120000,OK,$t:00:00,2014/09/30 13:00:00,3600,$t:00:00,2014/09/30 13:00:00,done,0,0,1,m1" "$SITE/out"
+  no_spool_left
 }

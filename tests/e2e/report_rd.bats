@@ -153,3 +153,26 @@ counts() {
   [ "$(grep '^NAME' "$SITE/out" | sort -u)" = "NAME      : DAILY:LOAD" ]
   [ -z "$(grep 'SUMMARY\|UNITJOB\|COUNT' "$SITE/out")" ]
 }
+
+@test "-d 8 traces the load of a dumped demo tracker, whose COUNT table follows its lines" {
+  tracker="$SITE/sitedb/spool/users/alice/kstrk/DAILY.20261205010000.kstrk"
+  ft -u alice -j trk=DAILY.20261205010000 -p style=1 -d 8
+  expect_status 0
+  # Each line of the spool file (the tracker without its content blocks, which only output
+  # asks for) is traced with its offset, then as the component it makes.
+  diff -u <(echo DebugKey=8; awk '$1 ~ /^[BDJPUVXZ]$/ {
+      name = $1 == "Z" ? $3 : $2
+      if ($1 == "J") { sub(/^[^:]*:[^:]*:/, "", name); sub(/\..*/, "", name) }
+      print offset + 0 ")" $0
+      print "ent: type=" $1 ", name=" name
+      offset += length($0) + 1
+    }' "$tracker") "$SITE/err"
+  # The TOTAL column of the summary's COUNT table: the tracker's lines counted by type.
+  diff -u <(awk 'BEGIN { split("U UJ X ERP B BI J JNW P PC V QDRSJ java HLBSJ Z CSTMJ D OTHER", m) }
+      $1 ~ /^[BDJPUVXZ]$/ { all++; n[$1 == "Z" && $2 == "java" ? "java" : $1]++ }
+      END {
+        printf "%5s: %5d\n", "ALL", all
+        for (i = 1; i < 18; i += 2) printf "%5s: %5d\n", m[i + 1], n[m[i]]
+      }' "$tracker" | sort) \
+    <(sed -n '/^COUNT: /,/^OTHER: /p' "$SITE/out" | sed -n '3,$p' | cut -c1-12 | sort)
+}

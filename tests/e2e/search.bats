@@ -31,6 +31,16 @@ entry() {  # user tracker status start end flags
   ft -j trk=A.20140101000000 -u u
   [ "$(args)" = "Om:u:A.20140101000000.kstrk N1 Psrun/done" ]
   ft -j tid=h:v:B.ksjnw;        [ "$(args)" = "Oh:v:B.ksjnw N1 Psrun/done" ]
+  # today: the UTC stamps of today's local 00:00:00 and 23:59:59 (the zone is JST-9); run again
+  # if the local day turned meanwhile.
+  for _ in 1 2; do
+    day="$(date +%Y%m%d)"
+    ft -j today -u u
+    [ "$(date +%Y%m%d)" != "$day" ] || break
+  done
+  start="$(date -u -d "@$(date -d "$day 00:00:00" +%s)" +%Y%m%d%H%M%S)"
+  end="$(date -u -d "@$(date -d "$day 23:59:59" +%s)" +%Y%m%d%H%M%S)"
+  [ "$(args)" = "Om:u.user N1 S$start E$end Psrun/done" ]
   ft -j date=20140901-20140930 -u u -d 3
   [ "$(args)" = "Om:u.user N1 S20140831150000 E20140930145959 Psrun/done" ]
   grep -qx 'DateCnv: 20140901000000 -> 20140831150000' "$SITE/err"
