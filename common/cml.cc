@@ -181,6 +181,15 @@ bool CreateFirst(const std::string& path, const platform::FileSecurity* security
   return handle.Valid();
 }
 
+// The first steps of an open: the name rules, and a mode that holds r, w or a. kNone, with
+// code 87, when either refuses.
+OpenKind CheckOpen(const char* path, const char* mode, std::string* checked) {
+  const OpenKind kind =
+      mode == nullptr || !CheckedCopy(path, checked) ? OpenKind::kNone : ModeKind(mode);
+  if (kind == OpenKind::kNone) FailInvalid();
+  return kind;
+}
+
 }  // namespace
 
 char* CML_checkpath(char* path) {
@@ -207,15 +216,12 @@ char* CML_checkpath(char* path) {
 
 FILE* CML_freopen(const char* path, const char* mode, FILE* stream) {
   std::string checked;
-  if (mode == nullptr || stream == nullptr || !CheckedCopy(path, &checked)) {
+  if (stream == nullptr) {
     FailInvalid();
     return nullptr;
   }
-  OpenKind kind = ModeKind(mode);
-  if (kind == OpenKind::kNone) {
-    FailInvalid();
-    return nullptr;
-  }
+  const OpenKind kind = CheckOpen(path, mode, &checked);
+  if (kind == OpenKind::kNone) return nullptr;
   if (kind != OpenKind::kRead) {
     platform::FileStatus status;
     // The output file gets the default permissions until the product's file security can be
@@ -229,15 +235,8 @@ FILE* CML_freopen(const char* path, const char* mode, FILE* stream) {
 
 FILE* CML_fopen(const char* path, const char* mode) {
   std::string checked;
-  if (mode == nullptr || !CheckedCopy(path, &checked)) {
-    FailInvalid();
-    return nullptr;
-  }
-  OpenKind kind = ModeKind(mode);
-  if (kind == OpenKind::kNone) {
-    FailInvalid();
-    return nullptr;
-  }
+  const OpenKind kind = CheckOpen(path, mode, &checked);
+  if (kind == OpenKind::kNone) return nullptr;
   bool created = false;
   if (kind != OpenKind::kRead) {
     platform::FileStatus status;

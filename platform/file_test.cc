@@ -17,9 +17,12 @@
 
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/testing-posix.h"
 
 namespace platform {
 namespace {
+
+using test::ClosedStandardDescriptors;
 
 namespace fs = std::filesystem;
 
@@ -161,34 +164,6 @@ TEST_F(FileTest, ReopenConflictLeavesStreamUsable) {
   EXPECT_EQ(Read("out"), "still here");
   EXPECT_EQ(Read("held"), "x");
 }
-
-// Closes some standard descriptors for the life of the object, as a caller started with `>&-`
-// has them, and puts them back afterwards. Nothing can be printed while they are closed, so
-// tests check their results after the object has gone.
-class ClosedStandardDescriptors {
- public:
-  explicit ClosedStandardDescriptors(std::initializer_list<int> fds) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (int fd : fds) {
-      saved_.emplace_back(fd, fcntl(fd, F_DUPFD_CLOEXEC, 10));
-      close(fd);
-    }
-  }
-  ~ClosedStandardDescriptors() {
-    std::fflush(stdout);
-    for (auto [fd, copy] : saved_) {
-      dup2(copy, fd);
-      close(copy);
-    }
-    std::clearerr(stdout);
-  }
-  ClosedStandardDescriptors(const ClosedStandardDescriptors&) = delete;
-  ClosedStandardDescriptors& operator=(const ClosedStandardDescriptors&) = delete;
-
- private:
-  std::vector<std::pair<int, int>> saved_;
-};
 
 // While standard descriptors are closed, every descriptor opened here must still be above 2:
 // otherwise what the caller writes to a closed standard stream lands in that file.

@@ -11,38 +11,15 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/testing-posix.h"
 #include "platform/testing.h"
 
 namespace platform {
 namespace {
 
+using test::ClosedStandardDescriptors;
+
 constexpr char kEcho[] = "/bin/echo";
-
-// Closes some standard descriptors for the life of the object, as a caller started with `>&-`
-// has them, and puts them back afterwards. Nothing can be printed while they are closed, so
-// tests check their results after the object has gone.
-class ClosedStandardDescriptors {
- public:
-  explicit ClosedStandardDescriptors(const std::vector<int>& fds) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (int fd : fds) {
-      saved_.emplace_back(fd, fcntl(fd, F_DUPFD_CLOEXEC, 10));
-      close(fd);
-    }
-  }
-  ~ClosedStandardDescriptors() {
-    for (auto [fd, copy] : saved_) {
-      dup2(copy, fd);
-      close(copy);
-    }
-  }
-  ClosedStandardDescriptors(const ClosedStandardDescriptors&) = delete;
-  ClosedStandardDescriptors& operator=(const ClosedStandardDescriptors&) = delete;
-
- private:
-  std::vector<std::pair<int, int>> saved_;
-};
 
 std::string ReadAll(FILE* in) {
   std::string text;
