@@ -23,8 +23,8 @@ constexpr char kSpoolPrefix[] = "flowtally.";
 
 // Set by the dump once the component specification fitted a tracker; it never goes back.
 bool g_component_accepted = false;
-// Set by the dump once the specification was checked against a tracker at all, so that a
-// run in which no dump got that far does not blame the specification.
+// Set by the dump once the component specification was checked against a tracker at all, so that a
+// run in which no dump got that far does not blame the component specification.
 bool g_component_checked = false;
 
 bool tracing() { return g_options.DebugKey == kDebugPrintDriver; }

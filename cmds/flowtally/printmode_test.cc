@@ -94,7 +94,7 @@ TEST_F(PrintModeTest, DumpOfASpecificationThatDoesNotFit) {
 }
 
 TEST_F(PrintModeTest, NothingToPrint) {
-  // No tracker was checked against the specification, so it is not blamed.
+  // No tracker was checked against the component specification, so it is not blamed.
   set_component("B/x");
   g_options.verbose = 1;
   std::string out;

@@ -280,7 +280,7 @@ int output_component(FILE* out, const char* spool_path, const JnwEntry& entry,
   char trkpath[kTrackerPathSize];
   const int kind = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
                                      g_options.component, target, trkpath);
-  if (kind < 0) return 0;  // the specification does not fit this tracker: nothing to show
+  if (kind < 0) return 0;  // the component specification does not fit this tracker: nothing to show
   if (kind == 1) {
     // machine:user:JNWpath.stamp.kstrk: the JNW path the component belongs to.
     std::string jnw_path;
