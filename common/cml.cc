@@ -53,16 +53,10 @@ std::string Lower(const char* text) {
   return out;
 }
 
-bool IsLeadByte(int language_id, unsigned char c) {
-  if (language_id == 1) return c >= 129 && c <= 254;
-  if (language_id == 2) return (c >= 128 && c <= 159) || c >= 224;
-  return false;
-}
-
 // ---- Account facts -----------------------------------------------------------------------
 //
 // The product's file security names accounts by their security identifiers, which come from
-// the account lookup. This build has no account lookup yet: every identifier lookup answers
+// the account lookup. This build has no account lookup: every identifier lookup answers
 // "none mapped" (1332), so the secure creation and the take-over fail before they touch the
 // file, as they do whenever an identifier cannot be had.
 
@@ -271,7 +265,7 @@ int CML_stat(const char* path, platform::FileStatus* status) {
   size_t n = lookup.size();
   // A last byte that is the second half of a two-byte character is not a separator.
   bool two_byte_end =
-      n >= 2 && IsLeadByte(g_language_id, static_cast<unsigned char>(lookup[n - 2]));
+      n >= 2 && IsLeadByte(static_cast<unsigned char>(lookup[n - 2]), g_language_id);
   if (!two_byte_end && n > 0) {
     if (lookup.back() == ':') {
       lookup += '/';

@@ -22,7 +22,6 @@ struct alignas(std::max_align_t) DlHeader {
 
 struct DlLink {
   uint32_t kind;
-  int32_t tag;
   DlHeader* master;
   DlHeader* slave;
   DlLink* mprev;
@@ -34,7 +33,6 @@ struct DlLink {
 namespace {
 
 constexpr const char* kSource = "datalink";
-constexpr int32_t kRelTag = -1;
 
 // A root carries one permanent hold on top of its masters.
 constexpr uint32_t kFlagRoot = 1u << 0;
@@ -53,12 +51,14 @@ DlHeader* header_of(const void* data) {
 
 void* data_of(DlHeader* h) { return reinterpret_cast<char*>(h) + sizeof(DlHeader); }
 
+[[noreturn]] void out_of_memory(size_t size) {
+  if (nomem_handler != nullptr) nomem_handler(size);
+  std::exit(3);
+}
+
 void* take_block(size_t size) {
   void* block = std::malloc(size);
-  if (block == nullptr) {
-    if (nomem_handler != nullptr) nomem_handler(size);
-    std::exit(3);
-  }
+  if (block == nullptr) out_of_memory(size);
   return block;
 }
 
@@ -69,10 +69,7 @@ void diagnose(int line, const char* function, const char* text) {
 
 DlHeader* make_object(size_t size, uint32_t flags) {
   // A size near SIZE_MAX would wrap the header addition into a small block.
-  if (size > std::numeric_limits<size_t>::max() - sizeof(DlHeader)) {
-    if (nomem_handler != nullptr) nomem_handler(size);
-    std::exit(3);
-  }
+  if (size > std::numeric_limits<size_t>::max() - sizeof(DlHeader)) out_of_memory(size);
   auto* h = static_cast<DlHeader*>(take_block(sizeof(DlHeader) + size));
   std::memset(h, 0, sizeof *h);
   h->flags = flags;
@@ -84,7 +81,6 @@ DlHeader* make_object(size_t size, uint32_t flags) {
 DlLink* link_objects(DlHeader* master, DlHeader* slave, uint32_t kind) {
   auto* link = static_cast<DlLink*>(take_block(sizeof(DlLink)));
   link->kind = kind;
-  link->tag = kRelTag;
   link->master = master;
   link->slave = slave;
   link->mprev = nullptr;
@@ -130,7 +126,7 @@ void ring_remove(DlHeader* h) {
 
 }  // namespace
 
-void* dl_new(size_t size) { return data_of(make_object(size, kFlagRoot)); }
+void* dl_new(size_t size) { return new_object(size, nullptr, 0); }
 
 void* dl_alloc(size_t size, void* master, uint32_t kind) { return new_object(size, master, kind); }
 

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/ksreg.h"

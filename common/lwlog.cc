@@ -1,15 +1,12 @@
 #include "common/lwlog.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/error.h"
 #include "platform/process.h"
 
 namespace {
@@ -35,11 +32,8 @@ bool format_log_time() {
 
 int lwlog_trace(int, const char*, int, const char*, const char*, ...) {
   // The trace is never opened by this command: the line is dropped. A caller may trace between
-  // a failing call and its own look at the error code, so neither code may change here.
-  const uint32_t saved_error = platform::GetLastError();
-  const int saved_errno = errno;
-  platform::SetLastError(saved_error);
-  errno = saved_errno;
+  // a failing call and its own look at the error code, so nothing here may touch errno or the
+  // last-error code.
   return -1;
 }
 

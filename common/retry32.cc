@@ -14,24 +14,34 @@ constexpr uint32_t kCountMax = 60;
 constexpr uint32_t kIntervalMin = 200;
 constexpr uint32_t kIntervalMax = 3000;
 
-// Pauses without disturbing the failure that the caller will report.
+// Keeps errno and the last-error code of the failure that the caller will report across work
+// done between the failing attempt and the report (reading the settings, pausing).
+class PreservedError {
+ public:
+  PreservedError() : saved_errno_(errno), saved_code_(platform::GetLastError()) {}
+  ~PreservedError() {
+    platform::SetLastError(saved_code_);
+    errno = saved_errno_;
+  }
+  PreservedError(const PreservedError&) = delete;
+  PreservedError& operator=(const PreservedError&) = delete;
+
+ private:
+  int saved_errno_;
+  uint32_t saved_code_;
+};
+
 void PausePreservingError(uint32_t milliseconds) {
-  int saved_errno = errno;
-  uint32_t saved_code = platform::GetLastError();
+  PreservedError preserved;
   platform::Sleep(milliseconds);
-  platform::SetLastError(saved_code);
-  errno = saved_errno;
 }
 
 }  // namespace
 
 Retry32Settings retry32_settings() {
-  int saved_errno = errno;
-  uint32_t saved_code = platform::GetLastError();
+  PreservedError preserved;
   uint32_t count = KSRegGetDword(platform::kProductKeyPath, "Error32RetryCount");
   uint32_t interval = KSRegGetDword(platform::kProductKeyPath, "Error32RetryInterval");
-  platform::SetLastError(saved_code);
-  errno = saved_errno;
   Retry32Settings settings;
   if (count >= kCountMin && count <= kCountMax && interval >= kIntervalMin &&
       interval <= kIntervalMax) {

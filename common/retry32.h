@@ -15,14 +15,14 @@
 
 #include "platform/file.h"
 
-/// The settings Error32RetryCount (1 to 60) and Error32RetryInterval (200 to 3000 ms).
-struct Retry32Settings {
-  uint32_t count = 5;
-  uint32_t interval_ms = 200;
-};
-
 inline constexpr uint32_t kRetry32DefaultCount = 5;
 inline constexpr uint32_t kRetry32DefaultIntervalMs = 200;
+
+/// The settings Error32RetryCount (1 to 60) and Error32RetryInterval (200 to 3000 ms).
+struct Retry32Settings {
+  uint32_t count = kRetry32DefaultCount;
+  uint32_t interval_ms = kRetry32DefaultIntervalMs;
+};
 
 /// Reads the settings from the product key. When either value is missing or out of its
 /// range, both defaults apply together (5 retries, 200 ms).

@@ -35,10 +35,11 @@ thread_local char bin_path[kPathBufSize];
 // -1 until the first successful read. Every thread that reads it stores the same value.
 std::atomic<int> language_id{-1};
 
-platform::UniqueRegKey OpenProductKey(platform::RegAccess access, uint32_t* rc) {
+// HKEY_LOCAL_MACHINE\<path>, or an empty key when it cannot be opened.
+platform::UniqueRegKey OpenKey(const char* path) {
   platform::RegKey raw = nullptr;
-  *rc = platform::RegOpenKeyEx(platform::kProductKeyPath, access, &raw);
-  return platform::UniqueRegKey(*rc == platform::kErrorSuccess ? raw : nullptr);
+  uint32_t rc = platform::RegOpenKeyEx(path, platform::RegAccess::kAllAccess, &raw);
+  return platform::UniqueRegKey(rc == platform::kErrorSuccess ? raw : nullptr);
 }
 
 // The decimal number at the start of the text (0 when there is none); above the highest id or
@@ -99,8 +100,7 @@ int BuildUserPath(char* dst, size_t cap, const char* user, std::string_view subd
 const char* lwfile_base_dir() {
   if (base_dir[0] != '\0') return base_dir;
 
-  uint32_t rc;
-  platform::UniqueRegKey key = OpenProductKey(platform::RegAccess::kAllAccess, &rc);
+  platform::UniqueRegKey key = OpenKey(platform::kProductKeyPath);
   if (!key) return nullptr;
   std::string value;
   if (platform::RegQueryString(key.get(), kBaseDirectoryValue, &value) != platform::kErrorSuccess) {
@@ -127,8 +127,7 @@ int KSGetLanguageId() {
 
   platform::UniqueRegKey key;
   for (int attempt = 0; attempt < kLanguageAttempts && !key; ++attempt) {
-    uint32_t rc;
-    key = OpenProductKey(platform::RegAccess::kAllAccess, &rc);
+    key = OpenKey(platform::kProductKeyPath);
     if (!key) platform::Sleep(kLanguageRetryPauseMs);
   }
   if (!key) return -1;
@@ -150,17 +149,23 @@ int KSGetLanguageId() {
 
 void KSResetLanguageIdForTest() { language_id.store(-1); }
 
+bool IsLeadByte(unsigned char c, int language_id) {
+  switch (language_id) {
+    case 1:
+      return c >= 129 && c <= 254;
+    case 2:
+      return (c >= 128 && c <= 159) || c >= 224;
+    default:
+      return false;
+  }
+}
+
 uint32_t KSRegGetDword(const char* keypath, const char* value) {
   constexpr uint32_t kUnreadable = 0xFFFFFFFF;
   if (keypath == nullptr || value == nullptr) return kUnreadable;
-  platform::RegKey raw = nullptr;
-  if (platform::RegOpenKeyEx(keypath, platform::RegAccess::kAllAccess, &raw) !=
-      platform::kErrorSuccess) {
-    return kUnreadable;
-  }
-  platform::UniqueRegKey key(raw);
+  platform::UniqueRegKey key = OpenKey(keypath);
   uint32_t number = 0;
-  if (platform::RegQueryDword(key.get(), value, &number) != platform::kErrorSuccess) {
+  if (!key || platform::RegQueryDword(key.get(), value, &number) != platform::kErrorSuccess) {
     return kUnreadable;
   }
   return number;

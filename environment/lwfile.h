@@ -11,6 +11,10 @@ inline constexpr size_t kPathBufSize = 1024;
 /// It decides which bytes lead a two-byte character for the word splitter and path checks.
 extern int g_language_id;
 
+/// Whether c is the first byte of a two-byte character under language_id (1 or 2; no byte
+/// leads one under any other id).
+bool IsLeadByte(unsigned char c, int language_id);
+
 /// The calling thread's installation base directory (registry value KSBaseDirectory), or
 /// nullptr when the registry cannot be read or the value is empty or 1024 characters or more.
 /// Cached per thread once read.

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -36,21 +35,6 @@ std::optional<std::string> FreshSiteDir() {
     if (const char* dir = lwfile_sitedb_dir()) result = dir;
   });
   return result;
-}
-
-void SetOrUnset(const char* name, const char* value) {
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // lwfile_sitelist_load_dbpath on a fresh thread (the base directory is cached per thread too).
@@ -78,34 +62,19 @@ struct LocalMachine {
 class SiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("site_test." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    ASSERT_FALSE(dir_.empty());
     fs::create_directories(dir_ / "base" / "etc");
-    std::ofstream(dir_ / "registry.reg") << "Windows Registry Editor Version 5.00\n\n"
-                                            "[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n"
-                                            "\"KSBaseDirectory\"=\""
-                                         << Base() << "\"\n";
-    setenv("KS_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
-    unsetenv("ZOV_SITEDB");
-    unsetenv("ZOV_SITE");
+    platform::test::WriteFile(
+        dir_ / "registry.reg",
+        platform::test::RegistryText("\"KSBaseDirectory\"=\"" + Base() + "\"\n"));
     platform::SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
   }
-  void TearDown() override {
-    platform::SetSleepForTest({});
-    unsetenv("KS_REGISTRY");
-    unsetenv("ZOV_SITEDB");
-    unsetenv("ZOV_SITE");
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { platform::SetSleepForTest({}); }
 
   std::string Base() const { return (dir_ / "base").string(); }
   fs::path SiteList() const { return dir_ / "base" / "etc" / "site.list"; }
   fs::path LockCopy() const { return dir_ / "base" / "etc" / "site.list.lck"; }
-  void WriteSiteList(const std::string& text) {
-    std::ofstream(SiteList(), std::ios::binary) << text;
-  }
+  void WriteSiteList(const std::string& text) { platform::test::WriteFile(SiteList(), text); }
 
   // Runs the start-up pair on a fresh thread with ZOV_SITEDB naming a site whose localinfo
   // holds text (none when text is absent).
@@ -113,8 +82,8 @@ class SiteTest : public ::testing::Test {
     fs::path nmap = dir_ / "sitedb" / "spool" / "nmap";
     fs::create_directories(nmap);
     fs::remove(nmap / "localinfo");
-    if (text) std::ofstream(nmap / "localinfo", std::ios::binary) << *text;
-    setenv("ZOV_SITEDB", (dir_ / "sitedb").c_str(), 1);
+    if (text) platform::test::WriteFile(nmap / "localinfo", *text);
+    sitedb_.Set((dir_ / "sitedb").c_str());
     return StartUp();
   }
 
@@ -135,7 +104,11 @@ class SiteTest : public ::testing::Test {
     return result;
   }
 
-  fs::path dir_;
+  platform::test::TempDir temp_{"site_test"};
+  const fs::path dir_ = temp_.path();
+  platform::test::ScopedEnv registry_{"KS_REGISTRY", (dir_ / "registry.reg").c_str()};
+  platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", nullptr};
+  platform::test::ScopedEnv site_{"ZOV_SITE", nullptr};
   std::vector<uint32_t> pauses_;
 };
 
@@ -164,16 +137,16 @@ TEST_F(SiteTest, WhereTheSiteDirectoryComesFrom) {
   for (const auto& c : cases) {
     fs::remove(SiteList());
     if (c.list != nullptr) WriteSiteList(c.list);
-    SetOrUnset("ZOV_SITEDB", c.sitedb);
-    SetOrUnset("ZOV_SITE", c.site);
+    sitedb_.Set(c.sitedb);
+    site_.Set(c.site);
     EXPECT_EQ(FreshSiteDir(), c.expected) << c.what;
   }
 
   // With ZOV_SITEDB set, neither the site list nor the registry is consulted.
   fs::remove(SiteList());
   fs::remove(dir_ / "registry.reg");
-  setenv("ZOV_SITEDB", "/env/db", 1);
-  setenv("ZOV_SITE", "known", 1);
+  sitedb_.Set("/env/db");
+  site_.Set("known");
   EXPECT_EQ(FreshSiteDir(), "/env/db");
   EXPECT_FALSE(fs::exists(SiteList()));
 }
@@ -205,7 +178,7 @@ TEST_F(SiteTest, SiteListLines) {
     EXPECT_EQ(l.rc, c.expected ? 0 : -1) << c.what;
     EXPECT_EQ(l.dir, c.expected.value_or("")) << c.what;
     // The lock copy is refreshed from the list and stays.
-    EXPECT_EQ(ReadAll(LockCopy()), c.list) << c.what;
+    EXPECT_EQ(platform::test::ReadFile(LockCopy()), c.list) << c.what;
   }
 
   // A directory that does not fit the destination is refused, not cut.
@@ -220,7 +193,7 @@ TEST_F(SiteTest, SiteListLines) {
 }
 
 TEST_F(SiteTest, MissingSiteListIsCreatedEmpty) {
-  setenv("ZOV_SITE", "any", 1);
+  site_.Set("any");
   EXPECT_EQ(FreshSiteDir(), std::nullopt);
   ASSERT_TRUE(fs::exists(SiteList()));
   EXPECT_EQ(fs::file_size(SiteList()), 0u);
@@ -233,7 +206,7 @@ TEST_F(SiteTest, MissingSiteListIsCreatedEmpty) {
 
 TEST_F(SiteTest, UnknownSiteCachesNothing) {
   WriteSiteList("other=/other\n");
-  setenv("ZOV_SITE", "mine", 1);
+  site_.Set("mine");
   OnFreshThread([this] {
     EXPECT_EQ(lwfile_sitedb_dir(), nullptr);
     char path[kPathBufSize] = "junk";
@@ -259,7 +232,7 @@ TEST_F(SiteTest, ReadersWaitForTheLockOnTheFirstByte) {
   WriteSiteList("s=/d\n");
   // Another reader holds the lock copy's first byte; the copy is not empty, so a lock taken at
   // the end of the file would not meet it.
-  std::ofstream(LockCopy()) << "s=/d\n";
+  platform::test::WriteFile(LockCopy(), "s=/d\n");
   platform::UniqueStream holder(platform::OpenStream(LockCopy().c_str(), "a"));
   ASSERT_TRUE(holder);
   std::rewind(holder.get());

@@ -10,17 +10,6 @@ char* g_resume = nullptr;
 
 bool IsSeparator(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
 
-bool IsLeadByte(unsigned char c, int language_id) {
-  switch (language_id) {
-    case 1:
-      return c >= 129 && c <= 254;
-    case 2:
-      return (c >= 128 && c <= 159) || c >= 224;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 int svlib_SplitWords(char* line, char** words, int capacity) {

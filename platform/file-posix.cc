@@ -208,6 +208,21 @@ bool RangeFits(uint64_t offset, uint64_t length) {
   return length >= 1 && offset <= kMax && length <= kMax - offset;
 }
 
+// Locks (F_WRLCK, waiting for the range) or unlocks (F_UNLCK) length bytes from offset on the
+// stream's open file description.
+bool SetStreamRangeLock(FILE* stream, uint64_t offset, uint64_t length, short type) {
+  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (!SetOfdLock(fileno(stream), type, static_cast<off_t>(offset), static_cast<off_t>(length),
+                  type != F_UNLCK)) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
 // Refuses to remove or rename a file that another open holds, shared or not: the product's own
 // opens never allow that. Returns false (32) on such a conflict. Otherwise *probe is a
 // descriptor that holds the file exclusively until the caller closes it (or -1 when the file
@@ -632,29 +647,11 @@ bool UnlockStreamByte(FILE* stream) {
 }
 
 bool LockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
-  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
-    Fail(EINVAL);
-    return false;
-  }
-  if (!SetOfdLock(fileno(stream), F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length),
-                  true)) {
-    Fail(errno);
-    return false;
-  }
-  return true;
+  return SetStreamRangeLock(stream, offset, length, F_WRLCK);
 }
 
 bool UnlockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
-  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
-    Fail(EINVAL);
-    return false;
-  }
-  if (!SetOfdLock(fileno(stream), F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length),
-                  false)) {
-    Fail(errno);
-    return false;
-  }
-  return true;
+  return SetStreamRangeLock(stream, offset, length, F_UNLCK);
 }
 
 }  // namespace platform

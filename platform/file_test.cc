@@ -6,11 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,38 +15,28 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/testing-posix.h"
+#include "platform/testing.h"
 
 namespace platform {
 namespace {
 
 using test::ClosedStandardDescriptors;
 
-namespace fs = std::filesystem;
-
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
     SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
   }
-  void TearDown() override {
-    SetSleepForTest(nullptr);
-    fs::remove_all(dir_);
-  }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void TearDown() override { SetSleepForTest(nullptr); }
+  std::string Path(const std::string& name) const { return temp_.Path(name); }
   void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(Path(name), std::ios::binary) << text;
+    test::WriteFile(Path(name), text);
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return test::ReadFile(Path(name)); }
 
-  std::string dir_;
+  test::TempDir temp_{"file_test"};
+  const std::string dir_ = temp_.path().string();
   std::vector<uint32_t> pauses_;
 };
 

@@ -100,13 +100,11 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     errno = saved;
     return false;
   }
+  pid_ = pid;
   output_ = fdopen(fds[0], "r");
   if (output_ == nullptr) {
     SetLastErrorFromErrno();
     close(fds[0]);
-  }
-  pid_ = pid;
-  if (output_ == nullptr) {
     Finish();
     return false;
   }

@@ -70,25 +70,10 @@ bool InstallHandlers() {
   return true;
 }
 
-// Blocks the interrupt signals for its lifetime, restoring the previous mask after.
-class BlockedInterrupts {
- public:
-  BlockedInterrupts() {
-    const sigset_t set = InterruptSet();
-    sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~BlockedInterrupts() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  BlockedInterrupts(const BlockedInterrupts&) = delete;
-  BlockedInterrupts& operator=(const BlockedInterrupts&) = delete;
-
- private:
-  sigset_t old_;
-};
-
 }  // namespace
 
 bool SetInterruptCleanupPath(const char* path) {
-  BlockedInterrupts blocked;
+  InterruptDeferral blocked;
   g_cleanup_armed = 0;
   if (path == nullptr) {
     SetLastError(kErrorInvalidParameter);
@@ -106,7 +91,7 @@ bool SetInterruptCleanupPath(const char* path) {
 }
 
 void ClearInterruptCleanupPath() {
-  BlockedInterrupts blocked;
+  InterruptDeferral blocked;
   g_cleanup_armed = 0;
   g_cleanup_path[0] = '\0';
 }

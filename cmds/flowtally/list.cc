@@ -1,7 +1,6 @@
 #include "cmds/flowtally/list.h"
 
 #include <cstdint>
-#include <cstring>
 #include <ctime>
 
 #include "cmds/flowtally/search.h"

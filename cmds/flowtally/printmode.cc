@@ -139,8 +139,8 @@ std::string build_dump_options(const char* trkpath, int resolved, int want_first
 
 int summary_dumpdata(const JnwEntry& entry, const char* spool_path, int want_first,
                      int want_second) {
-  if (tracing_dump()) std::fprintf(stderr, "OldRunscan=%d\n", 0);
   if (tracing_dump()) {
+    std::fprintf(stderr, "OldRunscan=%d\n", 0);
     std::fprintf(stderr, "f_stdout=%d,f_stderr=%d,opt=%s\n", want_first, want_second,
                  dump_content_item(want_first, want_second));
   }

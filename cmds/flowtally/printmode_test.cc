@@ -79,7 +79,7 @@ TEST_F(PrintModeTest, DumpOptions) {
   }
 }
 
-TEST_F(PrintModeTest, DumpOfASpecificationThatDoesNotFit) {
+TEST_F(PrintModeTest, DumpOfAComponentThatDoesNotFit) {
   g_options.DebugKey = kDebugToolDump;
   set_component("B/x");
   JnwEntry entry;

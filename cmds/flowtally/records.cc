@@ -185,91 +185,88 @@ void FillHead(RecordHead* r, const ComponentLine& line, int status_class) {
   r->status = status_class;
 }
 
+// The print operations a job type installs; print_common is the same for every type.
+struct JobPrintOps {
+  PrintHeadingFn heading;
+  PrintTypeBlockFn type_block;
+  PrintContentFn first_content;
+  PrintContentFn second_content;
+};
+constexpr JobPrintOps kUnitOps = {print_unitjob_heading, print_unitjob_block, print_unitjob_stdout,
+                                  print_unitjob_stderr};
+constexpr JobPrintOps kCustomOps = {print_customjob_heading, print_unitjob_block,
+                                    print_unitjob_stdout, print_unitjob_stderr};
+constexpr JobPrintOps kErpOps = {print_erpjob_heading, print_erpjob_block, print_erpjob_spool,
+                                 print_erpjob_joblog};
+constexpr JobPrintOps kBiOps = {print_bijob_heading, print_bijob_block, print_bijob_nothing,
+                                print_bijob_ipkg};
+constexpr JobPrintOps kPcOps = {print_pcjob_heading, print_pcjob_block, print_pcjob_chainlog,
+                                print_pcjob_chainproc};
+constexpr JobPrintOps kQdrsOps = {print_qdrsjob_heading, print_qdrsjob_block, print_qdrsjob_stdout,
+                                  print_qdrsjob_stderr};
+constexpr JobPrintOps kHlbsOps = {print_hlbsjob_heading, print_qdrsjob_block, print_qdrsjob_stdout,
+                                  print_qdrsjob_stderr};
+
 template <class T>
-T* MakeJob(int list, const ComponentLine& line, int status_class) {
+T* MakeJob(int list, const ComponentLine& line, int status_class, const JobPrintOps& ops) {
   T* r = dl_make<T>(g_lists[list], kDlKind);
   FillHead(r, line, status_class);
+  r->print_heading = ops.heading;
   r->print_common = print_common;
+  r->print_type_block = ops.type_block;
+  r->print_first_content = ops.first_content;
+  r->print_second_content = ops.second_content;
   g_last_added[list] = r;
   return r;
 }
 
-template <class T>
-void FillUnitFields(T* r, const ComponentLine& line) {
+// The fields of UnitJob and CustomJob.
+void FillUnitFields(UnitJob* r, const ComponentLine& line) {
   r->errclass = line.errclass;
   r->code = line.code;
   r->requestid = dl_strdup(line.requestid, r, kDlKind);
   r->machine = dl_strdup(line.machine, r, kDlKind);
-  r->print_type_block = print_unitjob_block;
-  r->print_first_content = print_unitjob_stdout;
-  r->print_second_content = print_unitjob_stderr;
 }
 
-template <class T>
-void FillQdrsFields(T* r, const ComponentLine& line) {
+// The fields of QdrsJob and HlbsJob.
+void FillQdrsFields(QdrsJob* r, const ComponentLine& line) {
   r->errclass = line.errclass;
   r->code = line.code;
-  r->print_type_block = print_qdrsjob_block;
-  r->print_first_content = print_qdrsjob_stdout;
-  r->print_second_content = print_qdrsjob_stderr;
 }
 
 // Makes the record of a job line; returns its type code (kTypeOther for a 'D' line, which makes
 // none).
 int MakeJobRecord(const ComponentLine& line, int status_class) {
   switch (line.type) {
-    case 'U': {
-      auto* r = MakeJob<UnitJob>(kListUnit, line, status_class);
-      FillUnitFields(r, line);
-      r->print_heading = print_unitjob_heading;
+    case 'U':
+      FillUnitFields(MakeJob<UnitJob>(kListUnit, line, status_class, kUnitOps), line);
       return kTypeUnit;
-    }
     case 'X': {
-      auto* r = MakeJob<ErpJob>(kListErp, line, status_class);
+      auto* r = MakeJob<ErpJob>(kListErp, line, status_class, kErpOps);
       r->machine = dl_strdup(line.machine, r, kDlKind);
       r->jobcount = dl_strdup(line.requestid, r, kDlKind);
-      r->print_heading = print_erpjob_heading;
-      r->print_type_block = print_erpjob_block;
-      r->print_first_content = print_erpjob_spool;
-      r->print_second_content = print_erpjob_joblog;
       return kTypeErp;
     }
     case 'B': {
-      auto* r = MakeJob<BiJob>(kListBi, line, status_class);
+      auto* r = MakeJob<BiJob>(kListBi, line, status_class, kBiOps);
       r->requestid = dl_strdup(line.requestid, r, kDlKind);
-      r->print_heading = print_bijob_heading;
-      r->print_type_block = print_bijob_block;
-      r->print_first_content = print_bijob_nothing;
-      r->print_second_content = print_bijob_ipkg;
       return kTypeBi;
     }
     case 'P': {
-      auto* r = MakeJob<PcJob>(kListPc, line, status_class);
+      auto* r = MakeJob<PcJob>(kListPc, line, status_class, kPcOps);
       r->requestid = dl_strdup(line.requestid, r, kDlKind);
-      r->print_heading = print_pcjob_heading;
-      r->print_type_block = print_pcjob_block;
-      r->print_first_content = print_pcjob_chainlog;
-      r->print_second_content = print_pcjob_chainproc;
       return kTypePc;
     }
-    case 'V': {
-      auto* r = MakeJob<QdrsJob>(kListQdrs, line, status_class);
-      FillQdrsFields(r, line);
-      r->print_heading = print_qdrsjob_heading;
+    case 'V':
+      FillQdrsFields(MakeJob<QdrsJob>(kListQdrs, line, status_class, kQdrsOps), line);
       return kTypeQdrs;
-    }
     case 'Z':
       if (line.subkind == kSubkindHlbs) {
-        auto* r = MakeJob<HlbsJob>(kListHlbs, line, status_class);
-        FillQdrsFields(r, line);
-        r->print_heading = print_hlbsjob_heading;
+        FillQdrsFields(MakeJob<HlbsJob>(kListHlbs, line, status_class, kHlbsOps), line);
         return kTypeHlbs;
-      } else {
-        auto* r = MakeJob<CustomJob>(kListCustom, line, status_class);
-        FillUnitFields(r, line);
-        r->print_heading = print_customjob_heading;
-        return kTypeCustom;
       }
+      FillUnitFields(MakeJob<CustomJob>(kListCustom, line, status_class, kCustomOps), line);
+      return kTypeCustom;
     default:  // 'D'
       return kTypeOther;
   }
@@ -383,28 +380,6 @@ void AddJnw(ComponentLine& line) {
     }
   }
   g_current_jnw = r;
-}
-
-// ---- Reading the spool file ---------------------------------------------------------------------
-
-// Reads one piece: at most kLinePieceMax bytes, up to and including a line end. buf holds
-// kLinePieceMax + 1 bytes and is terminated. Returns the bytes read (0 at end of file or on a
-// read error); *ended tells whether the piece ends with a line end. Bytes are counted here, not
-// through the stream position, so every offset is exact even beyond 2 GiB.
-size_t ReadPiece(FILE* f, char* buf, bool* ended) {
-  size_t n = 0;
-  *ended = false;
-  while (n < kLinePieceMax) {
-    const int c = std::getc(f);
-    if (c == EOF) break;
-    buf[n++] = static_cast<char>(c);
-    if (c == '\n') {
-      *ended = true;
-      break;
-    }
-  }
-  buf[n] = '\0';
-  return n;
 }
 
 }  // namespace
@@ -611,9 +586,12 @@ int summary_load(const char* path) {
   int64_t offset = 0;
   bool in_long_line = false;
   for (;;) {
+    // Bytes are counted here, not through the stream position, so every offset is exact even
+    // beyond 2 GiB.
     bool ended = false;
-    const size_t n = ReadPiece(spool.get(), piece, &ended);
+    const size_t n = read_line_piece(spool.get(), piece, kLinePieceMax, &ended);
     if (n == 0) break;
+    piece[n] = '\0';
     const int64_t piece_offset = offset;
     offset += static_cast<int64_t>(n);
     if (Debugging()) std::fprintf(stderr, "%" PRId64 ")%s", piece_offset, piece);
@@ -655,6 +633,21 @@ void* pcjob_list() { return g_lists[kListPc]; }
 void* qdrsjob_list() { return g_lists[kListQdrs]; }
 void* hlbsjob_list() { return g_lists[kListHlbs]; }
 void* customjob_list() { return g_lists[kListCustom]; }
+
+size_t read_line_piece(FILE* f, char* buf, size_t max, bool* ended) {
+  size_t n = 0;
+  *ended = false;
+  while (n < max) {
+    const int c = std::getc(f);
+    if (c == EOF) break;
+    buf[n++] = static_cast<char>(c);
+    if (c == '\n') {
+      *ended = true;
+      break;
+    }
+  }
+  return n;
+}
 
 // ---- Sorted view --------------------------------------------------------------------------------
 

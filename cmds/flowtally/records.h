@@ -295,6 +295,11 @@ int summary_load(const char* path);
 /// Frees the load summary's jnwname and jnwdate (null afterwards).
 void summary_free_names();
 
+/// Reads at most max bytes of f into buf, up to and including a line end; buf is not
+/// terminated. Returns the bytes read (0 at end of file or on a read error); *ended tells whether
+/// they end with a line end. Lengths are counted, so a NUL byte is read like any other.
+size_t read_line_piece(FILE* f, char* buf, size_t max, bool* ended);
+
 /// The lists, for the report writers: store objects whose slaves (dl_first/dl_next with their
 /// own cursor) are the records, newest first. Null before the first summary_reset.
 void* jnw_list();        // JnwRecord

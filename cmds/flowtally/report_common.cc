@@ -1,7 +1,9 @@
 #include "cmds/flowtally/report_common.h"
 
+#include <cstring>
 #include <ctime>
 
+#include "cmds/flowtally/nocase.h"
 #include "platform/clock.h"
 
 namespace flowtally {
@@ -15,6 +17,25 @@ std::string report_local_time(int64_t t, const char* format, const char* unset) 
   const size_t n = std::strftime(text, sizeof text, format, &tm);
   if (n == 0) return unset;
   return std::string(text, n);
+}
+
+bool report_is_error_class(int32_t status_class) { return status_class == 8 || status_class == 9; }
+
+bool report_job_kept(const RecordHead& record, const ReportSwitches& switches,
+                     const char* name_filter, const char* parent_filter) {
+  if (name_filter != nullptr &&
+      (!equal_nocase(record.name, name_filter) || !equal_nocase(record.parentjnw, parent_filter))) {
+    return false;
+  }
+  return !switches.erronly || report_is_error_class(record.status);
+}
+
+std::string report_jnw_path(const char* trkpath) {
+  const char* colon = std::strchr(trkpath, ':');
+  if (colon != nullptr) colon = std::strchr(colon + 1, ':');
+  if (colon == nullptr) return std::string();
+  const std::string path = colon + 1;
+  return path.substr(0, path.find('.'));
 }
 
 }  // namespace flowtally

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
@@ -248,11 +247,7 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
   bool written = false;
   for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
     const auto* record = static_cast<const JobRecord*>(p);
-    if (name_filter != nullptr && (!equal_nocase(record->name, name_filter) ||
-                                   !equal_nocase(record->parentjnw, parent_filter))) {
-      continue;
-    }
-    if (switches.erronly && record->status != 8 && record->status != 9) continue;
+    if (!report_job_kept(*record, switches, name_filter, parent_filter)) continue;
     if (!written && !switches.notitle) {
       std::fputs(type.title, out);
       std::fputs(kRowColumns, out);
@@ -283,15 +278,7 @@ void output_component(FILE* out, const JnwEntry& entry, const ReportSwitches& sw
   const int kind = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
                                      g_options.component, target, trkpath);
   if (kind == 1) {
-    // machine:user:JNWpath.stamp.kstrk: the network the component belongs to.
-    std::string jnw_path;
-    const char* colon = std::strchr(trkpath, ':');
-    if (colon != nullptr) colon = std::strchr(colon + 1, ':');
-    if (colon != nullptr) {
-      jnw_path = colon + 1;
-      jnw_path.resize(jnw_path.find('.') == std::string::npos ? jnw_path.size()
-                                                              : jnw_path.find('.'));
-    }
+    const std::string jnw_path = report_jnw_path(trkpath);
     for (const CsvType& type : kTypes) {
       csv_type_section(out, type, switches, target, jnw_path.c_str());
     }
@@ -299,7 +286,7 @@ void output_component(FILE* out, const JnwEntry& entry, const ReportSwitches& sw
     // A network is matched by its full name exactly, case included.
     csv_jnw_section(out, switches, g_options.component);
   }
-  // A specification that does not fit the tracker shows nothing; the driver never asks.
+  // A component specification that does not fit the tracker shows nothing; the driver never asks.
 }
 
 }  // namespace

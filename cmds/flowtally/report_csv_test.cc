@@ -17,12 +17,8 @@ namespace {
 
 // A network DAILY with a sub-network SUB: one unit job under DAILY, two under SUB (one
 // skipped).
-const char kDaily[] =
-    "J m:opuser:DAILY.20140930120000.kstrk done 0 20140930120002 20140930130511 - - 1800 0 -\n"
-    "U JOB0 done 0 0 20140930120003 20140930120004 1233 mach1 - 20140930120000 60 -\n"
-    "J m:opuser:DAILY:SUB.20140930120000.kstrk done 0 20140930120005 20140930130500 - - 3600 0 -\n"
-    "U JOB1 done 0 0 20140930120005 20140930121005 1234 mach1 - 20140930120000 600 -\n"
-    "U JOB2 done 0 0 - - 1235 mach2 - 20140930121000 600 s\n";
+const std::string kDaily =
+    std::string(kDailyStart) + "U JOB2 done 0 0 - - 1235 mach2 - 20140930121000 600 s\n";
 
 const char kCounts[] =
     "totalcomponent,totalwait,totalwaithold,totalwaitskip,totalrun,totaldone,totaldoneskip,"
@@ -277,8 +273,8 @@ TEST_F(ReportCsvTest, ComponentOfASubNetwork) {
        "Z sap JOB1 done 0 0 - - 1241 mach4 - - 0 -\n" +
        "J m:opuser:DAILY:OTHER.20140930120000.kstrk done 0 - - - - - - -\n" +
        "U JOB1 done 0 0 - - 1242 mach5 - - 0 -\n");
-  for (const char* spec : {"DAILY:SUB/JOB1", "daily:sub/job1"}) {
-    set_component(spec);
+  for (const char* component : {"DAILY:SUB/JOB1", "daily:sub/job1"}) {
+    set_component(component);
     EXPECT_EQ(std::string(kUnitTitle) +
                   "UNITJOB,DAILY:SUB,20140930120000,job1,,,0,,,run,0,0,1240,mach3\n" +
                   "UNITJOB,DAILY:SUB,20140930120000,JOB1,2014/09/30 12:00:05,"
@@ -287,7 +283,7 @@ TEST_F(ReportCsvTest, ComponentOfASubNetwork) {
                   kUnitTitle +
                   "CSTMJOB,DAILY:SUB,20140930120000,JOB1,,,0,,,done,0,0,1241,mach4\n\n",
               Report(-1, /*ujonly=*/true))
-        << spec;
+        << component;
   }
   // Style plays no part in a component's report; notitle drops the title lines only.
   set_component("DAILY:SUB/JOB1");

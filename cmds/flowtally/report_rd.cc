@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "cmds/flowtally/nocase.h"
@@ -31,8 +30,6 @@ constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
 
 const char* Text(const char* text) { return text != nullptr ? text : ""; }
-
-bool IsErrorClass(int32_t status_class) { return status_class == 8 || status_class == 9; }
 
 const char* StatusText(int32_t status_class) {
   switch (status_class) {
@@ -125,24 +122,6 @@ void print_summary(FILE* out, const JnwEntry& entry) {
   print_counts(out, g_load_table);
 }
 
-// Reads one chunk of at most kContentChunkMax bytes, up to and including a line end, into buf
-// (kContentChunkMax bytes). Returns the bytes read, 0 at end of file; *ended tells whether the
-// chunk ends its line. Lengths are counted, so a NUL byte in captured output is copied too.
-size_t ReadChunk(FILE* spool, char* buf, bool* ended) {
-  size_t n = 0;
-  *ended = false;
-  while (n < kContentChunkMax) {
-    const int c = std::getc(spool);
-    if (c == EOF) break;
-    buf[n++] = static_cast<char>(c);
-    if (c == '\n') {
-      *ended = true;
-      break;
-    }
-  }
-  return n;
-}
-
 // Copies the content block whose marker line (letter) starts at offset in spool: every following
 // line that begins with a TAB, without the TAB, up to the first line that does not. A long line
 // arrives in several chunks; the chunks after its first are copied whole, whatever they begin
@@ -153,15 +132,15 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   if (std::fseek(spool, static_cast<long>(offset), SEEK_SET) != 0) return -1;
   char chunk[kContentChunkMax];
   bool ended = false;
-  size_t n = ReadChunk(spool, chunk, &ended);
+  size_t n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
   if (n == 0) return 0;
   if (chunk[0] != letter) return -1;
   // The marker line itself is not content, however long it is.
   while (!ended) {
-    if (ReadChunk(spool, chunk, &ended) == 0) return 0;
+    if (read_line_piece(spool, chunk, kContentChunkMax, &ended) == 0) return 0;
   }
   bool line_open = false;  // the last chunk written did not end its line
-  while ((n = ReadChunk(spool, chunk, &ended)) > 0) {
+  while ((n = read_line_piece(spool, chunk, kContentChunkMax, &ended)) > 0) {
     if (line_open) {
       std::fwrite(chunk, 1, n, out);
     } else if (chunk[0] == '\t') {
@@ -198,11 +177,7 @@ bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches,
   bool written = false;
   for (const RecordHead* head : view) {
     const auto* record = static_cast<const JobRecord*>(head);
-    if (name_filter != nullptr && (!equal_nocase(record->name, name_filter) ||
-                                   !equal_nocase(record->parentjnw, parent_filter))) {
-      continue;
-    }
-    if (switches.erronly && !IsErrorClass(record->status)) continue;
+    if (!report_job_kept(*record, switches, name_filter, parent_filter)) continue;
     if (!written && record->print_heading != nullptr) record->print_heading(out);
     written = true;
     if (record->print_common != nullptr) record->print_common(out, record);
@@ -261,7 +236,7 @@ int output_whole(FILE* out, const char* spool_path, const JnwEntry& entry,
     bool heading = false;
     for (const RecordHead* head : sorted_view(jnw_list())) {
       const auto* record = static_cast<const JnwRecord*>(head);
-      if (switches.erronly && !IsErrorClass(record->status)) continue;
+      if (switches.erronly && !report_is_error_class(record->status)) continue;
       if (!heading) std::fputs("**** JNW ****\n", out);
       heading = true;
       print_jnw_record(out, record, switches);
@@ -282,21 +257,13 @@ int output_component(FILE* out, const char* spool_path, const JnwEntry& entry,
                                      g_options.component, target, trkpath);
   if (kind < 0) return 0;  // the component specification does not fit this tracker: nothing to show
   if (kind == 1) {
-    // machine:user:JNWpath.stamp.kstrk: the JNW path the component belongs to.
-    std::string jnw_path;
-    const char* colon = std::strchr(trkpath, ':');
-    if (colon != nullptr) colon = std::strchr(colon + 1, ':');
-    if (colon != nullptr) {
-      jnw_path = colon + 1;
-      jnw_path = jnw_path.substr(0, jnw_path.find('.'));
-    }
-    return print_type_sections(out, spool_path, switches, target, jnw_path.c_str());
+    return print_type_sections(out, spool_path, switches, target, report_jnw_path(trkpath).c_str());
   }
   if (jnw_list() == nullptr) return 0;
   for (const RecordHead* head : sorted_view(jnw_list())) {
     const auto* record = static_cast<const JnwRecord*>(head);
     if (!equal_nocase(record->name, g_options.component)) continue;
-    if (switches.erronly && !IsErrorClass(record->status)) continue;
+    if (switches.erronly && !report_is_error_class(record->status)) continue;
     std::fputs("**** JNW ****\n", out);
     print_jnw_record(out, record, switches);
     break;

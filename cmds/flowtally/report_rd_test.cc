@@ -15,11 +15,8 @@ namespace flowtally {
 namespace {
 
 // A network DAILY with a sub-network SUB and four unit jobs, all done, one of them skipped.
-const char kDaily[] =
-    "J m:opuser:DAILY.20140930120000.kstrk done 0 20140930120002 20140930130511 - - 1800 0 -\n"
-    "U JOB0 done 0 0 20140930120003 20140930120004 1233 mach1 - 20140930120000 60 -\n"
-    "J m:opuser:DAILY:SUB.20140930120000.kstrk done 0 20140930120005 20140930130500 - - 3600 0 -\n"
-    "U JOB1 done 0 0 20140930120005 20140930121005 1234 mach1 - 20140930120000 600 -\n"
+const std::string kDaily =
+    std::string(kDailyStart) +
     "O\n"
     "\tbackup finished\n"
     "U JOB2 done 0 0 20140930121006 20140930122006 1235 mach2 - 20140930121000 600 s\n"
@@ -259,10 +256,10 @@ TEST_F(ReportRdTest, ComponentJobIsTheFirstMatchInTypeOrder) {
                                       "12:10'05", "12:10'00", "0:10'00") +
                                "\n";
   // Style 0 is shown as style 1; names and path compare without regard to case.
-  for (const char* spec : {"DAILY:SUB/JOB1", "daily:sub/job1"}) {
-    set_component(spec);
+  for (const char* component : {"DAILY:SUB/JOB1", "daily:sub/job1"}) {
+    set_component(component);
     int rc = -2;
-    EXPECT_EQ(expected, Report(0, false, &rc)) << spec;
+    EXPECT_EQ(expected, Report(0, false, &rc)) << component;
     EXPECT_EQ(0, rc);
   }
   set_component("DAILY/JOB1");  // JOB1 is not a direct job of DAILY
@@ -275,11 +272,11 @@ TEST_F(ReportRdTest, ComponentSubNetwork) {
   Load(kDaily);
   const std::string sub = "**** JNW ****\n" + Common("DAILY:SUB", "DAILY", "done", "12:00'05",
                                                      "12:00'00", "13:05'00", "13:00'00", "1:04'55");
-  for (const char* spec : {"DAILY:SUB", "daily:Sub"}) {
-    set_component(spec);
-    EXPECT_EQ(sub + "\n", Report(0, true)) << spec;
-    EXPECT_EQ(sub + "\n", Report(1, true, nullptr, true)) << spec;  // ujonly changes nothing
-    EXPECT_EQ(sub + kSubCounts + "\n", Report(2)) << spec;
+  for (const char* component : {"DAILY:SUB", "daily:Sub"}) {
+    set_component(component);
+    EXPECT_EQ(sub + "\n", Report(0, true)) << component;
+    EXPECT_EQ(sub + "\n", Report(1, true, nullptr, true)) << component;  // ujonly changes nothing
+    EXPECT_EQ(sub + kSubCounts + "\n", Report(2)) << component;
   }
   set_component("DAILY");
   EXPECT_EQ(0u, Report(1).find("**** JNW ****\nNAME      : DAILY\nPARENT    : \n"));

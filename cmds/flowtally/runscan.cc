@@ -1,7 +1,7 @@
 #include "cmds/flowtally/runscan.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/search.h"
@@ -28,20 +28,17 @@ class ToolReader {
   char* Next() {
     if (!child_.Running()) return nullptr;
     FILE* in = child_.Output();
-    // Read by character, not with fgets: the piece's length must be known whatever bytes it
-    // holds, or a NUL in a line would make it look cut and its successor be dropped as its rest.
-    size_t len = 0;
-    int c = EOF;
-    while (len < kToolLineMax && (c = std::getc(in)) != EOF) {
-      line_[len++] = static_cast<char>(c);
-      if (c == '\n') break;
-    }
+    // Counted, not read with fgets: the piece's length must be known whatever bytes it holds, or
+    // a NUL in a line would make it look cut and its successor be dropped as its rest.
+    bool ended = false;
+    const size_t len = read_line_piece(in, line_, kToolLineMax, &ended);
     line_[len] = '\0';
     if (len == 0) {
       Close();
       return nullptr;
     }
-    if (len == kToolLineMax && c != '\n') {
+    if (len == kToolLineMax && !ended) {
+      int c;
       while ((c = std::getc(in)) != EOF && c != '\n') {
       }
     }

@@ -286,8 +286,8 @@ int search_trackers() {
   return count;
 }
 
-int resolve_component(const char* trackername, const char* user, const char* spec, char* target,
-                      char* trkpath) {
+int resolve_component(const char* trackername, const char* user, const char* component_option,
+                      char* target, char* trkpath) {
   std::string_view name(trackername);
   size_t dot = name.find('.');
   if (dot == std::string_view::npos) return -1;
@@ -295,7 +295,7 @@ int resolve_component(const char* trackername, const char* user, const char* spe
   std::string_view stamp = name.substr(dot);  // ".YYYYMMDDhhmmss"
 
   std::string path = std::string(g_local_machine) + ":" + user + ":";
-  std::string_view s(spec != nullptr ? spec : "");
+  std::string_view s(component_option != nullptr ? component_option : "");
   if (s.empty()) {
     path.append(name).append(".kstrk");
     if (path.size() >= kTrackerPathSize) return -1;

@@ -77,13 +77,13 @@ void entry_remove(EntryList::iterator entry);
 /// Empties the entry list (for tests).
 void entry_list_clear();
 
-/// Matches the component specification against a tracker of user and builds the tracker path
-/// (machine:user:JNWpath.stamp.kstrk) and the target. Returns 0 when the component
-/// specification is empty or names the tracker's JNW or one of its sub-networks (target =
+/// Matches component_option, the component specification (-c), against a tracker of user and
+/// builds the tracker path (machine:user:JNWpath.stamp.kstrk) and the target. Returns 0 when it
+/// is empty or names the tracker's JNW or one of its sub-networks (target =
 /// tracker path), 1 when it names a component after '/' (target = that name), -1 when it does
 /// not fit the tracker or the path would not fit its buffer. target and trkpath hold
 /// kTrackerPathSize bytes.
-int resolve_component(const char* trackername, const char* user, const char* spec, char* target,
-                      char* trkpath);
+int resolve_component(const char* trackername, const char* user, const char* component_option,
+                      char* target, char* trkpath);
 
 }  // namespace flowtally

@@ -277,7 +277,6 @@ int parse_search_options(char* text) {
           std::fputs("Invalid trk parameter (-j trk=JNW.YYYYMMDDhhmmss)\n", stderr);
           return -1;
         }
-        std::memset(g_options.search_key, 0, sizeof g_options.search_key);
         copy_truncated(g_options.search_key, kSearchKeyMax, value);
         break;
       case kKeyTid:
@@ -291,7 +290,6 @@ int parse_search_options(char* text) {
               stderr);
           return -1;
         }
-        std::memset(g_options.search_key, 0, sizeof g_options.search_key);
         copy_truncated(g_options.search_key, kSearchKeyMax, value);
         break;
       default:  // an unknown key is skipped silently

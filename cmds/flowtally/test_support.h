@@ -61,9 +61,17 @@ class SpoolFiles {
 };
 
 /// Sets the component specification (-c) of the options block.
-inline void set_component(const char* spec) {
-  std::snprintf(g_options.component, sizeof g_options.component, "%s", spec);
+inline void set_component(const char* component) {
+  std::snprintf(g_options.component, sizeof g_options.component, "%s", component);
 }
+
+/// The start of the report tests' tracker: the network DAILY with its unit job JOB0, and its
+/// sub-network SUB with SUB's first unit job JOB1, all done.
+inline constexpr char kDailyStart[] =
+    "J m:opuser:DAILY.20140930120000.kstrk done 0 20140930120002 20140930130511 - - 1800 0 -\n"
+    "U JOB0 done 0 0 20140930120003 20140930120004 1233 mach1 - 20140930120000 60 -\n"
+    "J m:opuser:DAILY:SUB.20140930120000.kstrk done 0 20140930120005 20140930130500 - - 3600 0 -\n"
+    "U JOB1 done 0 0 20140930120005 20140930121005 1234 mach1 - 20140930120000 600 -\n";
 
 /// A report test: zone UTC at 2014-09-30 12:00:00, local machine "m", no summary loaded
 /// before or after it, and entry_ naming opuser's tracker DAILY.20140930120000.

@@ -164,7 +164,7 @@ ERR
   no_spool_left
 }
 
-@test "a specification that fits no tracker: no dump, one message, exit 0" {
+@test "a component specification that fits no tracker: no dump, one message, exit 0" {
   ft -u u -j name=A -p format=csv -c B/JOB1
   expect_status 0
   [ "$(cat "$SITE/err")" = "Invalid Component specification:B/JOB1" ]
