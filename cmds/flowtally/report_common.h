@@ -14,6 +14,9 @@ namespace flowtally {
 /// cannot be shown in local time.
 std::string report_local_time(int64_t t, const char* format, const char* unset);
 
+/// A record's text as written: a text that is not there reads as "".
+inline const char* report_text(const char* text) { return text != nullptr ? text : ""; }
+
 /// Whether status_class is an error class (error, error stop): the job records that erronly
 /// keeps.
 bool report_is_error_class(int32_t status_class);

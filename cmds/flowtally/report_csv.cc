@@ -50,8 +50,6 @@ constexpr const char* kCountHeader[] = {
 constexpr char kRowColumns[] = "type,parentjnw,jnwdate,name,starttime,endtime,amounttime,";
 constexpr char kTimeColumns[] = "expstarttime,expendtime,status,";
 
-const char* Text(const char* text) { return text != nullptr ? text : ""; }
-
 // The status word of a status class. The vocabulary is smaller than the readable report's:
 // class 13 is "run_error" and class 16 "run_warn" here.
 const char* csv_status_word(int32_t status_class) {
@@ -116,7 +114,7 @@ void csv_counts(FILE* out, const CountTable& table) {
   }
 }
 
-const char* jnwdate() { return Text(g_load_summary.jnwdate); }
+const char* jnwdate() { return report_text(g_load_summary.jnwdate); }
 
 void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
   if (!switches.notitle) {
@@ -131,8 +129,8 @@ void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches&
   head.expstarttime = g_load_summary.expstarttime;
   head.expendtime = g_load_summary.expendtime;
   head.status = g_load_summary.status;
-  std::fprintf(out, "%s,%s,%s,%s,", Text(g_load_summary.jnwname), jnwdate(), entry.user.c_str(),
-               g_local_machine);
+  std::fprintf(out, "%s,%s,%s,%s,", report_text(g_load_summary.jnwname), jnwdate(),
+               entry.user.c_str(), g_local_machine);
   csv_times_and_status(out, head);
   std::fputc(',', out);
   csv_counts(out, g_load_table);
@@ -147,8 +145,8 @@ void csv_jnw_title(FILE* out) {
 
 void csv_jnw_row(FILE* out, const JnwRecord& record) {
   // The top network has no parent; an empty first field would read as a missing one.
-  const char* parent = Text(record.parentjnw)[0] != '\0' ? record.parentjnw : "\"\"";
-  std::fprintf(out, "JNW,%s,%s,%s,", parent, jnwdate(), Text(record.basename));
+  const char* parent = report_text(record.parentjnw)[0] != '\0' ? record.parentjnw : "\"\"";
+  std::fprintf(out, "JNW,%s,%s,%s,", parent, jnwdate(), report_text(record.basename));
   csv_times_and_status(out, record);
   std::fputc(',', out);
   csv_counts(out, record.counts);
@@ -169,7 +167,7 @@ void csv_jnw_section(FILE* out, const ReportSwitches& switches, const char* name
   bool written = false;
   for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
     const auto& record = *static_cast<const JnwRecord*>(p);
-    if (name != nullptr && std::strcmp(Text(record.name), name) != 0) continue;
+    if (name != nullptr && std::strcmp(report_text(record.name), name) != 0) continue;
     if (!jnw_kept(record, switches)) continue;
     if (!written && !switches.notitle) csv_jnw_title(out);
     written = true;
@@ -222,11 +220,11 @@ void unit_tail(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
   std::fputc(',', out);
   code_pair(out, r->errclass, r->code);
-  std::fprintf(out, ",%s,%s\n", Text(r->requestid), Text(r->machine));
+  std::fprintf(out, ",%s,%s\n", report_text(r->requestid), report_text(r->machine));
 }
 
 void erp_tail(FILE* out, const JobRecord* record) {
-  std::fprintf(out, ",%s\n", Text(static_cast<const ErpJob*>(record)->machine));
+  std::fprintf(out, ",%s\n", report_text(static_cast<const ErpJob*>(record)->machine));
 }
 
 void plain_tail(FILE* out, const JobRecord*) { std::fputc('\n', out); }
@@ -254,8 +252,8 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
       std::fputs(type.columns, out);
     }
     written = true;
-    std::fprintf(out, "%s%s,%s,%s,", type.word, Text(record->parentjnw), jnwdate(),
-                 Text(record->name));
+    std::fprintf(out, "%s%s,%s,%s,", type.word, report_text(record->parentjnw), jnwdate(),
+                 report_text(record->name));
     csv_times_and_status(out, *record);
     type.tail(out, record);
   }

@@ -29,8 +29,6 @@ constexpr char kCountRule[] = "-------------------------------------------------
 constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
 
-const char* Text(const char* text) { return text != nullptr ? text : ""; }
-
 const char* StatusText(int32_t status_class) {
   switch (status_class) {
     case 1:
@@ -206,7 +204,7 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
     spool.reset(CML_fopen(spool_path, "r"));
     if (spool == nullptr) {
       const int err = errno;
-      std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", Text(spool_path));
+      std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", report_text(spool_path));
       std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
       return -1;
     }
@@ -282,8 +280,8 @@ int summary_output_rd(FILE* out, const char* spool_path, const JnwEntry& entry,
 // ---- Print operations ---------------------------------------------------------------------------
 
 void print_common(FILE* out, const RecordHead* record) {
-  std::fprintf(out, kLabelLine, "NAME", Text(record->name));
-  std::fprintf(out, kLabelLine, "PARENT", Text(record->parentjnw));
+  std::fprintf(out, kLabelLine, "NAME", report_text(record->name));
+  std::fprintf(out, kLabelLine, "PARENT", report_text(record->parentjnw));
   print_status(out, record->status);
   print_time_line(out, "START TIME", record->starttime, record->expstarttime);
   print_time_line(out, "END TIME", record->endtime, record->expendtime);
@@ -301,8 +299,8 @@ void print_bijob_heading(FILE* out) { std::fputs("**** BI JOB ****\n", out); }
 void print_unitjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
   print_exit_error(out, r->errclass, r->code);
-  std::fprintf(out, kLabelLine, "EXEC MAC", Text(r->machine));
-  std::fprintf(out, kLabelLine, "REQUEST-ID", Text(r->requestid));
+  std::fprintf(out, kLabelLine, "EXEC MAC", report_text(r->machine));
+  std::fprintf(out, kLabelLine, "REQUEST-ID", report_text(r->requestid));
 }
 
 void print_qdrsjob_block(FILE* out, const JobRecord* record) {
@@ -312,16 +310,18 @@ void print_qdrsjob_block(FILE* out, const JobRecord* record) {
 
 void print_erpjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const ErpJob*>(record);
-  std::fprintf(out, kLabelLine, "EXEC MACH", Text(r->machine));
-  std::fprintf(out, kLabelLine, "JOB COUNT", Text(r->jobcount));
+  std::fprintf(out, kLabelLine, "EXEC MACH", report_text(r->machine));
+  std::fprintf(out, kLabelLine, "JOB COUNT", report_text(r->jobcount));
 }
 
 void print_pcjob_block(FILE* out, const JobRecord* record) {
-  std::fprintf(out, kLabelLine, "PCREQ-ID", Text(static_cast<const PcJob*>(record)->requestid));
+  std::fprintf(out, kLabelLine, "PCREQ-ID",
+               report_text(static_cast<const PcJob*>(record)->requestid));
 }
 
 void print_bijob_block(FILE* out, const JobRecord* record) {
-  std::fprintf(out, kLabelLine, "BIREQ-ID", Text(static_cast<const BiJob*>(record)->requestid));
+  std::fprintf(out, kLabelLine, "BIREQ-ID",
+               report_text(static_cast<const BiJob*>(record)->requestid));
 }
 
 void print_unitjob_stdout(FILE* out, FILE* spool, const JobRecord* record) {
