@@ -1,5 +1,11 @@
 // Registry access in the product's calling shape: open a key under a root, query a value of
 // any type into a caller's buffer.
+//
+// The registry is shared with running product services, so both calls are tried up to the
+// count that KS_REGOPENKEYEX_RETRY gives (read once per call kind, on its first use: 1 to 15
+// characters read as a decimal number, where 0 or a negative number counts as 1; 5 when the
+// variable is absent or longer), pausing 100 ms (through platform::Sleep) between tries. A
+// missing key or value (2) is never retried.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +18,12 @@ enum class KSRegRoot { kLocalMachine };
 /// Value types reported by KSRegQueryValueEx.
 enum KSRegType : uint32_t { kKSRegNone = 0, kKSRegString = 1, kKSRegDword = 4 };
 
-/// Opens <root>\<path> (options are reserved, 0). Returns 0, or the system error code (2 for a
-/// key that does not exist). On success *key must be closed with platform::RegCloseKey.
+inline constexpr int kKSRegDefaultTries = 5;
+inline constexpr uint32_t kKSRegPauseMs = 100;
+
+/// Opens <root>\<path> (options are reserved, 0). Returns 0, or the last system error code (2
+/// for a key that does not exist, traced). On success *key must be closed with
+/// platform::RegCloseKey.
 uint32_t KSRegOpenKeyEx(KSRegRoot root, const char* path, uint32_t options,
                         platform::RegAccess access, platform::RegKey* key);
 
@@ -23,3 +33,6 @@ uint32_t KSRegOpenKeyEx(KSRegRoot root, const char* path, uint32_t options,
 /// missing value, 234 when data is too small (nothing is stored), 87 for absent arguments.
 uint32_t KSRegQueryValueEx(platform::RegKey key, const char* name, uint32_t* reserved,
                            uint32_t* type, void* data, uint32_t* size);
+
+/// Test seam: the next call of each kind reads KS_REGOPENKEYEX_RETRY again.
+void KSRegResetRetryForTest();

@@ -34,14 +34,19 @@ enum SystemError : uint32_t {
   kErrorDiskFull = 112,
   kErrorInsufficientBuffer = 122,
   kErrorInvalidName = 123,
+  kErrorInvalidLevel = 124,
   kErrorDirNotEmpty = 145,
   kErrorBusy = 170,
   kErrorAlreadyExists = 183,
   kErrorFilenameExcedRange = 206,
   kErrorMoreData = 234,
   kErrorDirectory = 267,
+  kErrorInvalidServiceAccount = 1057,  // the account name is invalid or does not exist
   kErrorNoSuchUser = 1317,
   kErrorNoneMapped = 1332,
+  kErrorInvalidSid = 1337,
+  kErrorRpcServerUnavailable = 1722,
+  kErrorRpcServerTooBusy = 1723,
 };
 
 /// The calling thread's last-error code.

@@ -1,0 +1,92 @@
+// Access lists of files and directories, the file-creation mask, and named semaphores.
+//
+// The product grants access to accounts by security identifier (platform/account.h). Here an
+// access list becomes a POSIX access control list:
+//   - a user identifier "S-1-22-1-<uid>" (and SYSTEM, uid 0) becomes a named user entry, a group
+//     identifier "S-1-22-2-<gid>" (and Administrators, gid 0) a named group entry, Everyone the
+//     other entry; an identifier with no counterpart here fails with 1337;
+//   - full control is rwx, read and execute r-x, read r--;
+//   - the owner entry gets what the list gives the owner's user identifier and Everyone, the
+//     owning group entry what it gives Everyone, and the mask the union of the group class;
+//   - an inheritable descriptor (a directory's) also becomes the directory's default list,
+//     with full control for the owner of each new file (who may change its access anyway).
+// A list is always set in one step: a file is never left without one, or with an open one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class AccessRights { kFullControl, kReadExecute, kRead };
+
+struct AccessEntry {
+  std::string sid;
+  AccessRights rights;
+};
+using AccessList = std::vector<AccessEntry>;
+
+/// The security of a file or directory that is being created: its access list, owned by the
+/// creating user. Inheritable: contained files and directories inherit the list (directories
+/// only); otherwise the object is protected from what its parent would pass on.
+struct FileSecurity {
+  AccessList list;
+  bool inheritable = false;
+};
+
+/// Replaces the access list of the existing file or directory at path in one step (a
+/// directory's default list is left as it is). False with the last-error code set: 1337 for
+/// an identifier with no counterpart, 50 where the file system keeps no access lists.
+bool SetFileAccessList(const char* path, const AccessList& list);
+
+/// Whether the file system that holds path keeps access lists. False with the last-error code
+/// set also when path cannot be queried (then not 50).
+bool FileSystemHasAccessLists(const char* path);
+
+/// Creates the directory path. A null security gives the default access (0777 reduced by the
+/// file-creation mask, and whatever the parent's default list passes on). With a security,
+/// the directory is made reachable by its owner only, then given the list in one step; when
+/// the list cannot be set the directory is removed again and the call fails. False with the
+/// last-error code set (183 when path exists).
+bool CreateDirectory(const char* path, const FileSecurity* security);
+
+/// Sets the process's file-creation mask (permission bits, as 022) and returns the previous
+/// one.
+uint32_t SetFileCreationMask(uint32_t mask);
+
+/// Clears the file-creation mask for its lifetime and restores the previous mask after.
+class ScopedNoCreationMask {
+ public:
+  ScopedNoCreationMask() : previous_(SetFileCreationMask(0)) {}
+  ~ScopedNoCreationMask() { SetFileCreationMask(previous_); }
+  ScopedNoCreationMask(const ScopedNoCreationMask&) = delete;
+  ScopedNoCreationMask& operator=(const ScopedNoCreationMask&) = delete;
+
+ private:
+  uint32_t previous_;
+};
+
+/// A semaphore shared by the processes of the machine under a name, with a count of at most 1.
+/// The name is the product's name without its "Global\" prefix; where it is longer than the
+/// system allows, its last characters are used.
+class NamedSemaphore {
+ public:
+  NamedSemaphore() = default;
+  ~NamedSemaphore();
+  NamedSemaphore(const NamedSemaphore&) = delete;
+  NamedSemaphore& operator=(const NamedSemaphore&) = delete;
+
+  /// Opens the semaphore name, or creates it with a count of 1 when it does not exist. False
+  /// with the last-error code set.
+  bool OpenOrCreate(const std::string& name);
+  /// Waits without limit until the count is above 0, then takes one. False on failure.
+  bool Wait();
+  /// Gives the count back. False on failure.
+  bool Release();
+
+ private:
+  void* handle_ = nullptr;
+};
+
+}  // namespace platform
