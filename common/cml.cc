@@ -3,13 +3,19 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <string>
 #include <vector>
 
+#include "common/ksaccount.h"
+#include "common/lwuser.h"
 #include "common/retry32.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
+#include "platform/security.h"
 
 namespace {
 
@@ -55,114 +61,128 @@ std::string Lower(const char* text) {
 
 // ---- Account facts -----------------------------------------------------------------------
 //
-// The product's file security names accounts by their security identifiers, which come from
-// the account lookup. This build has no account lookup: every identifier lookup answers
-// "none mapped" (1332), so the secure creation and the take-over fail before they touch the
-// file, as they do whenever an identifier cannot be had.
+// The product's file security names accounts by their identifiers, which come from the
+// account lookup (common/ksaccount.h). Failures of the lookup carry the lookup's system code;
+// errno is then EINVAL, as the native C runtime reports system codes it has no number for.
 
-enum class Rights { kFullControl, kReadExecute, kRead };
-
-struct AccessEntry {
-  std::string sid;
-  Rights rights;
-};
-using AccessList = std::vector<AccessEntry>;
+using platform::AccessList;
+using platform::AccessRights;
 
 constexpr char kAdministratorsSid[] = "S-1-5-32-544";
 constexpr char kEveryoneSid[] = "S-1-1-0";
+constexpr char kGlobalPrefix[] = "Global\\";
 
-bool NoAccountLookup() {
-  platform::SetLastError(platform::kErrorNoneMapped);
-  errno = ENOENT;
+bool AccountFailure() {
+  if (platform::GetLastError() == platform::kErrorSuccess) {
+    platform::SetLastError(platform::kErrorNoneMapped);
+  }
+  errno = EINVAL;
   return false;
 }
 
-bool ManagerSid(std::string* sid) {
-  (void)sid;
-  return NoAccountLookup();
+// Looks account up on the local machine: its identifier, and the domain that holds it.
+bool LookupAccount(const char* account, std::string* sid, std::string* domain) {
+  char sid_buf[kKSSidBufSize];
+  uint32_t sid_size = sizeof sid_buf;
+  char domain_buf[kKSDomainBufSize];
+  uint32_t domain_size = sizeof domain_buf;
+  platform::AccountUse use = platform::AccountUse::kNone;
+  if (account == nullptr || KSLookupAccountName(nullptr, account, sid_buf, &sid_size, domain_buf,
+                                                &domain_size, &use) == 0) {
+    return AccountFailure();
+  }
+  *sid = sid_buf;
+  *domain = domain_buf;
+  return true;
 }
-
-bool CallerSid(std::string* sid) {
-  (void)sid;
-  return NoAccountLookup();
-}
-
-bool AccountSid(const char* account, std::string* sid) {
-  (void)account;
-  (void)sid;
-  return NoAccountLookup();
-}
-
-bool OperatorGroupSid(std::string* sid) {
-  (void)sid;
-  return NoAccountLookup();
-}
-
-// The product manager account's name, read afresh; nullptr when it cannot be had.
-const char* ManagerAccountName() {
-  NoAccountLookup();
-  return nullptr;
-}
-
-// Whether the take-over applies: the process runs as the manager account, on a site volume
-// that keeps access lists. False when that cannot be decided yet.
-bool DecideTakeOver(bool* applies) {
-  (void)applies;
-  return false;
-}
-
-// Turns an access list into a descriptor for a new file, owned by the creating user and
-// protected from inheritance.
-bool NewFileSecurity(const AccessList& list, const platform::FileSecurity** security) {
-  (void)list;
-  (void)security;
-  platform::SetLastError(platform::kErrorNotSupported);
-  errno = EOPNOTSUPP;
-  return false;
-}
-
-// Replaces the access list of path in one step, while holding the cross-process lock named
-// lock_name (so that two processes never interleave their changes of one file).
-bool ReplaceAccessList(const std::string& lock_name, const std::string& path,
-                       const AccessList& list) {
-  (void)lock_name;
-  (void)path;
-  (void)list;
-  platform::SetLastError(platform::kErrorNotSupported);
-  errno = EOPNOTSUPP;
-  return false;
-}
-
-// ---- Product file security ---------------------------------------------------------------
 
 // A file that the product creates: full control for the manager account, Administrators and
-// the creating user (when that is not the manager); read for Everyone.
-bool ProductFileSecurity(const platform::FileSecurity** security) {
-  std::string manager;
+// the creating user (when that is not the manager); read for Everyone. Owned by the creating
+// user and protected from what its directory would pass on.
+bool ProductFileSecurity(platform::FileSecurity* security) {
+  const char* manager_sid = KSMgrSid();
+  if (manager_sid == nullptr) return AccountFailure();
+  std::string manager(manager_sid);
   std::string caller;
-  if (!ManagerSid(&manager) || !CallerSid(&caller)) return false;
-  AccessList list = {{manager, Rights::kFullControl}, {kAdministratorsSid, Rights::kFullControl}};
-  if (caller != manager) list.push_back({caller, Rights::kFullControl});
-  list.push_back({kEveryoneSid, Rights::kRead});
-  return NewFileSecurity(list, security);
+  std::string caller_domain;
+  if (!LookupAccount(lw_GetUserName(), &caller, &caller_domain)) return false;
+  AccessList list = {{manager, AccessRights::kFullControl},
+                     {kAdministratorsSid, AccessRights::kFullControl}};
+  if (caller != manager) list.push_back({caller, AccessRights::kFullControl});
+  list.push_back({kEveryoneSid, AccessRights::kRead});
+  *security = platform::FileSecurity{std::move(list), false};
+  return true;
 }
 
-// The standard access for account, built once per account (names compared without regard to
-// case) and kept for the process: all access for the account, the operator group and
-// Administrators; read and execute for Everyone.
+// Process-wide state of the take-over: whether it applies (decided once), and the standard
+// access list of each account handed a file (names compared without regard to case).
+enum class TakeOver { kUndecided, kApplies, kDoesNotApply };
+
+std::mutex take_over_mutex;
+TakeOver take_over = TakeOver::kUndecided;
+std::map<std::string, AccessList> standard_access;
+
+// Whether the take-over applies: the process runs as the manager account, and the site's
+// spool directory lies on a file system that keeps access lists. kUndecided, after a message,
+// when the spool directory is unknown or its file system cannot be asked.
+TakeOver DecideTakeOver() {
+  char spool[kPathBufSize];
+  if (lwfile_path_spool(spool, sizeof spool, nullptr) < 0) spool[0] = '\0';
+  if (spool[0] == '\0') {
+    std::fprintf(stderr, "5 3 Get ZOV database directory: %s\n", spool);
+    return TakeOver::kUndecided;
+  }
+  if (!platform::FileSystemHasAccessLists(spool)) {
+    if (platform::GetLastError() == platform::kErrorNotSupported) return TakeOver::kDoesNotApply;
+    std::fputs("Failed to get name of file system.\n", stderr);
+    return TakeOver::kUndecided;
+  }
+  const char* caller = lw_GetUserName();
+  const char* manager = GetKSmgrname();
+  return caller != nullptr && manager != nullptr && EqualIgnoringCase(caller, manager)
+             ? TakeOver::kApplies
+             : TakeOver::kDoesNotApply;
+}
+
+// The standard access for account, built once per account and kept for the process: all
+// access for the account, the operator group (in the domain that holds the account) and
+// Administrators; read and execute for Everyone. nullptr when an identifier cannot be had.
 const AccessList* StandardAccessFor(const char* account) {
-  static std::map<std::string, AccessList> table;
   std::string key = Lower(account);
-  auto found = table.find(key);
-  if (found != table.end()) return &found->second;
+  auto found = standard_access.find(key);
+  if (found != standard_access.end()) return &found->second;
   std::string account_sid;
-  std::string group_sid;
-  if (!AccountSid(account, &account_sid) || !OperatorGroupSid(&group_sid)) return nullptr;
-  AccessList list = {{account_sid, Rights::kFullControl},
-                     {group_sid, Rights::kFullControl},
-                     {kAdministratorsSid, Rights::kFullControl},
-                     {kEveryoneSid, Rights::kReadExecute}};
-  return &table.emplace(key, std::move(list)).first->second;
+  std::string domain;
+  if (!LookupAccount(account, &account_sid, &domain)) return nullptr;
+  const char* group_sid = KSOperatorGroupSid(domain.c_str());
+  if (group_sid == nullptr) {
+    AccountFailure();
+    return nullptr;
+  }
+  AccessList list = {{account_sid, AccessRights::kFullControl},
+                     {group_sid, AccessRights::kFullControl},
+                     {kAdministratorsSid, AccessRights::kFullControl},
+                     {kEveryoneSid, AccessRights::kReadExecute}};
+  return &standard_access.emplace(key, std::move(list)).first->second;
+}
+
+// Replaces the access list of path in one step while holding the cross-process semaphore
+// named lock_name, so that two processes never interleave their changes of one file.
+bool ReplaceAccessList(const std::string& lock_name, const std::string& path,
+                       const AccessList& list) {
+  platform::NamedSemaphore semaphore;
+  if (!semaphore.OpenOrCreate(lock_name.substr(sizeof kGlobalPrefix - 1)) || !semaphore.Wait()) {
+    return false;
+  }
+  bool set = platform::SetFileAccessList(path.c_str(), list);
+  // The list is in place or not whatever the release does; the semaphore gives a count that
+  // it could not give back now when it goes.
+  uint32_t code = platform::GetLastError();
+  int err = errno;
+  semaphore.Release();
+  platform::SetLastError(code);
+  errno = err;
+  return set;
 }
 
 // Creates path (which did not exist) for writing, then closes it. Opening an existing file
@@ -218,9 +238,9 @@ FILE* CML_freopen(const char* path, const char* mode, FILE* stream) {
   if (kind == OpenKind::kNone) return nullptr;
   if (kind != OpenKind::kRead) {
     platform::FileStatus status;
-    // The output file gets the default permissions until the product's file security can be
-    // built (it needs the account lookup).
-    if (!platform::GetFileStatus(checked.c_str(), &status) && !CreateFirst(checked, nullptr)) {
+    platform::FileSecurity security;
+    if (!platform::GetFileStatus(checked.c_str(), &status) &&
+        (!ProductFileSecurity(&security) || !CreateFirst(checked, &security))) {
       return nullptr;
     }
   }
@@ -235,8 +255,8 @@ FILE* CML_fopen(const char* path, const char* mode) {
   if (kind != OpenKind::kRead) {
     platform::FileStatus status;
     if (!platform::GetFileStatus(checked.c_str(), &status)) {
-      const platform::FileSecurity* security = nullptr;
-      if (!ProductFileSecurity(&security) || !CreateFirst(checked, security)) return nullptr;
+      platform::FileSecurity security;
+      if (!ProductFileSecurity(&security) || !CreateFirst(checked, &security)) return nullptr;
       created = true;
     }
   }
@@ -246,8 +266,10 @@ FILE* CML_fopen(const char* path, const char* mode) {
   }
   // A file that the manager account may not read is handed to it, then opened once more.
   int open_errno = errno;
-  const char* manager = ManagerAccountName();
-  if (manager != nullptr && CML_chown(checked.c_str(), manager) == 0) {
+  const char* manager_name = KSMgrAccountName();
+  // A copy: the name's buffer is rewritten by the next read of the setting.
+  std::string manager = manager_name != nullptr ? manager_name : "";
+  if (manager_name != nullptr && CML_chown(checked.c_str(), manager.c_str()) == 0) {
     return retry32_fopen(checked.c_str(), mode);
   }
   // Report the refused open, not the failed hand-over.
@@ -291,23 +313,31 @@ int CML_chown(const char* path, const char* account) {
     return -1;
   }
   if (EqualIgnoringCase(account, ".C")) return 0;
-  // Decided once per process; while it cannot be decided, the take-over goes ahead.
-  static int applies = -1;
-  if (applies < 0) {
-    bool decided_applies = false;
-    if (DecideTakeOver(&decided_applies)) applies = decided_applies ? 1 : 0;
-  }
-  if (applies == 0) return 0;
   std::string checked;
-  if (!CheckedCopy(path, &checked)) {
-    FailInvalid();
-    return -1;
+  AccessList list;
+  {
+    std::lock_guard<std::mutex> lock(take_over_mutex);
+    // Decided once per process; while it cannot be decided, the take-over goes ahead and the
+    // next call tries again.
+    if (take_over == TakeOver::kUndecided) take_over = DecideTakeOver();
+    if (take_over == TakeOver::kDoesNotApply) return 0;
+    if (!CheckedCopy(path, &checked)) {
+      FailInvalid();
+      return -1;
+    }
+    const AccessList* standard = StandardAccessFor(account);
+    if (standard == nullptr) return -1;
+    list = *standard;
   }
   // The new list replaces the old one in one step: removing the old list first would leave
   // the file open to everyone until the new one is set, and for good if that then failed.
-  const AccessList* list = StandardAccessFor(account);
-  if (list == nullptr) return -1;
-  return ReplaceAccessList(CML_access_lock_name(checked.c_str()), checked, *list) ? 0 : -1;
+  return ReplaceAccessList(CML_access_lock_name(checked.c_str()), checked, list) ? 0 : -1;
+}
+
+void CML_ResetForTest() {
+  std::lock_guard<std::mutex> lock(take_over_mutex);
+  take_over = TakeOver::kUndecided;
+  standard_access.clear();
 }
 
 std::string CML_access_lock_name(const char* path) {

@@ -21,14 +21,21 @@ inline constexpr size_t kCmlPathLimit = 260;
 char* CML_checkpath(char* path);
 
 /// Opens path with mode after the name rules. For w and a, a file that does not exist is
-/// first created with the product's file security (which needs the account lookup; without it
-/// the call fails with 1332). A read that is refused (5) hands the file to the product manager
-/// account with CML_chown and tries once more. The stream, or nullptr with the last-error code
-/// (and errno) set: 87 for a refused path or an absent or invalid mode.
+/// first created with the product's file security: owned by the creating user, protected from
+/// what its directory passes on, with full control for the manager account (KSMgrAccount),
+/// Administrators and the creating user, and read access for Everyone. When an identifier of
+/// that security cannot be had (no manager account set, or it names no user: 1057, 1317,
+/// 1332), nothing is created and the call fails with the lookup's code (errno EINVAL). An
+/// open that is refused (5) of a file that existed hands the file to the manager account with
+/// CML_chown and, when that succeeds, tries once more; a failure then reports the refusal.
+/// The stream, or nullptr with the last-error code (and errno) set: 87 for a refused path or
+/// an absent or invalid mode.
 FILE* CML_fopen(const char* path, const char* mode);
 
-/// Re-opens stream on path with mode (creating the file first for "w" and "a"). Returns the
-/// stream, or nullptr with the last-error code (and errno) set.
+/// Re-opens stream on path with mode. For "w" and "a", a file that does not exist is first
+/// created with the same security as CML_fopen gives it, and fails the same way when that
+/// security cannot be built (an existing file needs no account). Returns the stream, or
+/// nullptr with the last-error code (and errno) set.
 FILE* CML_freopen(const char* path, const char* mode, FILE* stream);
 
 /// The status of path after the name rules; the size of a regular file is read from the file
@@ -39,13 +46,26 @@ int CML_stat(const char* path, platform::FileStatus* status);
 /// Removes path after the name rules. 0, or -1 with the last-error code set.
 int CML_unlink(const char* path);
 
-/// Gives path the product's standard access for account (all access for the account, the
-/// operator group and Administrators, read and execute for Everyone). Does nothing and
-/// succeeds for the account ".C" (any case), and unless the process runs as the manager
-/// account on a site volume with access lists. 0, or -1 with the last-error code set (1332
-/// when an account identifier cannot be had).
+/// Gives path the product's standard access for account: its access list is replaced, in one
+/// step, by all access for the account, the operator group (KSOpGroup, in the domain that
+/// holds the account) and Administrators, and read and execute for Everyone. The change is
+/// made under the cross-process semaphore named by CML_access_lock_name (without "Global\").
+/// The list of each account is built once and kept for the process.
+///
+/// Does nothing and succeeds for the account ".C" (any case), and unless the process runs as
+/// the manager account (GetKSmgrname, case ignored) while the site's spool directory lies on a
+/// file system that keeps access lists. That test is made once per process. When the spool
+/// directory is unknown ("5 3 Get ZOV database directory: %s\n" on standard error) or its file
+/// system cannot be asked ("Failed to get name of file system.\n"), the call goes on as if
+/// the test had passed, and the next call tests again.
+///
+/// 0, or -1 with the last-error code set (an account lookup's code when an identifier cannot
+/// be had, the system's when the list cannot be set).
 int CML_chown(const char* path, const char* account);
 
 /// The name of the cross-process lock that serialises access-list changes of path:
 /// "Global\" and an encoding of the path's bytes (at most its last 252 characters).
 std::string CML_access_lock_name(const char* path);
+
+/// Test seam: forgets the take-over test and the access lists kept by CML_chown.
+void CML_ResetForTest();

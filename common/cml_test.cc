@@ -1,0 +1,323 @@
+// The product's file security: secure creation by CML_fopen and CML_freopen, and the take-over
+// of a file by the manager account (CML_chown).
+#include "common/cml.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/ksaccount.h"
+#include "common/ksreg.h"
+#include "common/lwpw.h"
+#include "common/lwuser.h"
+#include "platform/account.h"
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/security.h"
+#include "platform/testing-posix.h"
+#include "platform/testing.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The site directories are kept per thread once found; each run that needs them starts anew.
+template <typename F>
+void OnFreshThread(F body) {
+  std::thread thread(body);
+  thread.join();
+}
+
+// Every test starts with nothing kept, a registry whose manager account is the caller and
+// whose operator group is the caller's group, and a site directory of its own.
+class CmlSecurityTest : public ::testing::Test {
+ protected:
+  CmlSecurityTest() {
+    Forget();
+    platform::SetSleepForTest([](uint32_t) {});
+    platform::SetMachineDomainForTest([](const char*, uint32_t, std::string* domain) {
+      domain->clear();
+      return 0u;
+    });
+    const char* name = lw_GetUserName();
+    EXPECT_NE(name, nullptr);
+    if (name != nullptr) user_ = name;
+    group_ = platform::test::CurrentGroupName();
+    fs::create_directories(dir_.path() / "site" / "spool");
+    UseRegistry(Manager(user_));
+  }
+  ~CmlSecurityTest() override {
+    // The semaphores of the take-overs outlive the process; the tests leave none behind.
+    for (const std::string& path : taken_) {
+      platform::test::RemoveNamedSemaphore(CML_access_lock_name(path.c_str()).substr(7));
+    }
+    Forget();
+    platform::SetSleepForTest(nullptr);
+    platform::SetMachineDomainForTest(nullptr);
+    platform::SetNoAccessListsForTest(false);
+  }
+
+  static void Forget() {
+    KSRegResetRetryForTest();
+    KSAccountResetForTest();
+    lw_PwResetForTest();
+    CML_ResetForTest();
+  }
+  std::string Manager(const std::string& account) const {
+    return "\"KSMgrAccount\"=\"" + account + "\"\n\"KSOpGroup\"=\"" + group_ + "\"\n";
+  }
+  // Writes the registry file; the names and lists kept so far are forgotten unless keep.
+  void UseRegistry(const std::string& values, bool keep = false) {
+    platform::test::WriteFile(Path("registry.reg"), platform::test::RegistryText(values));
+    registry_.Set(Path("registry.reg").c_str());
+    if (keep) {
+      KSAccountResetForTest();
+    } else {
+      Forget();
+    }
+  }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  bool NoAccessLists() const { return !platform::FileSystemHasAccessLists(dir_.path().c_str()); }
+  // What a list gives a file, as the platform sets it.
+  std::string ListText(const platform::AccessList& list) {
+    const std::string reference = Path("reference");
+    platform::test::WriteFile(reference, "");
+    EXPECT_TRUE(platform::SetFileAccessList(reference.c_str(), list));
+    return platform::test::AccessListText(reference);
+  }
+  // CML_chown of path to account on a fresh thread; what it wrote to standard error goes to
+  // *messages, its last-error code to error_.
+  int Chown(const std::string& path, const std::string& account, std::string* messages) {
+    int rc = 0;
+    taken_.push_back(path);
+    testing::internal::CaptureStderr();
+    OnFreshThread([&] {
+      rc = CML_chown(path.c_str(), account.c_str());
+      error_ = platform::GetLastError();
+    });
+    *messages = testing::internal::GetCapturedStderr();
+    return rc;
+  }
+  // CML_fopen on a fresh thread; its last-error code goes to error_.
+  FILE* Fopen(const std::string& path, const char* mode) {
+    FILE* stream = nullptr;
+    taken_.push_back(path);
+    OnFreshThread([&] {
+      stream = CML_fopen(path.c_str(), mode);
+      error_ = platform::GetLastError();
+    });
+    return stream;
+  }
+
+  platform::test::TempDir dir_{"cml_test"};
+  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
+  platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", (dir_.path() / "site").c_str()};
+  platform::test::ScopedEnv site_{"ZOV_SITE", nullptr};
+  uint32_t error_ = 0;
+  std::vector<std::string> taken_;  // paths that may have been taken over
+  std::string user_;
+  std::string group_;
+  const std::string uid_ = std::to_string(platform::test::CurrentUid());
+  // The product's list for a file that the manager account creates itself.
+  const std::string created_text_ =
+      "user::rwx,user:" + uid_ + ":rwx,group::r--,group:0:rwx,mask::rwx,other::r--";
+};
+
+#define SKIP_WITHOUT_ACCESS_LISTS()                                                \
+  if (NoAccessLists()) {                                                           \
+    GTEST_SKIP() << "the temporary directory's file system keeps no access lists"; \
+  }
+
+TEST_F(CmlSecurityTest, CreatedFilesCarryTheProductSecurity) {
+  SKIP_WITHOUT_ACCESS_LISTS();
+  struct Case {
+    const char* name;
+    const char* mode;
+    bool reopen;
+  };
+  const Case cases[] = {{"fopen-w", "w", false},
+                        {"fopen-a", "a+", false},
+                        {"freopen-w", "w", true},
+                        {"freopen-a", "a", true}};
+  for (const Case& c : cases) {
+    const std::string path = Path(c.name);
+    if (c.reopen) {
+      platform::UniqueStream stream(platform::OpenStream(Path("first").c_str(), "w"));
+      ASSERT_NE(stream, nullptr);
+      ASSERT_EQ(CML_freopen(path.c_str(), c.mode, stream.get()), stream.get()) << c.name;
+      std::fputs("data", stream.get());
+    } else {
+      platform::UniqueStream stream(CML_fopen(path.c_str(), c.mode));
+      ASSERT_NE(stream, nullptr) << c.name << " " << platform::GetLastError();
+      std::fputs("data", stream.get());
+    }
+    EXPECT_EQ(platform::test::ReadFile(path), "data") << c.name;
+    EXPECT_EQ(platform::test::AccessListText(path), created_text_) << c.name;
+  }
+
+  // An existing file keeps its access.
+  platform::test::WriteFile(Path("existing"), "old");
+  fs::permissions(Path("existing"), fs::perms(0640));
+  platform::UniqueStream stream(CML_fopen(Path("existing").c_str(), "w"));
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(platform::test::PermissionBits(Path("existing")), 0640);
+}
+
+// Without a manager account that names a user, nothing is created and the account's code is
+// kept; an existing file needs no account.
+TEST_F(CmlSecurityTest, CreationNeedsTheManagerAccount) {
+  struct Case {
+    const char* name;
+    std::string registry;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {"no manager set", "\"KSOpGroup\"=\"" + group_ + "\"\n",
+       platform::kErrorInvalidServiceAccount},
+      {"manager is a group", Manager("Administrators"), platform::kErrorNoSuchUser},
+      {"manager does not exist", Manager("no-such-account-here"), platform::kErrorNoneMapped},
+  };
+  for (const Case& c : cases) {
+    UseRegistry(c.registry);
+    EXPECT_EQ(CML_fopen(Path("new").c_str(), "w"), nullptr) << c.name;
+    EXPECT_EQ(platform::GetLastError(), c.code) << c.name;
+    EXPECT_FALSE(fs::exists(Path("new"))) << c.name;
+
+    platform::UniqueStream stream(platform::OpenStream(Path("first").c_str(), "w"));
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(CML_freopen(Path("new").c_str(), "w", stream.get()), nullptr) << c.name;
+    EXPECT_EQ(platform::GetLastError(), c.code) << c.name;
+    EXPECT_FALSE(fs::exists(Path("new"))) << c.name;
+
+    platform::test::WriteFile(Path("existing"), "old");
+    EXPECT_EQ(CML_freopen(Path("existing").c_str(), "w", stream.get()), stream.get()) << c.name;
+    platform::UniqueStream appended(CML_fopen(Path("existing").c_str(), "a"));
+    EXPECT_NE(appended, nullptr) << c.name;
+  }
+}
+
+TEST_F(CmlSecurityTest, ChownAsTheManagerReplacesTheList) {
+  SKIP_WITHOUT_ACCESS_LISTS();
+  const std::string file = Path("site/spool/taken");
+  platform::test::WriteFile(file, "x");
+  const platform::AccessList previous = {{"S-1-22-1-12345", platform::AccessRights::kFullControl},
+                                         {"S-1-1-0", platform::AccessRights::kFullControl}};
+  ASSERT_TRUE(platform::SetFileAccessList(file.c_str(), previous));
+  const std::string previous_text = platform::test::AccessListText(file);
+
+  std::string messages;
+  EXPECT_EQ(Chown(file, ".c", &messages), 0);
+  EXPECT_EQ(platform::test::AccessListText(file), previous_text);
+
+  // The operator group is taken as the account lookup reports it.
+  std::string group_sid;
+  ASSERT_TRUE(platform::LookupAccountName(nullptr, group_.c_str(), &group_sid, nullptr, nullptr));
+  const std::string expected = ListText({{"S-1-22-1-" + uid_, platform::AccessRights::kFullControl},
+                                         {group_sid, platform::AccessRights::kFullControl},
+                                         {"S-1-5-32-544", platform::AccessRights::kFullControl},
+                                         {"S-1-1-0", platform::AccessRights::kReadExecute}});
+  ASSERT_EQ(Chown(file, user_, &messages), 0) << error_;
+  EXPECT_EQ(messages, "");
+  EXPECT_EQ(platform::test::AccessListText(file), expected);
+
+  // The list is kept per account, whatever the case of its name: with no operator group to
+  // be found any more, the same account still gets it.
+  ASSERT_TRUE(platform::SetFileAccessList(file.c_str(), previous));
+  UseRegistry("\"KSMgrAccount\"=\"" + user_ + "\"\n", true);
+  std::string upper = user_;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  EXPECT_EQ(Chown(file, upper, &messages), 0);
+  EXPECT_EQ(platform::test::AccessListText(file), expected);
+
+  ASSERT_TRUE(platform::SetFileAccessList(file.c_str(), previous));
+  EXPECT_EQ(Chown(file, "no-such-account-here", &messages), -1);
+  EXPECT_EQ(error_, platform::kErrorNoneMapped);
+  UseRegistry(Manager(user_));
+  EXPECT_EQ(Chown(Path("site/spool/missing"), user_, &messages), -1);
+  EXPECT_EQ(error_, platform::kErrorFileNotFound);
+  EXPECT_EQ(platform::test::AccessListText(file), previous_text);
+}
+
+// The take-over applies only to the manager account on a site that keeps access lists; when
+// that cannot be told, it goes ahead after a message and is tested again at the next call.
+TEST_F(CmlSecurityTest, ChownTakeOverTest) {
+  SKIP_WITHOUT_ACCESS_LISTS();
+  const std::string file = Path("file");
+  platform::test::WriteFile(file, "x");
+  const platform::AccessList previous = {{"S-1-1-0", platform::AccessRights::kFullControl}};
+  const std::string previous_text = ListText(previous);
+  const std::string other = user_ == "root" ? "no-such-manager" : "root";
+  std::string messages;
+
+  struct Case {
+    const char* name;
+    std::string manager;
+    bool no_lists;
+    const char* sitedb;  // nullptr: not set
+    bool taken;
+    std::string message;
+  };
+  const std::string site = (dir_.path() / "site").string();
+  const std::string missing_site = (dir_.path() / "nosite").string();
+  const std::vector<Case> cases = {
+      {"manager on a site with lists", user_, false, site.c_str(), true, ""},
+      {"another account is manager", other, false, site.c_str(), false, ""},
+      {"site keeps no lists", user_, true, site.c_str(), false, ""},
+      {"no site directory", other, false, nullptr, true, "5 3 Get ZOV database directory: \n"},
+      {"site cannot be asked", other, false, missing_site.c_str(), true,
+       "Failed to get name of file system.\n"},
+  };
+  for (const Case& c : cases) {
+    UseRegistry(Manager(c.manager));
+    sitedb_.Set(c.sitedb);
+    ASSERT_TRUE(platform::SetFileAccessList(file.c_str(), previous));
+    platform::SetNoAccessListsForTest(c.no_lists);
+    EXPECT_EQ(Chown(file, user_, &messages), 0) << c.name;
+    platform::SetNoAccessListsForTest(false);
+    EXPECT_EQ(messages, c.message) << c.name;
+    EXPECT_EQ(platform::test::AccessListText(file) != previous_text, c.taken) << c.name;
+    if (!c.message.empty()) {
+      // Not decided: asked again.
+      EXPECT_EQ(Chown(file, user_, &messages), 0) << c.name;
+      EXPECT_EQ(messages, c.message) << c.name;
+    }
+  }
+
+  // Decided once per process: a later change of the manager account is not seen.
+  sitedb_.Set(site.c_str());
+  UseRegistry(Manager(other));
+  ASSERT_TRUE(platform::SetFileAccessList(file.c_str(), previous));
+  EXPECT_EQ(Chown(file, user_, &messages), 0);
+  UseRegistry(Manager(user_), true);
+  EXPECT_EQ(Chown(file, user_, &messages), 0);
+  EXPECT_EQ(platform::test::AccessListText(file), previous_text);
+}
+
+// A file that the manager account may not read is handed to it and opened after all.
+TEST_F(CmlSecurityTest, RefusedOpenHandsTheFileToTheManager) {
+  SKIP_WITHOUT_ACCESS_LISTS();
+  if (platform::test::CurrentUid() == 0) GTEST_SKIP() << "no open is refused to root";
+  const std::string file = Path("site/spool/locked");
+  platform::test::WriteFile(file, "content");
+  fs::permissions(file, fs::perms::none);
+  platform::UniqueStream stream(Fopen(file, "r"));
+  ASSERT_NE(stream, nullptr) << error_;
+  char text[16] = {};
+  EXPECT_NE(std::fgets(text, sizeof text, stream.get()), nullptr);
+  EXPECT_STREQ(text, "content");
+
+  // Where the take-over does not apply, the refusal is reported.
+  stream.reset();
+  fs::permissions(file, fs::perms::none);
+  UseRegistry(Manager("root"));
+  stream.reset(Fopen(file, "r"));
+  EXPECT_EQ(stream, nullptr);
+  EXPECT_EQ(error_, platform::kErrorAccessDenied);
+}
+
+}  // namespace

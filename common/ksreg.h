@@ -3,9 +3,11 @@
 //
 // The registry is shared with running product services, so both calls are tried up to the
 // count that KS_REGOPENKEYEX_RETRY gives (read once per call kind, on its first use: 1 to 15
-// characters read as a decimal number, where 0 or a negative number counts as 1; 5 when the
-// variable is absent or longer), pausing 100 ms (through platform::Sleep) between tries. A
-// missing key or value (2) is never retried.
+// characters read as a decimal number, where 0, a negative number or a text without digits
+// counts as 1; 5 when the variable is absent, empty or longer), pausing 100 ms (through
+// platform::Sleep) between tries. A missing key or value (2) is never retried, nor a query
+// whose buffer is too small (234). Whatever the count, a call that returns 0 has opened the
+// key or read the value.
 #pragma once
 
 #include <cstdint>

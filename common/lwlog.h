@@ -63,7 +63,8 @@ int lwlog_op_record(int argc, char** argv, const char* program);
 int lwlog_op_getconf(int index, char* dst);
 
 /// Forms the record "<time>,<account>,<host>,CMD,<program>,<command line>" into dst (cap
-/// bytes), the command line without trailing CR and LF.
+/// bytes), the command line without trailing CR and LF. Any other CR or LF becomes a blank, so
+/// that the record stays one line.
 void lwlog_op_mkrecord(char* dst, size_t cap, const char* program, const char* command_line);
 
 /// Appends record and a line feed to today's day file under an exclusive lock, rotating

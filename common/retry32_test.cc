@@ -12,6 +12,8 @@
 
 #include "common/cml.h"
 #include "common/jkr.h"
+#include "common/ksaccount.h"
+#include "common/lwuser.h"
 #include "environment/lwfile.h"
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -195,6 +197,9 @@ TEST(CmlCheckpath, ColonRules) {
 }
 
 TEST_F(FileAccessTest, CmlFreopenCreatesTruncatesAndReports) {
+  // A created file gets the product's security, which names the manager account.
+  SetRegistry(std::string("\"KSMgrAccount\"=\"") + lw_GetUserName() + "\"\n");
+  KSAccountResetForTest();
   Write("out", "previous contents");
   platform::UniqueStream stream(platform::OpenStream(Path("first").c_str(), "w"));
   ASSERT_NE(stream, nullptr);
@@ -244,19 +249,6 @@ TEST_F(FileAccessTest, CmlStatSeesAppendsOfAnotherStream) {
   appender.reset();
   EXPECT_EQ(CML_unlink(Path("day.csv").c_str()), 0);
   EXPECT_FALSE(fs::exists(Path("day.csv")));
-}
-
-// Without the account lookup, the steps that need an account identifier fail cleanly.
-TEST_F(FileAccessTest, CmlSecureStepsNeedAccounts) {
-  EXPECT_EQ(CML_fopen(Path("new").c_str(), "w"), nullptr);
-  EXPECT_EQ(platform::GetLastError(), platform::kErrorNoneMapped);
-  EXPECT_FALSE(fs::exists(Path("new")));
-  Write("existing", "x");
-  platform::UniqueStream read(CML_fopen(Path("existing").c_str(), "r"));
-  EXPECT_NE(read, nullptr);
-  EXPECT_EQ(CML_chown(Path("existing").c_str(), ".c"), 0);
-  EXPECT_EQ(CML_chown(Path("existing").c_str(), "kestrune"), -1);
-  EXPECT_EQ(platform::GetLastError(), platform::kErrorNoneMapped);
 }
 
 TEST(CmlAccessLockName, EncodesPathBytes) {

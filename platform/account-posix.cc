@@ -1,7 +1,12 @@
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/account.h"
@@ -9,21 +14,370 @@
 
 namespace platform {
 
-bool GetUserName(std::string* name) {
-  long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(hint > 0 ? static_cast<size_t>(hint) : 4096);
+namespace {
+
+constexpr std::string_view kBuiltinDomain = "BUILTIN";
+constexpr std::string_view kNtAuthorityDomain = "NT AUTHORITY";
+constexpr std::string_view kUserSidPrefix = "S-1-22-1-";
+constexpr std::string_view kGroupSidPrefix = "S-1-22-2-";
+
+struct WellKnownAccount {
+  std::string_view name;
+  std::string_view sid;
+  std::string_view domain;
+  AccountUse use;
+};
+
+constexpr WellKnownAccount kWellKnown[] = {
+    {"Administrators", "S-1-5-32-544", kBuiltinDomain, AccountUse::kAlias},
+    {"Backup Operators", "S-1-5-32-551", kBuiltinDomain, AccountUse::kAlias},
+    {"Guests", "S-1-5-32-546", kBuiltinDomain, AccountUse::kAlias},
+    {"Network Configuration Operators", "S-1-5-32-556", kBuiltinDomain, AccountUse::kAlias},
+    {"Performance Log Users", "S-1-5-32-559", kBuiltinDomain, AccountUse::kAlias},
+    {"Performance Monitor Users", "S-1-5-32-558", kBuiltinDomain, AccountUse::kAlias},
+    {"Print Operators", "S-1-5-32-550", kBuiltinDomain, AccountUse::kAlias},
+    {"Remote Desktop Users", "S-1-5-32-555", kBuiltinDomain, AccountUse::kAlias},
+    {"Replicator", "S-1-5-32-552", kBuiltinDomain, AccountUse::kAlias},
+    {"Users", "S-1-5-32-545", kBuiltinDomain, AccountUse::kAlias},
+    {"Everyone", "S-1-1-0", "", AccountUse::kWellKnownGroup},
+    {"SYSTEM", "S-1-5-18", kNtAuthorityDomain, AccountUse::kWellKnownGroup},
+};
+
+std::function<uint32_t(const char*, uint32_t, std::string*)> machine_domain_override;
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+// The reentrant database calls report a too-small buffer with ERANGE; the size hint of
+// sysconf may be absent or too small for a long member list, so the buffer grows until it fits.
+// Returns 0 (found or not: *found tells), or the errno of a failed lookup.
+template <typename Record, typename Call>
+int ReadDatabase(int size_hint_name, Record* record, Record** found, std::vector<char>* buf,
+                 Call call) {
+  long hint = sysconf(size_hint_name);
+  buf->resize(hint > 0 ? static_cast<size_t>(hint) : 4096);
+  int rc;
+  while ((rc = call(record, buf->data(), buf->size(), found)) == ERANGE) {
+    if (buf->size() > (size_t{1} << 24)) break;  // no real entry is this large
+    buf->resize(buf->size() * 2);
+  }
+  // Some C libraries report "no such entry" as an error number; any of these means none.
+  if (rc == ENOENT || rc == ESRCH || rc == EBADF || rc == EPERM) {
+    *found = nullptr;
+    rc = 0;
+  }
+  return rc;
+}
+
+struct Found {
+  std::string name;
+  std::string sid;
+  std::string domain;
+  AccountUse use = AccountUse::kNone;
+};
+
+// Looks up a passwd user by name: 1 found, 0 none, -1 failure (last-error code set).
+int FindUserByName(const std::string& name, Found* out, const std::string& host) {
   struct passwd pw;
   struct passwd* found = nullptr;
-  int rc;
-  while ((rc = getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found)) == ERANGE) {
-    buf.resize(buf.size() * 2);
+  std::vector<char> buf;
+  int rc = ReadDatabase(_SC_GETPW_R_SIZE_MAX, &pw, &found, &buf,
+                        [&](struct passwd* r, char* b, size_t n, struct passwd** f) {
+                          return getpwnam_r(name.c_str(), r, b, n, f);
+                        });
+  if (rc != 0) {
+    SetLastError(ErrorFromErrno(rc));
+    return -1;
   }
-  if (rc != 0 || found == nullptr) {
+  if (found == nullptr) return 0;
+  *out = {found->pw_name, std::string(kUserSidPrefix) + std::to_string(found->pw_uid), host,
+          AccountUse::kUser};
+  return 1;
+}
+
+int FindGroupByName(const std::string& name, Found* out, const std::string& host) {
+  struct group gr;
+  struct group* found = nullptr;
+  std::vector<char> buf;
+  int rc = ReadDatabase(_SC_GETGR_R_SIZE_MAX, &gr, &found, &buf,
+                        [&](struct group* r, char* b, size_t n, struct group** f) {
+                          return getgrnam_r(name.c_str(), r, b, n, f);
+                        });
+  if (rc != 0) {
+    SetLastError(ErrorFromErrno(rc));
+    return -1;
+  }
+  if (found == nullptr) return 0;
+  *out = {found->gr_name, std::string(kGroupSidPrefix) + std::to_string(found->gr_gid), host,
+          AccountUse::kGroup};
+  return 1;
+}
+
+int FindUserById(uint32_t uid, Found* out, const std::string& host) {
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  std::vector<char> buf;
+  int rc = ReadDatabase(_SC_GETPW_R_SIZE_MAX, &pw, &found, &buf,
+                        [&](struct passwd* r, char* b, size_t n, struct passwd** f) {
+                          return getpwuid_r(static_cast<uid_t>(uid), r, b, n, f);
+                        });
+  if (rc != 0) {
+    SetLastError(ErrorFromErrno(rc));
+    return -1;
+  }
+  if (found == nullptr) return 0;
+  *out = {found->pw_name, std::string(kUserSidPrefix) + std::to_string(found->pw_uid), host,
+          AccountUse::kUser};
+  return 1;
+}
+
+int FindGroupById(uint32_t gid, Found* out, const std::string& host) {
+  struct group gr;
+  struct group* found = nullptr;
+  std::vector<char> buf;
+  int rc = ReadDatabase(_SC_GETGR_R_SIZE_MAX, &gr, &found, &buf,
+                        [&](struct group* r, char* b, size_t n, struct group** f) {
+                          return getgrgid_r(static_cast<gid_t>(gid), r, b, n, f);
+                        });
+  if (rc != 0) {
+    SetLastError(ErrorFromErrno(rc));
+    return -1;
+  }
+  if (found == nullptr) return 0;
+  *out = {found->gr_name, std::string(kGroupSidPrefix) + std::to_string(found->gr_gid), host,
+          AccountUse::kGroup};
+  return 1;
+}
+
+// The host name, or "" when it cannot be had (local accounts then report an empty domain).
+std::string HostNameOrEmpty() {
+  std::string host;
+  if (!GetHostName(&host)) host.clear();
+  return host;
+}
+
+// nullptr, "" and the host name itself all name this machine.
+bool IsLocalMachine(const char* system) {
+  if (system == nullptr || *system == '\0') return true;
+  std::string host;
+  return GetHostName(&host) && EqualNoCase(system, host);
+}
+
+// A decimal number of at most ten digits that fits 32 bits; false for anything else.
+bool ParseId(std::string_view text, uint32_t* out) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v > UINT32_MAX) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+// "S-<revision>-<authority>[-<subauthority>]..." with decimal numbers, up to 15 subauthorities.
+bool IsSidText(std::string_view text) {
+  if (text.size() < 2 || (text[0] != 'S' && text[0] != 's') || text[1] != '-') return false;
+  text.remove_prefix(2);
+  int parts = 0;
+  for (;;) {
+    size_t dash = text.find('-');
+    std::string_view part = text.substr(0, dash);
+    if (part.empty() || part.size() > 15) return false;
+    for (char c : part) {
+      if (c < '0' || c > '9') return false;
+    }
+    if (++parts > 17) return false;
+    if (dash == std::string_view::npos) break;
+    text.remove_prefix(dash + 1);
+  }
+  return parts >= 2;
+}
+
+}  // namespace
+
+bool GetUserName(std::string* name) {
+  struct passwd pw;
+  struct passwd* entry = nullptr;
+  std::vector<char> buf;
+  int rc = ReadDatabase(_SC_GETPW_R_SIZE_MAX, &pw, &entry, &buf,
+                        [](struct passwd* r, char* b, size_t n, struct passwd** f) {
+                          return getpwuid_r(geteuid(), r, b, n, f);
+                        });
+  if (rc != 0 || entry == nullptr) {
     SetLastError(rc != 0 ? ErrorFromErrno(rc) : kErrorNoneMapped);
     return false;
   }
-  *name = found->pw_name;
+  *name = entry->pw_name;
   return true;
+}
+
+bool GetHostName(std::string* name) {
+  if (name == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  // HOST_NAME_MAX is 64 on Linux; a larger buffer costs nothing and covers other systems.
+  char buf[256];
+  if (gethostname(buf, sizeof buf) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  buf[sizeof buf - 1] = '\0';  // a truncated name need not be terminated
+  *name = buf;
+  return true;
+}
+
+bool LookupGroupName(const char* name, std::string* sid) {
+  if (name == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  Found found;
+  int rc = FindGroupByName(name, &found, std::string());
+  if (rc < 0) return false;
+  if (rc == 0) {
+    SetLastError(kErrorNoneMapped);
+    return false;
+  }
+  *sid = std::move(found.sid);
+  return true;
+}
+
+bool LookupAccountName(const char* system, const char* name, std::string* sid, std::string* domain,
+                       AccountUse* use) {
+  if (name == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (!IsLocalMachine(system)) {
+    SetLastError(kErrorRpcServerUnavailable);
+    return false;
+  }
+
+  std::string_view full(name);
+  std::string_view wanted_domain;
+  std::string_view account = full;
+  bool qualified = false;
+  if (size_t slash = full.find('\\'); slash != std::string_view::npos) {
+    wanted_domain = full.substr(0, slash);
+    account = full.substr(slash + 1);
+    qualified = !wanted_domain.empty();  // "\name" is the bare name
+  }
+  if (account.empty()) {
+    SetLastError(kErrorNoneMapped);
+    return false;
+  }
+
+  const std::string host = HostNameOrEmpty();
+  Found found;
+  bool have = false;
+  for (const auto& w : kWellKnown) {
+    if (EqualNoCase(account, w.name)) {
+      found = {std::string(w.name), std::string(w.sid), std::string(w.domain), w.use};
+      have = true;
+      break;
+    }
+  }
+  if (!have) {
+    const std::string key(account);
+    int rc = FindUserByName(key, &found, host);
+    if (rc == 0) rc = FindGroupByName(key, &found, host);
+    if (rc < 0) return false;
+    have = rc > 0;
+  }
+  if (!have) {
+    SetLastError(kErrorNoneMapped);
+    return false;
+  }
+
+  if (qualified && !EqualNoCase(wanted_domain, found.domain)) {
+    // Local users and groups also answer to the machine's domain.
+    bool local = found.use == AccountUse::kUser || found.use == AccountUse::kGroup;
+    std::string machine_domain;
+    bool in_machine_domain = local && MachineDomain(nullptr, 2, &machine_domain) == 0 &&
+                             !machine_domain.empty() && EqualNoCase(wanted_domain, machine_domain);
+    if (!in_machine_domain) {
+      SetLastError(kErrorNoneMapped);
+      return false;
+    }
+  }
+
+  if (sid != nullptr) *sid = std::move(found.sid);
+  if (domain != nullptr) *domain = std::move(found.domain);
+  if (use != nullptr) *use = found.use;
+  return true;
+}
+
+bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use) {
+  if (sid == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  std::string_view text(sid);
+  if (!IsSidText(text)) {
+    SetLastError(kErrorInvalidSid);
+    return false;
+  }
+  Found found;
+  bool have = false;
+  for (const auto& w : kWellKnown) {
+    if (EqualNoCase(text, w.sid)) {
+      found = {std::string(w.name), std::string(w.sid), std::string(w.domain), w.use};
+      have = true;
+      break;
+    }
+  }
+  if (!have) {
+    uint32_t id = 0;
+    int rc = 0;
+    if (text.size() > kUserSidPrefix.size() &&
+        EqualNoCase(text.substr(0, kUserSidPrefix.size()), kUserSidPrefix) &&
+        ParseId(text.substr(kUserSidPrefix.size()), &id)) {
+      rc = FindUserById(id, &found, HostNameOrEmpty());
+    } else if (text.size() > kGroupSidPrefix.size() &&
+               EqualNoCase(text.substr(0, kGroupSidPrefix.size()), kGroupSidPrefix) &&
+               ParseId(text.substr(kGroupSidPrefix.size()), &id)) {
+      rc = FindGroupById(id, &found, HostNameOrEmpty());
+    }
+    if (rc < 0) return false;
+    have = rc > 0;
+  }
+  if (!have) {
+    SetLastError(kErrorNoneMapped);
+    return false;
+  }
+  if (name != nullptr) *name = std::move(found.name);
+  if (domain != nullptr) *domain = std::move(found.domain);
+  if (use != nullptr) *use = found.use;
+  return true;
+}
+
+uint32_t MachineDomain(const char* server, uint32_t level, std::string* domain) {
+  if (machine_domain_override) return machine_domain_override(server, level, domain);
+  if (domain == nullptr) return kErrorInvalidParameter;
+  if (level != 2) return kErrorInvalidLevel;
+  if (!IsLocalMachine(server)) return kNetBadNetPath;
+  char buf[256];
+  if (getdomainname(buf, sizeof buf) != 0) return ErrorFromErrno(errno);
+  buf[sizeof buf - 1] = '\0';  // a truncated name need not be terminated
+  std::string_view text(buf);
+  // An unset NIS domain reads as "(none)" on Linux.
+  *domain = (text == "(none)") ? std::string() : std::string(text);
+  return kErrorSuccess;
+}
+
+void SetMachineDomainForTest(
+    std::function<uint32_t(const char* server, uint32_t level, std::string* domain)> query) {
+  machine_domain_override = std::move(query);
 }
 
 }  // namespace platform

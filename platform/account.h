@@ -31,20 +31,27 @@ enum class AccountUse : uint32_t {
   kUnknown = 8,
 };
 
-/// Looks up an account by name on system (nullptr or "" is the local machine; no other
-/// machine can be asked: 1722). The name is bare or "<domain>\<name>", where the domain is the
-/// host name, the machine's domain (MachineDomain), "BUILTIN" or "NT AUTHORITY", compared
-/// without regard to case. A well-known name (case ignored) is found first, then a passwd
-/// user, then a group. *sid receives the identifier, *domain the domain that holds the account
-/// (the host name for local users and groups, "BUILTIN" for the built-in groups, "NT AUTHORITY"
-/// for SYSTEM, "" for Everyone), *use what it names. False with 1332 (none mapped) when
-/// nothing matches, 87 for an absent name.
+/// Looks up an account by name on system (nullptr, "" or the host name is the local machine;
+/// no other machine can be asked: 1722). The name is bare, "\<name>" (the same), or
+/// "<domain>\<name>". A well-known name (case ignored) is found first, then a passwd user, then
+/// a group (these names compare with their letter case, as the system does). A qualified name
+/// matches only when its domain (case ignored) is the domain that holds the account: the host
+/// name for local users and groups, which also answer to the machine's domain (MachineDomain);
+/// "BUILTIN" for the built-in groups, "NT AUTHORITY" for SYSTEM. *sid receives the identifier,
+/// *domain the domain that holds the account ("" for Everyone), *use what it names; each may
+/// be null. False with 1332 (none mapped) when nothing matches, 87 for an absent name.
 bool LookupAccountName(const char* system, const char* name, std::string* sid, std::string* domain,
                        AccountUse* use);
 
+/// Looks a bare name up among the local groups only. Here a user and a group may share a name
+/// (most users have a group of their own name), which the product's account database never
+/// allows; where the product asks for a group, this finds it. False with 1332 when no group
+/// has the name.
+bool LookupGroupName(const char* name, std::string* sid);
+
 /// Looks up an identifier: the name (and domain, and use) of the well-known account, passwd
 /// user or group it denotes. False with 1332 when nothing matches, 1337 for a text that is not
-/// an identifier.
+/// an identifier, 87 for an absent one.
 bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use);
 
 /// Status of MachineDomain when no other machine can be reached.
@@ -52,7 +59,8 @@ inline constexpr uint32_t kNetBadNetPath = 53;
 
 /// The machine's domain, as the product's domain query (level 2) reports it: the system's
 /// domain name, "" when there is none (an empty name or "(none)"). Returns 0, 124 for a level
-/// other than 2, kNetBadNetPath for a server other than the local machine (nullptr or "").
+/// other than 2, kNetBadNetPath for a server other than the local machine (nullptr, "" or the
+/// host name), 87 for an absent domain.
 uint32_t MachineDomain(const char* server, uint32_t level, std::string* domain);
 
 /// Test seam: replaces MachineDomain; an empty function restores the real one.

@@ -40,6 +40,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/security.h"
 
 namespace platform {
 
@@ -261,10 +262,8 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     Fail(EINVAL);
     return kInvalidFileHandle;
   }
-  if (security != nullptr) {
-    Fail(EOPNOTSUPP);
-    return kInvalidFileHandle;
-  }
+  // An identifier with no counterpart is refused before anything is created.
+  if (security != nullptr && !CheckAccessList(security->list)) return kInvalidFileHandle;
   bool read = (access & kGenericRead) != 0;
   bool write = (access & kGenericWrite) != 0;
   if (!read && !write) {
@@ -281,19 +280,25 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     return fd;
   }
   int flags = (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NOCTTY;
+  // A file created with a security is its owner's alone until its list is set.
+  const mode_t create_mode = security != nullptr ? 0600 : 0666;
   bool truncate = false;
   bool existed = false;
+  bool created = false;
   int fd = -1;
   switch (disposition) {
     case kCreateNew:
-      fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+      fd = open(path, flags | O_CREAT | O_EXCL, create_mode);
+      created = fd >= 0;
       break;
     case kCreateAlways:
     case kOpenAlways:
       truncate = disposition == kCreateAlways;
-      // Tell creation from opening, so that an existing file can be reported (183).
+      // Tell creation from opening, so that an existing file can be reported (183), and so
+      // that only a file that this call creates is given the security.
       for (int tries = 0; tries < 8; ++tries) {
-        fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+        fd = open(path, flags | O_CREAT | O_EXCL, create_mode);
+        created = fd >= 0;
         if (fd >= 0 || errno != EEXIST) break;
         fd = open(path, flags);
         if (fd >= 0) {
@@ -320,10 +325,26 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
   }
   fd = KeepOffStandardDescriptors(fd);
   if (fd < 0) {
+    if (created) {
+      // Created, but no descriptor is left to secure it with: it must not stay.
+      int err = errno;
+      unlink(path);
+      Fail(err);
+      return kInvalidFileHandle;
+    }
     FailPath(path);
     return kInvalidFileHandle;
   }
   Fd guard(fd);
+  if (created && security != nullptr && !SecureCreatedFile(fd, *security)) {
+    // A file that does not carry its security must not stay behind.
+    uint32_t code = GetLastError();
+    int err = errno;
+    unlink(path);
+    SetLastError(code);
+    errno = err;
+    return kInvalidFileHandle;
+  }
   if (!PrepareOpened(fd, share == kShareNone, truncate)) return kInvalidFileHandle;
   SetLastError(existed ? kErrorAlreadyExists : kErrorSuccess);
   return guard.release();

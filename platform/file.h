@@ -56,17 +56,21 @@ inline constexpr uint32_t kPermissionWrite = 0x0080u;
 using FileHandle = intptr_t;
 inline constexpr FileHandle kInvalidFileHandle = -1;
 
-/// A security descriptor for a created file, built by the account layer. A null descriptor
-/// creates the file with the default permissions (readable and writable as the process's
-/// file-creation mask allows).
+/// The security of a created file (platform/security.h). A null security creates the file
+/// with the default permissions (readable and writable as the process's file-creation mask
+/// allows).
 struct FileSecurity;
 
 /// Opens path with the given access, sharing and disposition (constants above); attributes
 /// are accepted as given. Returns the handle, or kInvalidFileHandle with the last-error code
 /// set: 32 on a sharing conflict, 2 for a missing file, 3 for a missing directory, 80 for
-/// kCreateNew on an existing file, 87 for an invalid combination, 50 for a non-null security
-/// descriptor (not supported by this build). When kCreateAlways or kOpenAlways finds the file
-/// existing, the call succeeds and leaves the last-error code at 183; otherwise at 0.
+/// kCreateNew on an existing file, 87 for an invalid combination, 1337 for a security that
+/// names an identifier with no counterpart (nothing is then created). When kCreateAlways or
+/// kOpenAlways finds the file existing, the call succeeds and leaves the last-error code at
+/// 183; otherwise at 0. A file that the call creates with a non-null security is accessible
+/// to its owner only until it has been given the security's list in one step (where the file
+/// system keeps no lists: the permission bits the list maps to); when that fails, the new
+/// file is removed and the call fails. An existing file keeps its own access.
 /// Attribute-only handles open existing files only. An unshared handle holds the file for
 /// its lifetime. The handle must be closed with CloseFileHandle (or held in a
 /// UniqueFileHandle).

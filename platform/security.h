@@ -40,15 +40,29 @@ struct FileSecurity {
 /// an identifier with no counterpart, 50 where the file system keeps no access lists.
 bool SetFileAccessList(const char* path, const AccessList& list);
 
+/// Whether every identifier of list has a counterpart here. False with 1337 otherwise, so
+/// that a creation can be refused before anything is created.
+bool CheckAccessList(const AccessList& list);
+
+/// For the file layer (platform/file.h): gives the file that was just created, open as
+/// handle, the security's list in one step or, where the file system keeps no lists, the
+/// permission bits that the list maps to (owner entry, owning group entry, other). False with
+/// the last-error code set; the caller then removes the file.
+bool SecureCreatedFile(intptr_t handle, const FileSecurity& security);
+
 /// Whether the file system that holds path keeps access lists. False with the last-error code
 /// set also when path cannot be queried (then not 50).
 bool FileSystemHasAccessLists(const char* path);
 
 /// Creates the directory path. A null security gives the default access (0777 reduced by the
 /// file-creation mask, and whatever the parent's default list passes on). With a security,
-/// the directory is made reachable by its owner only, then given the list in one step; when
-/// the list cannot be set the directory is removed again and the call fails. False with the
-/// last-error code set (183 when path exists).
+/// the directory is made reachable by its owner only, then given the list in one step (and,
+/// when inheritable, the default list; otherwise any default list that the parent passed on
+/// is removed). Where the file system keeps no access lists, the directory gets the permission
+/// bits that the list maps to (owner entry, owning group entry, other) instead, as on a file
+/// system without security. When the list cannot be set otherwise, the directory is removed
+/// again and the call fails. False with the last-error code set (183 when path exists, 3 when its
+/// parent does not, 1337 for an identifier with no counterpart: then nothing is created).
 bool CreateDirectory(const char* path, const FileSecurity* security);
 
 /// Sets the process's file-creation mask (permission bits, as 022) and returns the previous
@@ -67,9 +81,16 @@ class ScopedNoCreationMask {
   uint32_t previous_;
 };
 
+/// Test seam: while on, every file system behaves as one that keeps no access lists (setting
+/// a list fails with 50, FileSystemHasAccessLists answers false with 50, and a creation with a
+/// security falls back to the permission bits).
+void SetNoAccessListsForTest(bool on);
+
 /// A semaphore shared by the processes of the machine under a name, with a count of at most 1.
 /// The name is the product's name without its "Global\" prefix; where it is longer than the
-/// system allows, its last characters are used.
+/// system allows (251 characters on POSIX), its last characters are used, so names that differ
+/// only before those share one semaphore. A name that is empty or holds '/' fails with 123. The
+/// semaphore is accessible to its creating user only and outlives the processes that use it.
 class NamedSemaphore {
  public:
   NamedSemaphore() = default;
@@ -80,13 +101,19 @@ class NamedSemaphore {
   /// Opens the semaphore name, or creates it with a count of 1 when it does not exist. False
   /// with the last-error code set.
   bool OpenOrCreate(const std::string& name);
-  /// Waits without limit until the count is above 0, then takes one. False on failure.
+  /// Waits without limit until the count is above 0, then takes one. False on failure (87
+  /// when nothing is open or this object holds the count already).
   bool Wait();
-  /// Gives the count back. False on failure.
+  /// Gives the count back. False on failure (87 when this object does not hold it). A count
+  /// still held when the object goes is given back then: the semaphore outlives the process,
+  /// so a count never given back would stop every later user for good.
   bool Release();
 
  private:
+  void Close();
+
   void* handle_ = nullptr;
+  bool held_ = false;
 };
 
 }  // namespace platform

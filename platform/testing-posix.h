@@ -1,14 +1,59 @@
-// Test helpers for the POSIX implementation of the platform layer (its own tests only).
+// Test helpers for the POSIX implementation of the platform layer, and for tests of the layers
+// above that have to look at what the system holds (access lists, the caller's group).
+// Test code only.
 #pragma once
 
+#include <acl/libacl.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <semaphore.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace platform::test {
+
+/// The access list of path (or, given for_default, its default list) as getfacl shows it,
+/// entries joined by commas, with numeric ids: "user::rwx,user:0:rwx,group::r--,mask::rwx,
+/// other::r--". A file without a list of its own shows the list its permission bits make.
+/// "error: <text>" when it cannot be read.
+inline std::string AccessListText(const std::string& path, bool for_default = false) {
+  acl_t acl = acl_get_file(path.c_str(), for_default ? ACL_TYPE_DEFAULT : ACL_TYPE_ACCESS);
+  if (acl == nullptr) return std::string("error: ") + std::strerror(errno);
+  char* text = acl_to_any_text(acl, nullptr, ',', TEXT_NUMERIC_IDS);
+  std::string result = text != nullptr ? text : "error: no text";
+  acl_free(text);
+  acl_free(acl);
+  return result;
+}
+
+/// The permission bits of path (0777 at most), or -1.
+inline int PermissionBits(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
+}
+
+/// The effective user's number, and the name of the effective group ("" when it has none).
+inline unsigned CurrentUid() { return geteuid(); }
+inline std::string CurrentGroupName() {
+  const struct group* group = getgrgid(getegid());
+  return group != nullptr ? group->gr_name : "";
+}
+
+/// Removes the semaphore that platform::NamedSemaphore opens under name (its last 251
+/// characters), so that tests leave none behind.
+inline void RemoveNamedSemaphore(const std::string& name) {
+  constexpr size_t kMax = 251;
+  std::string kept = name.size() > kMax ? name.substr(name.size() - kMax) : name;
+  sem_unlink(("/" + kept).c_str());
+}
 
 // Closes some standard descriptors for the life of the object, as a caller started with `>&-`
 // has them, and puts them back afterwards. Nothing can be printed while they are closed, so

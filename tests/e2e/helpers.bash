@@ -24,13 +24,15 @@ make_installation() {
   SHORT_USAGE=$'Usage: flowtally [options...]|-h\n'
 }
 
-# write_registry [LINE...]: (re)writes $SITE/registry.reg with KSBaseDirectory $SITE/base and
+# write_registry [LINE...]: (re)writes $SITE/registry.reg with KSBaseDirectory $SITE/base, the
+# running user as the product manager account and that user's group as the operator group, and
 # the given value lines under the product key, and points KS_REGISTRY at it.
 write_registry() {
   {
     printf 'Windows Registry Editor Version 5.00\n\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
     printf '"KSBaseDirectory"="%s"\n' "$SITE/base"
+    printf '"KSMgrAccount"="%s"\n"KSOpGroup"="%s"\n' "$(id -un)" "$(id -gn)"
     local line
     for line in "$@"; do printf '%s\n' "$line"; done
   } >"$SITE/registry.reg"
