@@ -83,15 +83,14 @@ struct Found {
   AccountUse use = AccountUse::kNone;
 };
 
-// Looks up a passwd user by name: 1 found, 0 none, -1 failure (last-error code set).
-int FindUserByName(const std::string& name, Found* out, const std::string& host) {
+// Looks up a passwd user with lookup (getpwnam_r or getpwuid_r bound to its key): 1 found,
+// 0 none, -1 failure (last-error code set).
+template <typename Lookup>
+int FindUser(Lookup lookup, Found* out, const std::string& host) {
   struct passwd pw;
   struct passwd* found = nullptr;
   std::vector<char> buf;
-  int rc = ReadDatabase(_SC_GETPW_R_SIZE_MAX, &pw, &found, &buf,
-                        [&](struct passwd* r, char* b, size_t n, struct passwd** f) {
-                          return getpwnam_r(name.c_str(), r, b, n, f);
-                        });
+  int rc = ReadDatabase(_SC_GETPW_R_SIZE_MAX, &pw, &found, &buf, lookup);
   if (rc != 0) {
     SetLastError(ErrorFromErrno(rc));
     return -1;
@@ -102,14 +101,13 @@ int FindUserByName(const std::string& name, Found* out, const std::string& host)
   return 1;
 }
 
-int FindGroupByName(const std::string& name, Found* out, const std::string& host) {
+// The same for a group, with getgrnam_r or getgrgid_r.
+template <typename Lookup>
+int FindGroup(Lookup lookup, Found* out, const std::string& host) {
   struct group gr;
   struct group* found = nullptr;
   std::vector<char> buf;
-  int rc = ReadDatabase(_SC_GETGR_R_SIZE_MAX, &gr, &found, &buf,
-                        [&](struct group* r, char* b, size_t n, struct group** f) {
-                          return getgrnam_r(name.c_str(), r, b, n, f);
-                        });
+  int rc = ReadDatabase(_SC_GETGR_R_SIZE_MAX, &gr, &found, &buf, lookup);
   if (rc != 0) {
     SetLastError(ErrorFromErrno(rc));
     return -1;
@@ -118,42 +116,34 @@ int FindGroupByName(const std::string& name, Found* out, const std::string& host
   *out = {found->gr_name, std::string(kGroupSidPrefix) + std::to_string(found->gr_gid), host,
           AccountUse::kGroup};
   return 1;
+}
+
+int FindUserByName(const std::string& name, Found* out, const std::string& host) {
+  return FindUser([&](struct passwd* r, char* b, size_t n,
+                      struct passwd** f) { return getpwnam_r(name.c_str(), r, b, n, f); },
+                  out, host);
 }
 
 int FindUserById(uint32_t uid, Found* out, const std::string& host) {
-  struct passwd pw;
-  struct passwd* found = nullptr;
-  std::vector<char> buf;
-  int rc = ReadDatabase(_SC_GETPW_R_SIZE_MAX, &pw, &found, &buf,
-                        [&](struct passwd* r, char* b, size_t n, struct passwd** f) {
-                          return getpwuid_r(static_cast<uid_t>(uid), r, b, n, f);
-                        });
-  if (rc != 0) {
-    SetLastError(ErrorFromErrno(rc));
-    return -1;
-  }
-  if (found == nullptr) return 0;
-  *out = {found->pw_name, std::string(kUserSidPrefix) + std::to_string(found->pw_uid), host,
-          AccountUse::kUser};
-  return 1;
+  return FindUser(
+      [&](struct passwd* r, char* b, size_t n, struct passwd** f) {
+        return getpwuid_r(static_cast<uid_t>(uid), r, b, n, f);
+      },
+      out, host);
+}
+
+int FindGroupByName(const std::string& name, Found* out, const std::string& host) {
+  return FindGroup([&](struct group* r, char* b, size_t n,
+                       struct group** f) { return getgrnam_r(name.c_str(), r, b, n, f); },
+                   out, host);
 }
 
 int FindGroupById(uint32_t gid, Found* out, const std::string& host) {
-  struct group gr;
-  struct group* found = nullptr;
-  std::vector<char> buf;
-  int rc = ReadDatabase(_SC_GETGR_R_SIZE_MAX, &gr, &found, &buf,
-                        [&](struct group* r, char* b, size_t n, struct group** f) {
-                          return getgrgid_r(static_cast<gid_t>(gid), r, b, n, f);
-                        });
-  if (rc != 0) {
-    SetLastError(ErrorFromErrno(rc));
-    return -1;
-  }
-  if (found == nullptr) return 0;
-  *out = {found->gr_name, std::string(kGroupSidPrefix) + std::to_string(found->gr_gid), host,
-          AccountUse::kGroup};
-  return 1;
+  return FindGroup(
+      [&](struct group* r, char* b, size_t n, struct group** f) {
+        return getgrgid_r(static_cast<gid_t>(gid), r, b, n, f);
+      },
+      out, host);
 }
 
 // The host name, or "" when it cannot be had (local accounts then report an empty domain).

@@ -187,3 +187,25 @@ $pad|hostname:username:JNW.YYYYMMDDhhmmss.kstrk)
   ! grep -q 'old text' "$SITE/out.txt"
   [ "$(wc -l <"$SITE/out.txt")" -eq 2 ]
 }
+
+@test "-o creates a new file with the product's access, which needs the manager account" {
+  printf 'J alpha:%s:DAILY.20140930010203.kstrk done 0 20140930010203 20140930011500 0 0 - - n\n' \
+    "$(id -un)" >"$SITE/entries"
+  TZ=UTC ft -o "$SITE/new.txt"
+  expect_status 0
+  grep -q '^  1)  *DAILY.20140930010203 ' "$SITE/new.txt"
+  # Full control for the manager (the running user) and Administrators, read for Everyone.
+  local mode
+  mode=$(stat -c %A "$SITE/new.txt")
+  [ "${mode:0:4}" = "-rwx" ] && [ "${mode:7:3}" = "r--" ]
+
+  # Without a manager account the security cannot be built: nothing is created.
+  sed -i '/^"KSMgrAccount"=/d' "$KS_REGISTRY"
+  TZ=UTC ft -o "$SITE/other.txt"
+  expect_status 3
+  [ "$(sed -n 2p "$SITE/err")" = "Unable to open file:$SITE/other.txt" ]
+  [ ! -e "$SITE/other.txt" ]
+  # An existing file needs no account.
+  TZ=UTC ft -o "$SITE/new.txt"
+  expect_status 0
+}
