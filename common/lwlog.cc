@@ -164,9 +164,9 @@ bool Exists(const std::string& path, bool* failed) {
   return false;
 }
 
-// Creates the empty file path, readable and writable by all (as the creation mask allows),
-// unless it exists. A file that another process has just created is never truncated: it may
-// already hold that process's record.
+// Creates the empty file path, readable and writable by all as far as the inherited list or
+// the creation mask allows, unless it exists. A file that another process has just created is never
+// truncated: it may already hold that process's record.
 bool CreateEmpty(const std::string& path) {
   platform::UniqueFileHandle handle(retry32_CreateFile(
       path.c_str(), platform::kGenericRead | platform::kGenericWrite,
@@ -368,7 +368,6 @@ int lwlog_op_rotate(const char* date) {
   std::string day = path_of(0);
   if (day.empty() || retry32_rename(day.c_str(), path_of(1).c_str()) != 0) return -1;
 
-  platform::ScopedNoCreationMask no_mask;
   if (!CreateEmpty(day)) {
     std::fputs("can't create file\n", stderr);
     return -1;
@@ -378,7 +377,10 @@ int lwlog_op_rotate(const char* date) {
 
 int lwlog_op_mkdirs(const char* date, const char* sitedb) {
   if (date == nullptr || sitedb == nullptr) return -1;
-  platform::ScopedNoCreationMask no_mask;
+  // What is created below spool/log takes its access from the list that spool/log passes on;
+  // the process's creation mask then plays no part. Where spool/log passes on no list (it was
+  // made by hand, or its file system keeps none), the mask stays in force, so that the
+  // records never become writable by everyone.
   std::string path;
   bool failed = false;
 

@@ -312,10 +312,6 @@ bool CreateDirectory(const char* path, const FileSecurity* security) {
   return false;
 }
 
-uint32_t SetFileCreationMask(uint32_t mask) {
-  return static_cast<uint32_t>(umask(static_cast<mode_t>(mask & 0777)));
-}
-
 void SetNoAccessListsForTest(bool on) { no_access_lists_for_test = on; }
 
 NamedSemaphore::~NamedSemaphore() { Close(); }

@@ -65,22 +65,6 @@ bool FileSystemHasAccessLists(const char* path);
 /// parent does not, 1337 for an identifier with no counterpart: then nothing is created).
 bool CreateDirectory(const char* path, const FileSecurity* security);
 
-/// Sets the process's file-creation mask (permission bits, as 022) and returns the previous
-/// one.
-uint32_t SetFileCreationMask(uint32_t mask);
-
-/// Clears the file-creation mask for its lifetime and restores the previous mask after.
-class ScopedNoCreationMask {
- public:
-  ScopedNoCreationMask() : previous_(SetFileCreationMask(0)) {}
-  ~ScopedNoCreationMask() { SetFileCreationMask(previous_); }
-  ScopedNoCreationMask(const ScopedNoCreationMask&) = delete;
-  ScopedNoCreationMask& operator=(const ScopedNoCreationMask&) = delete;
-
- private:
-  uint32_t previous_;
-};
-
 /// Test seam: while on, every file system behaves as one that keeps no access lists (setting
 /// a list fails with 50, FileSystemHasAccessLists answers false with 50, and a creation with a
 /// security falls back to the permission bits).

@@ -122,7 +122,7 @@ TEST_F(SecurityTest, FileSystemQuery) {
 
 TEST_F(SecurityTest, CreateDirectory) {
   SKIP_WITHOUT_ACCESS_LISTS();
-  ScopedNoCreationMask no_mask;
+  test::ScopedNoCreationMask no_mask;
   EXPECT_TRUE(CreateDirectory(Path("plain").c_str(), nullptr));
   EXPECT_EQ(test::PermissionBits(Path("plain")), 0777);
   EXPECT_FALSE(CreateDirectory(Path("plain").c_str(), nullptr));

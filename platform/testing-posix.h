@@ -35,6 +35,18 @@ inline std::string AccessListText(const std::string& path, bool for_default = fa
 }
 
 /// The permission bits of path (0777 at most), or -1.
+/// Clears the process's file-creation mask for its lifetime, so that created modes are exact.
+class ScopedNoCreationMask {
+ public:
+  ScopedNoCreationMask() : previous_(umask(0)) {}
+  ~ScopedNoCreationMask() { umask(previous_); }
+  ScopedNoCreationMask(const ScopedNoCreationMask&) = delete;
+  ScopedNoCreationMask& operator=(const ScopedNoCreationMask&) = delete;
+
+ private:
+  mode_t previous_;
+};
+
 inline int PermissionBits(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;

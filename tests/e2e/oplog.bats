@@ -127,6 +127,16 @@ SCRIPT
   [ ! -e "$(day_file 1)" ]
 }
 
+@test "below a log directory made by hand, the records keep the creation mask" {
+  mkdir -p "$SITE/sitedb/spool/log"
+  conf "op_log on"
+  umask 022
+  ft -h
+  [ "$(records)" -eq 1 ]
+  # Not writable by everyone: anyone could then rewrite or remove the records of others.
+  [ "$(stat -c %a "$SITE/sitedb/spool/log/record" "$OPDIR" "$(day_file)" | tr '\n' ' ')" = "755 755 644 " ]
+}
+
 @test "twenty processes invoking fifty times each leave exactly one thousand whole records" {
   conf "op_log on" "op_maxsize 100000"
   local p
