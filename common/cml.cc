@@ -13,6 +13,7 @@
 #include "common/ksaccount.h"
 #include "common/lwuser.h"
 #include "common/retry32.h"
+#include "common/textcase.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
 #include "platform/security.h"
@@ -43,22 +44,6 @@ OpenKind ModeKind(const char* mode) {
   return OpenKind::kNone;
 }
 
-bool EqualIgnoringCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) !=
-        std::tolower(static_cast<unsigned char>(*b))) {
-      return false;
-    }
-  }
-  return *a == *b;
-}
-
-std::string Lower(const char* text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // ---- Account facts -----------------------------------------------------------------------
 //
 // The product's file security names accounts by their identifiers, which come from the
@@ -68,8 +53,6 @@ std::string Lower(const char* text) {
 using platform::AccessList;
 using platform::AccessRights;
 
-constexpr char kAdministratorsSid[] = "S-1-5-32-544";
-constexpr char kEveryoneSid[] = "S-1-1-0";
 constexpr char kGlobalPrefix[] = "Global\\";
 
 bool AccountFailure() {
@@ -82,34 +65,15 @@ bool AccountFailure() {
 
 // Looks account up on the local machine: its identifier, and the domain that holds it.
 bool LookupAccount(const char* account, std::string* sid, std::string* domain) {
-  char sid_buf[kKSSidBufSize];
-  uint32_t sid_size = sizeof sid_buf;
-  char domain_buf[kKSDomainBufSize];
-  uint32_t domain_size = sizeof domain_buf;
-  platform::AccountUse use = platform::AccountUse::kNone;
-  if (account == nullptr || KSLookupAccountName(nullptr, account, sid_buf, &sid_size, domain_buf,
-                                                &domain_size, &use) == 0) {
-    return AccountFailure();
-  }
-  *sid = sid_buf;
-  *domain = domain_buf;
-  return true;
+  return (account != nullptr && KSLookupAccountSid(account, sid, domain)) || AccountFailure();
 }
 
 // A file that the product creates: full control for the manager account, Administrators and
 // the creating user (when that is not the manager); read for Everyone. Owned by the creating
 // user and protected from what its directory would pass on.
 bool ProductFileSecurity(platform::FileSecurity* security) {
-  const char* manager_sid = KSMgrSid();
-  if (manager_sid == nullptr) return AccountFailure();
-  std::string manager(manager_sid);
-  std::string caller;
-  std::string caller_domain;
-  if (!LookupAccount(lw_GetUserName(), &caller, &caller_domain)) return false;
-  AccessList list = {{manager, AccessRights::kFullControl},
-                     {kAdministratorsSid, AccessRights::kFullControl}};
-  if (caller != manager) list.push_back({caller, AccessRights::kFullControl});
-  list.push_back({kEveryoneSid, AccessRights::kRead});
+  AccessList list;
+  if (!KSProductAccessList(false, AccessRights::kRead, &list)) return AccountFailure();
   *security = platform::FileSecurity{std::move(list), false};
   return true;
 }
@@ -148,7 +112,7 @@ TakeOver DecideTakeOver() {
 // access for the account, the operator group (in the domain that holds the account) and
 // Administrators; read and execute for Everyone. nullptr when an identifier cannot be had.
 const AccessList* StandardAccessFor(const char* account) {
-  std::string key = Lower(account);
+  std::string key = LowerCase(account);
   auto found = standard_access.find(key);
   if (found != standard_access.end()) return &found->second;
   std::string account_sid;
@@ -161,8 +125,8 @@ const AccessList* StandardAccessFor(const char* account) {
   }
   AccessList list = {{account_sid, AccessRights::kFullControl},
                      {group_sid, AccessRights::kFullControl},
-                     {kAdministratorsSid, AccessRights::kFullControl},
-                     {kEveryoneSid, AccessRights::kReadExecute}};
+                     {platform::kAdministratorsSid, AccessRights::kFullControl},
+                     {platform::kEveryoneSid, AccessRights::kReadExecute}};
   return &standard_access.emplace(key, std::move(list)).first->second;
 }
 

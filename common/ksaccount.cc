@@ -9,6 +9,8 @@
 #include "common/ksreg.h"
 #include "common/lwlog.h"
 #include "common/lwpw.h"
+#include "common/lwuser.h"
+#include "common/textcase.h"
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -96,17 +98,6 @@ constexpr size_t kWellKnownCount = sizeof kWellKnown / sizeof kWellKnown[0];
 std::mutex well_known_mutex;
 bool well_known_resolved = false;
 std::string well_known_names[kWellKnownCount];
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
 
 // Copies text with its terminator into dst of *size bytes. *size receives the bytes stored,
 // or needed (with 122) when they do not fit.
@@ -225,7 +216,7 @@ int KSIsWellKnownAccount(const char* name) {
     well_known_resolved = true;
   }
   for (const std::string& known : well_known_names) {
-    if (EqualNoCase(name, known)) return 1;
+    if (EqualIgnoringCase(name, known)) return 1;
   }
   return 0;
 }
@@ -255,6 +246,20 @@ int KSLookupAccountName(const char* system, const char* name, char* sid, uint32_
   return 1;
 }
 
+bool KSLookupAccountSid(const char* name, std::string* sid, std::string* domain) {
+  char sid_buf[kKSSidBufSize];
+  uint32_t sid_size = sizeof sid_buf;
+  char domain_buf[kKSDomainBufSize];
+  uint32_t domain_size = sizeof domain_buf;
+  platform::AccountUse use = platform::AccountUse::kNone;
+  if (KSLookupAccountName(nullptr, name, sid_buf, &sid_size, domain_buf, &domain_size, &use) == 0) {
+    return false;
+  }
+  *sid = sid_buf;
+  *domain = domain_buf;
+  return true;
+}
+
 const char* KSOperatorGroupSid(const char* domain) {
   const char* group = GetKSgrpname();
   if (group == nullptr) return nullptr;
@@ -269,15 +274,39 @@ const char* KSOperatorGroupSid(const char* domain) {
                            &use)) {
     return nullptr;
   }
-  // A user who shares the group's name is not the operator group.
+  // Here a user, or a well-known account (Users), may share the group's name; the product's
+  // account database never allows that, and the operator group is a group.
   std::string group_sid;
-  if (use == platform::AccountUse::kUser && platform::LookupGroupName(group, &group_sid) &&
+  if (use != platform::AccountUse::kGroup && platform::LookupGroupName(group, &group_sid) &&
       group_sid.size() < sizeof operator_sid) {
     std::memcpy(operator_sid, group_sid.c_str(), group_sid.size() + 1);
     return operator_sid;
   }
   std::memcpy(operator_sid, sid, sid_size);
   return operator_sid;
+}
+
+bool KSProductAccessList(bool with_operators, platform::AccessRights everyone,
+                         platform::AccessList* list) {
+  const char* manager = KSMgrSid();
+  if (manager == nullptr) return false;
+  const std::string manager_sid = manager;
+  std::string caller_sid;
+  std::string caller_domain;
+  if (!KSLookupAccountSid(lw_GetUserName(), &caller_sid, &caller_domain)) return false;
+  platform::AccessList built = {{manager_sid, platform::AccessRights::kFullControl}};
+  if (with_operators) {
+    const char* operators = KSOperatorGroupSid(caller_domain.c_str());
+    if (operators == nullptr) return false;
+    built.push_back({operators, platform::AccessRights::kFullControl});
+  }
+  built.push_back({platform::kAdministratorsSid, platform::AccessRights::kFullControl});
+  if (caller_sid != manager_sid) {
+    built.push_back({caller_sid, platform::AccessRights::kFullControl});
+  }
+  built.push_back({platform::kEveryoneSid, everyone});
+  *list = std::move(built);
+  return true;
 }
 
 void KSAccountResetForTest() {

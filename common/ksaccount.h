@@ -9,8 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/account.h"
+#include "platform/security.h"
 
 /// Capacity of the manager's identifier and of the domain buffer of its lookup.
 inline constexpr size_t kKSSidBufSize = 128;
@@ -48,10 +50,22 @@ int KSIsWellKnownAccount(const char* name);
 int KSLookupAccountName(const char* system, const char* name, char* sid, uint32_t* sid_size,
                         char* domain, uint32_t* domain_size, platform::AccountUse* use);
 
+/// KSLookupAccountName on the local machine into strings: the account's identifier and the
+/// domain that holds it. False with the last-error code set.
+bool KSLookupAccountSid(const char* name, std::string* sid, std::string* domain);
+
 /// The identifier of the operator group, qualified as "<domain>\<group>" when domain (the
-/// domain an account lookup reported) is not empty. nullptr with the last-error code set.
-/// The text lives in a buffer that the next call overwrites.
+/// domain an account lookup reported) is not empty. Where a user or a well-known account
+/// shares the group's name, the local group of that name is taken. nullptr with the
+/// last-error code set. The text lives in a buffer that the next call overwrites.
 const char* KSOperatorGroupSid(const char* domain);
+
+/// The access list of what the product creates for itself: full control for the manager
+/// account, the operator group (when with_operators; in the domain that holds the caller),
+/// Administrators, and the caller when that is not the manager account; then everyone for
+/// Everyone. False with the last-error code set when an identifier cannot be had.
+bool KSProductAccessList(bool with_operators, platform::AccessRights everyone,
+                         platform::AccessList* list);
 
 /// Test seam: forgets every name, identifier and table kept so far.
 void KSAccountResetForTest();

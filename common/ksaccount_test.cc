@@ -337,11 +337,18 @@ TEST_F(KSAccountTest, OperatorGroupSid) {
   EXPECT_EQ(KSOperatorGroupSid("Elsewhere"), nullptr);
   EXPECT_EQ(platform::GetLastError(), platform::kErrorNoneMapped);
 
-  // root is a user and a group: the operator group is the group.
-  KSAccountResetForTest();
-  UseRegistry("\"KSOpGroup\"=\"root\"\n");
-  const char* root_group = KSOperatorGroupSid(host_.c_str());
-  EXPECT_STREQ(root_group ? root_group : "(null)", "S-1-22-2-0");
+  // root is a user and a group, users a well-known account and (on most systems) a group:
+  // the operator group is the group.
+  std::string users_sid;  // stays empty, and the case is left out, without a group users
+  platform::LookupGroupName("users", &users_sid);
+  for (const auto& [name, expected] :
+       {std::pair<std::string, std::string>{"root", "S-1-22-2-0"}, {"users", users_sid}}) {
+    if (expected.empty()) continue;
+    KSAccountResetForTest();
+    UseRegistry("\"KSOpGroup\"=\"" + name + "\"\n");
+    const char* sid = KSOperatorGroupSid(host_.c_str());
+    EXPECT_EQ(sid ? sid : "(null)", expected) << name;
+  }
 
   KSAccountResetForTest();
   UseRegistry("");

@@ -179,30 +179,8 @@ bool CreateEmpty(const std::string& path) {
 // Administrators and the creating user (when not the manager); read and execute for Everyone;
 // inherited by everything below it.
 bool LogDirectorySecurity(platform::FileSecurity* security) {
-  const char* manager = KSMgrSid();
-  if (manager == nullptr) return false;
-  std::string manager_sid = manager;
-  const char* me = lw_GetUserName();
-  if (me == nullptr) return false;
-  char caller_sid[kKSSidBufSize];
-  char domain[kKSDomainBufSize];
-  uint32_t sid_size = sizeof caller_sid;
-  uint32_t domain_size = sizeof domain;
-  platform::AccountUse use = platform::AccountUse::kNone;
-  if (KSLookupAccountName(nullptr, me, caller_sid, &sid_size, domain, &domain_size, &use) == 0) {
-    return false;
-  }
-  const char* group = KSOperatorGroupSid(domain);
-  if (group == nullptr) return false;
-  security->list = {{manager_sid, platform::AccessRights::kFullControl},
-                    {group, platform::AccessRights::kFullControl},
-                    {"S-1-5-32-544", platform::AccessRights::kFullControl}};
-  if (manager_sid != caller_sid) {
-    security->list.push_back({caller_sid, platform::AccessRights::kFullControl});
-  }
-  security->list.push_back({"S-1-1-0", platform::AccessRights::kReadExecute});
   security->inheritable = true;
-  return true;
+  return KSProductAccessList(true, platform::AccessRights::kReadExecute, &security->list);
 }
 
 }  // namespace

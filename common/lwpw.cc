@@ -3,15 +3,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "common/ksreg.h"
 #include "common/lwlog.h"
+#include "common/textcase.h"
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/error.h"
@@ -38,33 +37,16 @@ thread_local char record_name[kPwValueBufSize];
 thread_local char record_dir[kPwValueBufSize];
 
 // ---- The cache ---------------------------------------------------------------------------
-//
-// Home directories and domains repeat across accounts, so each distinct text is kept once and
-// entries point at it; the set's nodes never move, so the pointers stay valid until reset.
 
 struct CacheEntry {
   int32_t uid = 0;
   std::string name;
-  const std::string* domain = nullptr;
-  const std::string* dir = nullptr;
-};
-
-struct Cache {
-  std::unordered_map<std::string, std::shared_ptr<const CacheEntry>> by_name;  // lower case
-  std::unordered_map<std::string, std::shared_ptr<const CacheEntry>> by_uid;   // decimal
-  std::unordered_set<std::string> texts;
+  std::string domain;
+  std::string dir;
 };
 
 std::mutex cache_mutex;
-Cache cache;
-
-std::string LowerCase(const char* s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::unordered_map<std::string, CacheEntry> cache;  // by account name in lower case
 
 // Copies text with its terminator into dst (cap bytes); false when it does not fit.
 bool CopyText(char* dst, size_t cap, const char* text) {
@@ -77,12 +59,12 @@ bool CopyText(char* dst, size_t cap, const char* text) {
 // Fills record from a cached entry; false when the entry is not cached.
 bool FillFromCache(const std::string& key, PwRecord* record) {
   std::lock_guard<std::mutex> lock(cache_mutex);
-  auto it = cache.by_name.find(key);
-  if (it == cache.by_name.end()) return false;
-  const CacheEntry& entry = *it->second;
+  auto it = cache.find(key);
+  if (it == cache.end()) return false;
+  const CacheEntry& entry = it->second;
   // The texts were read into buffers of this size, so they fit again.
   if (!CopyText(record_name, sizeof record_name, entry.name.c_str()) ||
-      !CopyText(record_dir, sizeof record_dir, entry.dir->c_str())) {
+      !CopyText(record_dir, sizeof record_dir, entry.dir.c_str())) {
     return false;
   }
   *record = PwRecord{};
@@ -91,21 +73,16 @@ bool FillFromCache(const std::string& key, PwRecord* record) {
   record->pw_uid = entry.uid;
   record->pw_name = record_name;
   // The domain is copied as it is: it is a text, never a format.
-  std::snprintf(record->pw_domain, sizeof record->pw_domain, "%s", entry.domain->c_str());
+  std::snprintf(record->pw_domain, sizeof record->pw_domain, "%s", entry.domain.c_str());
   return true;
 }
 
-// Adds the record under both keys; false when memory runs out.
+// Adds the record; false when memory runs out.
 bool AddToCache(const std::string& key, const PwRecord& record) {
   std::lock_guard<std::mutex> lock(cache_mutex);
   try {
-    auto entry = std::make_shared<CacheEntry>();
-    entry->uid = record.pw_uid;
-    entry->name = record.pw_name;
-    entry->domain = &*cache.texts.insert(record.pw_domain).first;
-    entry->dir = &*cache.texts.insert(record.pw_dir).first;
-    cache.by_name.insert_or_assign(key, entry);
-    cache.by_uid.insert_or_assign(std::to_string(record.pw_uid), std::move(entry));
+    cache.insert_or_assign(
+        key, CacheEntry{record.pw_uid, record.pw_name, record.pw_domain, record.pw_dir});
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -324,7 +301,7 @@ uint32_t lw_NetUserModalsGet(const char* server, uint32_t level, UserModalsInfo2
 void lw_PwResetForTest() {
   {
     std::lock_guard<std::mutex> lock(cache_mutex);
-    cache = Cache{};
+    cache.clear();
   }
   std::lock_guard<std::mutex> lock(settings_mutex);
   settings_read = false;

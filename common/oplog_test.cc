@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "common/lwlog.h"
 #include "common/lwuser.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/testing.h"
 
 namespace {
@@ -184,7 +187,7 @@ TEST_F(OpLogTest, TheMarkStopsTheRecordAndIsLeftAsItWas) {
   EXPECT_TRUE(fs::exists(OpDir()));
 }
 
-TEST_F(OpLogTest, GenerationsOutsideZeroToNineFailAndZeroKeepsTheFile) {
+TEST_F(OpLogTest, GenerationsOutsideZeroToNineFailAndZeroDropsTheRecord) {
   struct Case {
     const char* generation;
     int expected;
@@ -207,6 +210,25 @@ TEST_F(OpLogTest, WithoutAManagerAccountTheLogDirectoryIsNotCreated) {
   fs::create_directories(dir_.path() / "sitedb/spool/log");
   OnThread([&] { EXPECT_EQ(lwlog_op_mkdirs("20150715", dir_.Path("sitedb").c_str()), 0); });
   EXPECT_TRUE(fs::exists(OpDir() + "/record_op_20150715.csv"));
+}
+
+TEST_F(OpLogTest, AnAppendWaitsForTheLockOfAnotherAppender) {
+  Conf("op_log on\n");
+  platform::SetClockForTest([] { return platform::UtcTime{1436954405, 7}; });  // 2015-07-15
+  const std::string day = OpDir() + "/record_op_20150715.csv";
+  OnThread([&] { ASSERT_EQ(lwlog_op_mkdirs("20150715", dir_.Path("sitedb").c_str()), 0); });
+  platform::UniqueStream other(platform::OpenStream(day.c_str(), "a"));
+  ASSERT_NE(other, nullptr);
+  ASSERT_TRUE(platform::LockStreamRange(other.get(), 0, 1));
+
+  // A thread of its own, with its own site database directory.
+  std::future<int> append =
+      std::async(std::launch::async, [] { return lwlog_op_write("the record"); });
+  EXPECT_EQ(append.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  EXPECT_EQ(ReadFile(day), "");
+  ASSERT_TRUE(platform::UnlockStreamRange(other.get(), 0, 1));
+  EXPECT_EQ(append.get(), 0);
+  EXPECT_EQ(ReadFile(day), "the record\n");
 }
 
 }  // namespace

@@ -18,8 +18,8 @@ namespace {
 
 constexpr std::string_view kBuiltinDomain = "BUILTIN";
 constexpr std::string_view kNtAuthorityDomain = "NT AUTHORITY";
-constexpr std::string_view kUserSidPrefix = "S-1-22-1-";
-constexpr std::string_view kGroupSidPrefix = "S-1-22-2-";
+constexpr std::string_view kUserPrefix = kUserSidPrefix;
+constexpr std::string_view kGroupPrefix = kGroupSidPrefix;
 
 struct WellKnownAccount {
   std::string_view name;
@@ -29,7 +29,7 @@ struct WellKnownAccount {
 };
 
 constexpr WellKnownAccount kWellKnown[] = {
-    {"Administrators", "S-1-5-32-544", kBuiltinDomain, AccountUse::kAlias},
+    {"Administrators", kAdministratorsSid, kBuiltinDomain, AccountUse::kAlias},
     {"Backup Operators", "S-1-5-32-551", kBuiltinDomain, AccountUse::kAlias},
     {"Guests", "S-1-5-32-546", kBuiltinDomain, AccountUse::kAlias},
     {"Network Configuration Operators", "S-1-5-32-556", kBuiltinDomain, AccountUse::kAlias},
@@ -39,8 +39,8 @@ constexpr WellKnownAccount kWellKnown[] = {
     {"Remote Desktop Users", "S-1-5-32-555", kBuiltinDomain, AccountUse::kAlias},
     {"Replicator", "S-1-5-32-552", kBuiltinDomain, AccountUse::kAlias},
     {"Users", "S-1-5-32-545", kBuiltinDomain, AccountUse::kAlias},
-    {"Everyone", "S-1-1-0", "", AccountUse::kWellKnownGroup},
-    {"SYSTEM", "S-1-5-18", kNtAuthorityDomain, AccountUse::kWellKnownGroup},
+    {"Everyone", kEveryoneSid, "", AccountUse::kWellKnownGroup},
+    {"SYSTEM", kSystemSid, kNtAuthorityDomain, AccountUse::kWellKnownGroup},
 };
 
 std::function<uint32_t(const char*, uint32_t, std::string*)> machine_domain_override;
@@ -96,7 +96,7 @@ int FindUser(Lookup lookup, Found* out, const std::string& host) {
     return -1;
   }
   if (found == nullptr) return 0;
-  *out = {found->pw_name, std::string(kUserSidPrefix) + std::to_string(found->pw_uid), host,
+  *out = {found->pw_name, std::string(kUserPrefix) + std::to_string(found->pw_uid), host,
           AccountUse::kUser};
   return 1;
 }
@@ -113,7 +113,7 @@ int FindGroup(Lookup lookup, Found* out, const std::string& host) {
     return -1;
   }
   if (found == nullptr) return 0;
-  *out = {found->gr_name, std::string(kGroupSidPrefix) + std::to_string(found->gr_gid), host,
+  *out = {found->gr_name, std::string(kGroupPrefix) + std::to_string(found->gr_gid), host,
           AccountUse::kGroup};
   return 1;
 }
@@ -329,13 +329,13 @@ bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, A
   if (!have) {
     uint32_t id = 0;
     int rc = 0;
-    if (text.size() > kUserSidPrefix.size() &&
-        EqualNoCase(text.substr(0, kUserSidPrefix.size()), kUserSidPrefix) &&
-        ParseId(text.substr(kUserSidPrefix.size()), &id)) {
+    if (text.size() > kUserPrefix.size() &&
+        EqualNoCase(text.substr(0, kUserPrefix.size()), kUserPrefix) &&
+        ParseId(text.substr(kUserPrefix.size()), &id)) {
       rc = FindUserById(id, &found, HostNameOrEmpty());
-    } else if (text.size() > kGroupSidPrefix.size() &&
-               EqualNoCase(text.substr(0, kGroupSidPrefix.size()), kGroupSidPrefix) &&
-               ParseId(text.substr(kGroupSidPrefix.size()), &id)) {
+    } else if (text.size() > kGroupPrefix.size() &&
+               EqualNoCase(text.substr(0, kGroupPrefix.size()), kGroupPrefix) &&
+               ParseId(text.substr(kGroupPrefix.size()), &id)) {
       rc = FindGroupById(id, &found, HostNameOrEmpty());
     }
     if (rc < 0) return false;

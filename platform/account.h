@@ -13,6 +13,12 @@
 
 namespace platform {
 
+inline constexpr char kAdministratorsSid[] = "S-1-5-32-544";
+inline constexpr char kEveryoneSid[] = "S-1-1-0";
+inline constexpr char kSystemSid[] = "S-1-5-18";
+inline constexpr char kUserSidPrefix[] = "S-1-22-1-";
+inline constexpr char kGroupSidPrefix[] = "S-1-22-2-";
+
 /// The calling thread's (effective) user's account name. False, with the last-error code set,
 /// when it cannot be had.
 bool GetUserName(std::string* name);
