@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -52,9 +54,10 @@ class CmlSecurityTest : public ::testing::Test {
     UseRegistry(Manager(user_));
   }
   ~CmlSecurityTest() override {
-    // The semaphores of the take-overs outlive the process; the tests leave none behind.
+    // A take-over removes its lock file when it is done.
     for (const std::string& path : taken_) {
-      platform::test::RemoveNamedSemaphore(CML_access_lock_name(path.c_str()).substr(7));
+      const std::string file = platform::NamedSemaphore::LockFilePath(LockName(path));
+      EXPECT_FALSE(fs::exists(file)) << file;
     }
     Forget();
     platform::SetSleepForTest(nullptr);
@@ -82,6 +85,10 @@ class CmlSecurityTest : public ::testing::Test {
     }
   }
   std::string Path(const std::string& name) const { return dir_.Path(name); }
+  // The name of the semaphore that guards the access list of path.
+  static std::string LockName(const std::string& path) {
+    return CML_access_lock_name(path.c_str()).substr(sizeof "Global\\" - 1);
+  }
   bool NoAccessLists() const { return !platform::FileSystemHasAccessLists(dir_.path().c_str()); }
   // What a list gives a file, as the platform sets it.
   std::string ListText(const platform::AccessList& list) {
@@ -241,6 +248,31 @@ TEST_F(CmlSecurityTest, ChownAsTheManagerReplacesTheList) {
   EXPECT_EQ(Chown(Path("site/spool/missing"), user_, &messages), -1);
   EXPECT_EQ(error_, platform::kErrorFileNotFound);
   EXPECT_EQ(platform::test::AccessListText(file), previous_text);
+}
+
+// Two processes never change the list of one file at the same time: the change waits for
+// whoever holds the file's semaphore.
+TEST_F(CmlSecurityTest, ChownWaitsForTheFilesSemaphore) {
+  SKIP_WITHOUT_ACCESS_LISTS();
+  const std::string file = Path("site/spool/held");
+  platform::test::WriteFile(file, "x");
+  const platform::AccessList previous = {{"S-1-1-0", platform::AccessRights::kFullControl}};
+  ASSERT_TRUE(platform::SetFileAccessList(file.c_str(), previous));
+  const std::string previous_text = platform::test::AccessListText(file);
+
+  platform::NamedSemaphore held;
+  ASSERT_TRUE(held.OpenOrCreate(LockName(file)));
+  ASSERT_TRUE(held.Wait());
+  taken_.push_back(file);
+  std::atomic<int> rc{1};
+  std::thread chown([&] { rc = CML_chown(file.c_str(), user_.c_str()); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(rc, 1);
+  EXPECT_EQ(platform::test::AccessListText(file), previous_text);
+  EXPECT_TRUE(held.Release());
+  chown.join();
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(platform::test::AccessListText(file), previous_text);
 }
 
 // The take-over applies only to the manager account on a site that keeps access lists; when

@@ -1,4 +1,4 @@
-// Access lists as POSIX ACLs (libacl), the creation mask, and named semaphores on POSIX.
+// Access lists as POSIX ACLs (libacl), and named semaphores as locks on files.
 //
 // An access list is translated once into per-uid and per-gid rights and the rights of
 // Everyone, and the ACL is built from that with the entry API rather than from text, so that
@@ -11,10 +11,18 @@
 // owner's identifier and Everyone, and Everyone alone.
 //
 // Lists are always set in one step (acl_set_file, acl_set_fd): the kernel swaps the whole list,
-// so no process ever sees the object without a list or with a partial one.
+// so no process ever sees the object without a list or with a partial one. A directory with a
+// security is secured under a temporary name and then moved into place (never replacing), so
+// that a process that finds it, and creates something below it, already inherits its list.
+//
+// A named semaphore is an open-file-description lock (F_OFD_SETLKW) on a lock file: the
+// kernel drops it when the last descriptor of its holder closes, also when the holder is
+// killed, and two opens within one process exclude each other. A semaphore of the system
+// would outlive its processes and keep the count of a killed holder for good. The file is
+// removed by whoever holds its lock while it still bears the name; a process that waited on a
+// removed file sees that once it has the lock and starts over on the name.
 #include <acl/libacl.h>
 #include <fcntl.h>
-#include <semaphore.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -24,19 +32,18 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/security.h"
 
 namespace platform {
 
 namespace {
-
-// The system's name limit less the "sem." that glibc puts before the name in /dev/shm.
-constexpr size_t kSemaphoreNameMax = NAME_MAX - 4;
 
 constexpr char kEveryoneSid[] = "S-1-1-0";
 constexpr char kAdministratorsSid[] = "S-1-5-32-544";
@@ -236,6 +243,129 @@ bool SecureNewObject(int fd, const char* path, const FileSecurity& security, boo
   return true;
 }
 
+// Fails a creation with the product's codes for the two common cases: the directory exists
+// (183), or the one above it does not (3).
+void FailCreation(int err) {
+  Fail(err);
+  if (err == EEXIST) SetLastError(kErrorAlreadyExists);
+  if (err == ENOENT) SetLastError(kErrorPathNotFound);
+}
+
+// Splits path into its directory ("." or "/" when it has none other) and its last component,
+// without the slashes that may end it.
+void SplitPath(const char* path, std::string* parent, std::string* base) {
+  std::string text(path);
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  size_t slash = text.find_last_of('/');
+  if (slash == std::string::npos) {
+    *parent = ".";
+    *base = text;
+  } else {
+    *parent = slash == 0 ? "/" : text.substr(0, slash);
+    *base = text.substr(slash + 1);
+  }
+}
+
+// Room in a name for the temporary directory's "." and ".XXXXXX" around the target's name.
+constexpr size_t kTemporaryBaseMax = NAME_MAX - 8;
+
+// Makes the directory just created at path reachable by its owner only (whatever the creation
+// mask or the parent's default list gave it; a set-group-id bit it inherited is kept), then
+// gives it the security.
+bool SecureCreatedDirectory(const std::string& path, const FileSecurity& security) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || chmod(path.c_str(), (st.st_mode & S_ISGID) | 0700) != 0) {
+    Fail(errno);
+    return false;
+  }
+  return SecureNewObject(-1, path.c_str(), security, true);
+}
+
+// Removes a directory that this call created, keeping the failure that is being reported.
+void RemoveCreatedDirectory(const std::string& path) {
+  uint32_t code = GetLastError();
+  int err = errno;
+  rmdir(path.c_str());
+  SetLastError(code);
+  errno = err;
+}
+
+// Named semaphores are locks on files of a directory that every user may create files in,
+// so that the processes of all accounts meet on the same file.
+constexpr char kLockFilePrefix[] = "flowtally-lock.";
+constexpr size_t kLockNameMax = NAME_MAX - (sizeof kLockFilePrefix - 1);
+// Opens of a name that other processes keep creating and removing; each failed attempt means
+// that another one got on.
+constexpr int kLockOpenAttempts = 1000;
+
+// /dev/shm (memory, never written out) where the system has it, else the temporary directory.
+// Not $TMPDIR: every process of the machine must choose the same directory.
+const std::string& LockDirectory() {
+  static const std::string directory = [] {
+    struct stat st;
+    return std::string(stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : P_tmpdir);
+  }();
+  return directory;
+}
+
+// Opens the lock file at path, creating it when missing. The directory is writable by
+// everyone (and sticky), so nothing there is trusted: links are not followed, only a regular
+// file is taken (6 otherwise, as for a name that belongs to another kind of object), and an
+// existing file is opened without O_CREAT, which a system protecting such directories refuses
+// on another user's file. A file created here is made usable by every account whatever the
+// creation mask. The descriptor, or -1 with the last-error code set.
+int OpenLockFile(const std::string& path) {
+  constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+  for (int attempt = 0; attempt < kLockOpenAttempts; ++attempt) {
+    bool created = false;
+    int fd = open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+      fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+      if (fd < 0 && errno == EEXIST) continue;  // created meanwhile: open that one
+      created = fd >= 0;
+    }
+    if (fd < 0) {
+      if (errno == ENOENT) continue;  // removed again meanwhile
+      Fail(errno);
+      if (errno == ELOOP || errno == EISDIR) SetLastError(kErrorInvalidHandle);
+      return -1;
+    }
+    // The mode comes first: a file created here must never stay with the creation mask's bits.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || (created && fchmod(fd, 0666) != 0)) {
+      int err = errno;
+      close(fd);
+      Fail(err);
+      return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      close(fd);
+      SetLastError(kErrorInvalidHandle);
+      errno = EINVAL;
+      return -1;
+    }
+    return KeepOffStandardDescriptors(fd);
+  }
+  Fail(EAGAIN);
+  return -1;
+}
+
+// Takes the lock of fd if no one holds it.
+bool TryLock(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Whether path still names the file open as fd (its holder may have removed it).
+bool StillNamed(int fd, const std::string& path) {
+  struct stat open_file;
+  struct stat named;
+  return fstat(fd, &open_file) == 0 && lstat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
 }  // namespace
 
 bool SetFileAccessList(const char* path, const AccessList& list) {
@@ -293,77 +423,127 @@ bool CreateDirectory(const char* path, const FileSecurity* security) {
     Fail(EINVAL);
     return false;
   }
-  // Refuse an unknown identifier before anything exists.
-  if (security != nullptr && !CheckAccessList(security->list)) return false;
-  if (mkdir(path, security != nullptr ? 0700 : 0777) != 0) {
-    int err = errno;
-    Fail(err);
-    // As the product tells them: the directory exists, or the one above it does not.
-    if (err == EEXIST) SetLastError(kErrorAlreadyExists);
-    if (err == ENOENT) SetLastError(kErrorPathNotFound);
+  if (security == nullptr) {
+    if (mkdir(path, 0777) == 0) return true;
+    FailCreation(errno);
     return false;
   }
-  if (security == nullptr || SecureNewObject(-1, path, *security, true)) return true;
-  uint32_t code = GetLastError();
+  // Refuse an unknown identifier before anything exists.
+  if (!CheckAccessList(security->list)) return false;
+  std::string parent;
+  std::string base;
+  SplitPath(path, &parent, &base);
+  if (base.empty() || base == "." || base == "..") {
+    // Names that always exist (or whose parent does not): mkdir tells which.
+    FailCreation(mkdir(path, 0700) == 0 ? EEXIST : errno);
+    return false;
+  }
+  std::string pattern = parent + "/." + base.substr(0, kTemporaryBaseMax) + ".XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    FailCreation(errno);
+    return false;
+  }
+  const std::string temporary = pattern;
+  if (!SecureCreatedDirectory(temporary, *security)) {
+    RemoveCreatedDirectory(temporary);
+    return false;
+  }
+  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path, RENAME_NOREPLACE) == 0) return true;
   int err = errno;
-  rmdir(path);
-  SetLastError(code);
-  errno = err;
+  if (err == EINVAL || err == ENOSYS) {
+    // The file system cannot move without replacing: create in place after all, which is
+    // never atomic, but never replaces an existing directory either.
+    rmdir(temporary.c_str());
+    if (mkdir(path, 0700) != 0) {
+      FailCreation(errno);
+      return false;
+    }
+    if (SecureCreatedDirectory(path, *security)) return true;
+    RemoveCreatedDirectory(path);
+    return false;
+  }
+  FailCreation(err);
+  RemoveCreatedDirectory(temporary);
   return false;
 }
 
 void SetNoAccessListsForTest(bool on) { no_access_lists_for_test = on; }
 
+std::string NamedSemaphore::LockFilePath(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return "";
+  }
+  // The last characters differ most between the product's names (they end in the encoding of
+  // the file name), so those are kept.
+  std::string kept = name.size() > kLockNameMax ? name.substr(name.size() - kLockNameMax) : name;
+  return LockDirectory() + "/" + kLockFilePrefix + kept;
+}
+
 NamedSemaphore::~NamedSemaphore() { Close(); }
 
 void NamedSemaphore::Close() {
-  if (handle_ == nullptr) return;
-  if (held_) Release();
-  sem_close(static_cast<sem_t*>(handle_));
-  handle_ = nullptr;
+  if (fd_ < 0) return;
+  // Whoever holds the lock while the file still bears the name removes it; a process that
+  // waits on the removed file finds that out once it has the lock, and opens the name anew.
+  // Without the lock (another process has it) the file stays for that process.
+  if (held_ || TryLock(fd_)) {
+    if (StillNamed(fd_, path_)) unlink(path_.c_str());
+  }
+  close(fd_);  // gives the lock back
+  fd_ = -1;
+  held_ = false;
+  path_.clear();
 }
 
 bool NamedSemaphore::OpenOrCreate(const std::string& name) {
   Close();
-  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+  std::string path = LockFilePath(name);
+  if (path.empty()) {
     SetLastError(kErrorInvalidName);
     errno = EINVAL;
     return false;
   }
-  // The last characters differ most between the product's names (they end in the encoding of
-  // the file name), so those are kept.
-  std::string system_name =
-      "/" + (name.size() > kSemaphoreNameMax ? name.substr(name.size() - kSemaphoreNameMax) : name);
-  sem_t* semaphore = sem_open(system_name.c_str(), O_CREAT, 0600, 1);
-  if (semaphore == SEM_FAILED) {
-    Fail(errno);
-    return false;
-  }
-  handle_ = semaphore;
+  int fd = OpenLockFile(path);
+  if (fd < 0) return false;
+  fd_ = fd;
+  path_ = std::move(path);
   return true;
 }
 
 bool NamedSemaphore::Wait() {
-  if (handle_ == nullptr || held_) {
+  if (fd_ < 0 || held_) {
     Fail(EINVAL);
     return false;
   }
-  while (sem_wait(static_cast<sem_t*>(handle_)) != 0) {
-    if (errno != EINTR) {
-      Fail(errno);
-      return false;
+  for (;;) {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (fcntl(fd_, F_OFD_SETLKW, &lock) != 0) {
+      if (errno != EINTR) {
+        Fail(errno);
+        return false;
+      }
     }
+    if (StillNamed(fd_, path_)) break;
+    // The holder before removed the file: the name is a new file now, or none.
+    close(fd_);
+    fd_ = OpenLockFile(path_);
+    if (fd_ < 0) return false;
   }
   held_ = true;
   return true;
 }
 
 bool NamedSemaphore::Release() {
-  if (handle_ == nullptr || !held_) {
+  if (fd_ < 0 || !held_) {
     Fail(EINVAL);
     return false;
   }
-  if (sem_post(static_cast<sem_t*>(handle_)) != 0) {
+  struct flock lock = {};
+  lock.l_type = F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
     Fail(errno);
     return false;
   }

@@ -1,4 +1,4 @@
-// Access lists of files and directories, the file-creation mask, and named semaphores.
+// Access lists of files and directories, and named semaphores.
 //
 // The product grants access to accounts by security identifier (platform/account.h). Here an
 // access list becomes a POSIX access control list:
@@ -56,13 +56,16 @@ bool FileSystemHasAccessLists(const char* path);
 
 /// Creates the directory path. A null security gives the default access (0777 reduced by the
 /// file-creation mask, and whatever the parent's default list passes on). With a security,
-/// the directory is made reachable by its owner only, then given the list in one step (and,
-/// when inheritable, the default list; otherwise any default list that the parent passed on
-/// is removed). Where the file system keeps no access lists, the directory gets the permission
-/// bits that the list maps to (owner entry, owning group entry, other) instead, as on a file
-/// system without security. When the list cannot be set otherwise, the directory is removed
-/// again and the call fails. False with the last-error code set (183 when path exists, 3 when its
-/// parent does not, 1337 for an identifier with no counterpart: then nothing is created).
+/// the directory is made under a temporary name beside path (".<name>.XXXXXX"), reachable by
+/// its owner only, and given the list in one step (and, when inheritable, the default list;
+/// otherwise any default list that the parent passed on is removed); only then is it moved to
+/// path, so that no process ever finds path without its lists. An existing path, even an empty
+/// directory, is never replaced. Where the file system keeps no access lists, the directory
+/// gets the permission bits that the list maps to (owner entry, owning group entry, other)
+/// instead, as on a file system without security. When the list cannot be set, or path exists
+/// by the time the directory is to be moved there, the directory is removed again and the call
+/// fails. False with the last-error code set (183 when path exists, 3 when its parent does not,
+/// 1337 for an identifier with no counterpart: then nothing is created).
 bool CreateDirectory(const char* path, const FileSecurity* security);
 
 /// Test seam: while on, every file system behaves as one that keeps no access lists (setting
@@ -70,11 +73,15 @@ bool CreateDirectory(const char* path, const FileSecurity* security);
 /// security falls back to the permission bits).
 void SetNoAccessListsForTest(bool on);
 
-/// A semaphore shared by the processes of the machine under a name, with a count of at most 1.
-/// The name is the product's name without its "Global\" prefix; where it is longer than the
-/// system allows (251 characters on POSIX), its last characters are used, so names that differ
-/// only before those share one semaphore. A name that is empty or holds '/' fails with 123. The
-/// semaphore is accessible to its creating user only and outlives the processes that use it.
+/// A semaphore shared by the processes of the machine under a name, with a count of at most 1:
+/// an exclusive lock on a lock file of that name, in a directory where every account may
+/// create one (/dev/shm, or the system's temporary directory without it), so processes of all
+/// accounts share it. The name is the product's name without its "Global\" prefix; where it is
+/// longer than a file name allows (240 characters), its last characters are used, so names
+/// that differ only before those share one semaphore. A name that is empty or holds '/' fails
+/// with 123. The system gives the count back when its holder ends, however it ends, so a
+/// process that dies holding it never stops the others. An object that goes while no other
+/// holds the count removes the lock file.
 class NamedSemaphore {
  public:
   NamedSemaphore() = default;
@@ -83,20 +90,24 @@ class NamedSemaphore {
   NamedSemaphore& operator=(const NamedSemaphore&) = delete;
 
   /// Opens the semaphore name, or creates it with a count of 1 when it does not exist. False
-  /// with the last-error code set.
+  /// with the last-error code set (6 when something other than a lock file holds the name).
   bool OpenOrCreate(const std::string& name);
-  /// Waits without limit until the count is above 0, then takes one. False on failure (87
-  /// when nothing is open or this object holds the count already).
+  /// Waits without limit until the count is above 0, then takes one. Two objects exclude each
+  /// other also within one process. False on failure (87 when nothing is open or this object
+  /// holds the count already).
   bool Wait();
   /// Gives the count back. False on failure (87 when this object does not hold it). A count
-  /// still held when the object goes is given back then: the semaphore outlives the process,
-  /// so a count never given back would stop every later user for good.
+  /// still held when the object goes is given back then.
   bool Release();
+
+  /// The lock file that stands for the semaphore name; "" for a name that fails with 123.
+  static std::string LockFilePath(const std::string& name);
 
  private:
   void Close();
 
-  void* handle_ = nullptr;
+  int fd_ = -1;
+  std::string path_;
   bool held_ = false;
 };
 

@@ -1,11 +1,19 @@
 #include "platform/security.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
@@ -171,6 +179,62 @@ TEST_F(SecurityTest, CreateDirectory) {
   EXPECT_EQ(test::PermissionBits(Path("product")), 0744);
 }
 
+// Another process that finds a directory created with a security must find it secured: it
+// would otherwise create what lies below without the inherited list. The directory appears
+// under its path only once its lists are set, and never in place of an existing one.
+TEST_F(SecurityTest, SecuredDirectoryAppearsComplete) {
+  SKIP_WITHOUT_ACCESS_LISTS();
+  FileSecurity security{{{owner_sid_, AccessRights::kFullControl},
+                         {kAdministrators, AccessRights::kFullControl},
+                         {kEveryone, AccessRights::kReadExecute}},
+                        true};
+  const std::string expected =
+      "user::rwx,user:" + std::to_string(uid_) + ":rwx,group::r-x,group:0:rwx,mask::rwx,other::r-x";
+  for (int round = 0; round < 200; ++round) {
+    const std::string dir = Path("d" + std::to_string(round));
+    std::atomic<bool> created{false};
+    std::string seen_default;
+    std::string seen_access;
+    std::thread poller([&] {
+      for (;;) {
+        bool last = created;
+        seen_default = test::AccessListText(dir, true);
+        if (seen_default.rfind("error:", 0) != 0) {
+          seen_access = test::AccessListText(dir);
+          return;
+        }
+        if (last) return;
+      }
+    });
+    bool ok = CreateDirectory(dir.c_str(), &security);
+    created = true;
+    poller.join();
+    ASSERT_TRUE(ok) << GetLastError();
+    ASSERT_EQ(seen_default, expected) << "round " << round;
+    ASSERT_EQ(seen_access, expected) << "round " << round;
+  }
+
+  // An existing directory, even an empty one, is never replaced; nothing is left behind.
+  FileSecurity own{product_, false};
+  const std::string empty = Path("empty");
+  ASSERT_TRUE(CreateDirectory(empty.c_str(), nullptr));
+  const std::string before = test::AccessListText(empty);
+  for (const std::string& existing : {empty, Path("d0"), temp_.path().string() + "/d1/"}) {
+    EXPECT_FALSE(CreateDirectory(existing.c_str(), &own)) << existing;
+    EXPECT_EQ(GetLastError(), kErrorAlreadyExists) << existing;
+  }
+  EXPECT_EQ(test::AccessListText(empty), before);
+  EXPECT_EQ(test::AccessListText(Path("d0")), expected);
+  EXPECT_FALSE(CreateDirectory(Path("none/below").c_str(), &own));
+  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(temp_.path())) {
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    ++entries;
+  }
+  EXPECT_EQ(entries, 201u);
+}
+
 TEST_F(SecurityTest, OpenFileHandleCreatesWithTheSecurity) {
   SKIP_WITHOUT_ACCESS_LISTS();
   // What the parent passes on must not reach a file created with its own security.
@@ -216,8 +280,15 @@ TEST_F(SecurityTest, OpenFileHandleCreatesWithTheSecurity) {
 
 class SemaphoreTest : public ::testing::Test {
  protected:
+  // Every object that goes while no other holds the count removes the lock file, so none may
+  // be left behind.
   ~SemaphoreTest() override {
-    for (const std::string& name : names_) test::RemoveNamedSemaphore(name);
+    for (const std::string& name : names_) {
+      const std::string file = NamedSemaphore::LockFilePath(name);
+      std::error_code error;
+      EXPECT_FALSE(fs::exists(fs::symlink_status(file, error))) << file;
+      fs::remove(file, error);
+    }
   }
   // A name of this process's own, with tail appended.
   std::string Name(const std::string& tail) {
@@ -228,14 +299,14 @@ class SemaphoreTest : public ::testing::Test {
   std::vector<std::string> names_;
 };
 
-// Whether Wait on semaphore returns within a short time. A Wait that does not return is left
+// Whether Wait on semaphore returns within the given time. A Wait that does not return is left
 // blocked until the semaphore is released.
 std::future<bool> WaitElsewhere(NamedSemaphore* semaphore) {
   return std::async(std::launch::async, [semaphore] { return semaphore->Wait(); });
 }
 
-bool Returns(std::future<bool>& wait) {
-  return wait.wait_for(std::chrono::milliseconds(200)) == std::future_status::ready;
+bool Returns(std::future<bool>& wait, int milliseconds = 200) {
+  return wait.wait_for(std::chrono::milliseconds(milliseconds)) == std::future_status::ready;
 }
 
 TEST_F(SemaphoreTest, ExcludesOtherOpensOfTheName) {
@@ -251,7 +322,7 @@ TEST_F(SemaphoreTest, ExcludesOtherOpensOfTheName) {
   EXPECT_TRUE(wait.get());
   EXPECT_TRUE(second.Release());
 
-  // Names longer than the system keeps share a semaphore when their ends agree.
+  // Names longer than a file name allows share a semaphore when their ends agree.
   const std::string tail(300, 'q');
   NamedSemaphore long_a;
   NamedSemaphore long_b;
@@ -263,6 +334,161 @@ TEST_F(SemaphoreTest, ExcludesOtherOpensOfTheName) {
   ASSERT_TRUE(long_a.Release());
   EXPECT_TRUE(shared.get());
   EXPECT_TRUE(long_b.Release());
+}
+
+// A holder that goes removes the lock file while a waiter still has it open: the waiter must
+// then lock the file that bears the name, the one that later users lock too.
+TEST_F(SemaphoreTest, ExclusionSurvivesTheRemovalOfTheLockFile) {
+  const std::string name = Name("removal");
+  const std::string file = NamedSemaphore::LockFilePath(name);
+  auto holder = std::make_unique<NamedSemaphore>();
+  NamedSemaphore waiter;
+  ASSERT_TRUE(holder->OpenOrCreate(name));
+  ASSERT_TRUE(waiter.OpenOrCreate(name));
+  ASSERT_TRUE(holder->Wait());
+  std::future<bool> waited = WaitElsewhere(&waiter);
+  EXPECT_FALSE(Returns(waited));
+  {  // goes while the holder holds the count: the file stays
+    NamedSemaphore passer;
+    ASSERT_TRUE(passer.OpenOrCreate(name));
+  }
+  EXPECT_TRUE(fs::exists(file));
+  holder.reset();  // gone without Release
+  ASSERT_TRUE(Returns(waited, 10000));
+  EXPECT_TRUE(waited.get());
+  EXPECT_TRUE(fs::exists(file));
+  NamedSemaphore later;
+  ASSERT_TRUE(later.OpenOrCreate(name));
+  std::future<bool> excluded = WaitElsewhere(&later);
+  EXPECT_FALSE(Returns(excluded));
+  EXPECT_TRUE(waiter.Release());
+  EXPECT_TRUE(excluded.get());
+}
+
+// The system gives the count back when a holder ends, so a holder that is killed, or ends
+// without releasing, never stops the others for good.
+TEST_F(SemaphoreTest, AHolderThatEndsGivesTheCountBack) {
+  const std::string name = Name("ended");
+  int ready[2];
+  int finish[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(finish), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    close(finish[1]);
+    NamedSemaphore held;
+    char byte = held.OpenOrCreate(name) && held.Wait() ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1 || read(finish[0], &byte, 1) < 0) _exit(2);
+    _exit(0);  // neither Release nor the destructor runs
+  }
+  close(ready[1]);
+  close(finish[0]);
+  char byte = 0;
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(byte, 'y');
+  NamedSemaphore next;
+  ASSERT_TRUE(next.OpenOrCreate(name));
+  std::future<bool> wait = WaitElsewhere(&next);
+  EXPECT_FALSE(Returns(wait));  // the child holds it
+  close(finish[1]);             // the child ends
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(Returns(wait, 10000));
+  EXPECT_TRUE(wait.get());
+  EXPECT_TRUE(next.Release());
+}
+
+// The semaphore of a file is shared by all accounts: one that did not create it still opens
+// it, and waits for whoever holds it.
+TEST_F(SemaphoreTest, AnotherAccountSharesTheSemaphore) {
+  if (test::CurrentUid() != 0) GTEST_SKIP() << "only root can run a process as another account";
+  const std::string name = Name("shared");
+  test::ScopedCreationMask mask(077);
+  NamedSemaphore held;
+  ASSERT_TRUE(held.OpenOrCreate(name));
+  ASSERT_TRUE(held.Wait());
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    NamedSemaphore other;
+    char byte = other.OpenOrCreate(name) ? 'o' : 'n';
+    if (write(report[1], &byte, 1) != 1) _exit(2);
+    byte = byte == 'o' && other.Wait() && other.Release() ? 'w' : 'n';
+    _exit(write(report[1], &byte, 1) == 1 ? 0 : 2);
+  }
+  close(report[1]);
+  char byte = 0;
+  EXPECT_EQ(read(report[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'o');
+  pollfd waiting = {report[0], POLLIN, 0};
+  EXPECT_EQ(poll(&waiting, 1, 200), 0);  // still waiting for the count
+  EXPECT_TRUE(held.Release());
+  EXPECT_EQ(read(report[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'w');
+  close(report[0]);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Every account must be able to open a lock file that another created, whatever the creator's
+// creation mask; and the name in a directory that everyone writes to is trusted only when it
+// holds a regular file.
+TEST_F(SemaphoreTest, LockFileIsOpenToEveryAccountAndNothingElseIsTaken) {
+  const std::string name = Name("file");
+  const std::string file = NamedSemaphore::LockFilePath(name);
+  ASSERT_FALSE(file.empty());
+  {
+    test::ScopedCreationMask mask(077);
+    NamedSemaphore semaphore;
+    ASSERT_TRUE(semaphore.OpenOrCreate(name)) << GetLastError();
+    EXPECT_EQ(test::PermissionBits(file), 0666);
+  }
+  EXPECT_FALSE(fs::exists(file));
+
+  // A caller started with its standard descriptors closed keeps them free.
+  bool locked = false;
+  bool standard_free = true;
+  {
+    test::ClosedStandardDescriptors closed({0, 1, 2});
+    NamedSemaphore semaphore;
+    locked = semaphore.OpenOrCreate(name) && semaphore.Wait();
+    for (int fd = 0; fd <= 2; ++fd) standard_free = standard_free && fcntl(fd, F_GETFD) < 0;
+  }
+  EXPECT_TRUE(locked);
+  EXPECT_TRUE(standard_free);
+
+  test::TempDir temp("semaphore_test");
+  const std::string target = temp.Path("target");
+  test::WriteFile(target, "kept");
+  fs::permissions(target, fs::perms(0600));
+  struct Case {
+    const char* kind;
+    std::function<void()> make;
+  };
+  const std::vector<Case> cases = {
+      {"directory", [&] { fs::create_directory(file); }},
+      {"symbolic link", [&] { fs::create_symlink(target, file); }},
+      {"fifo", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0666), 0); }},
+  };
+  for (const Case& c : cases) {
+    c.make();
+    NamedSemaphore semaphore;
+    EXPECT_FALSE(semaphore.OpenOrCreate(name)) << c.kind;
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle) << c.kind;
+    EXPECT_FALSE(semaphore.Wait()) << c.kind;
+    fs::remove(file);
+  }
+  EXPECT_EQ(test::ReadFile(target), "kept");
+  EXPECT_EQ(test::PermissionBits(target), 0600);
 }
 
 TEST_F(SemaphoreTest, CountIsGivenBackAndMisuseRefused) {

@@ -6,7 +6,6 @@
 #include <acl/libacl.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <semaphore.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,19 +33,26 @@ inline std::string AccessListText(const std::string& path, bool for_default = fa
   return result;
 }
 
-/// The permission bits of path (0777 at most), or -1.
-/// Clears the process's file-creation mask for its lifetime, so that created modes are exact.
-class ScopedNoCreationMask {
+/// Sets the process's file-creation mask to mask for its lifetime and restores the previous
+/// one after.
+class ScopedCreationMask {
  public:
-  ScopedNoCreationMask() : previous_(umask(0)) {}
-  ~ScopedNoCreationMask() { umask(previous_); }
-  ScopedNoCreationMask(const ScopedNoCreationMask&) = delete;
-  ScopedNoCreationMask& operator=(const ScopedNoCreationMask&) = delete;
+  explicit ScopedCreationMask(mode_t mask) : previous_(umask(mask)) {}
+  ~ScopedCreationMask() { umask(previous_); }
+  ScopedCreationMask(const ScopedCreationMask&) = delete;
+  ScopedCreationMask& operator=(const ScopedCreationMask&) = delete;
 
  private:
   mode_t previous_;
 };
 
+/// Clears the process's file-creation mask for its lifetime, so that created modes are exact.
+class ScopedNoCreationMask : public ScopedCreationMask {
+ public:
+  ScopedNoCreationMask() : ScopedCreationMask(0) {}
+};
+
+/// The permission bits of path (0777 at most), or -1.
 inline int PermissionBits(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
@@ -57,14 +63,6 @@ inline unsigned CurrentUid() { return geteuid(); }
 inline std::string CurrentGroupName() {
   const struct group* group = getgrgid(getegid());
   return group != nullptr ? group->gr_name : "";
-}
-
-/// Removes the semaphore that platform::NamedSemaphore opens under name (its last 251
-/// characters), so that tests leave none behind.
-inline void RemoveNamedSemaphore(const std::string& name) {
-  constexpr size_t kMax = 251;
-  std::string kept = name.size() > kMax ? name.substr(name.size() - kMax) : name;
-  sem_unlink(("/" + kept).c_str());
 }
 
 // Closes some standard descriptors for the life of the object, as a caller started with `>&-`
