@@ -160,19 +160,6 @@ bool IsLocalMachine(const char* system) {
   return GetHostName(&host) && EqualNoCase(system, host);
 }
 
-// A decimal number of at most ten digits that fits 32 bits; false for anything else.
-bool ParseId(std::string_view text, uint32_t* out) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (v > UINT32_MAX) return false;
-  *out = static_cast<uint32_t>(v);
-  return true;
-}
-
 // "S-<revision>-<authority>[-<subauthority>]..." with decimal numbers, up to 15 subauthorities.
 bool IsSidText(std::string_view text) {
   if (text.size() < 2 || (text[0] != 'S' && text[0] != 's') || text[1] != '-') return false;
@@ -307,6 +294,27 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
   return true;
 }
 
+bool LocalAccountId(std::string_view sid, AccountUse* use, uint32_t* id) {
+  for (const auto& [prefix, kind] :
+       {std::pair{kUserPrefix, AccountUse::kUser}, std::pair{kGroupPrefix, AccountUse::kGroup}}) {
+    if (sid.size() <= prefix.size() || !EqualNoCase(sid.substr(0, prefix.size()), prefix)) {
+      continue;
+    }
+    std::string_view digits = sid.substr(prefix.size());
+    if (digits.size() > 10) return false;
+    uint64_t value = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value >= UINT32_MAX) return false;
+    *use = kind;
+    *id = static_cast<uint32_t>(value);
+    return true;
+  }
+  return false;
+}
+
 bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use) {
   if (sid == nullptr) {
     SetLastError(kErrorInvalidParameter);
@@ -328,15 +336,11 @@ bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, A
   }
   if (!have) {
     uint32_t id = 0;
+    AccountUse local = AccountUse::kNone;
     int rc = 0;
-    if (text.size() > kUserPrefix.size() &&
-        EqualNoCase(text.substr(0, kUserPrefix.size()), kUserPrefix) &&
-        ParseId(text.substr(kUserPrefix.size()), &id)) {
-      rc = FindUserById(id, &found, HostNameOrEmpty());
-    } else if (text.size() > kGroupPrefix.size() &&
-               EqualNoCase(text.substr(0, kGroupPrefix.size()), kGroupPrefix) &&
-               ParseId(text.substr(kGroupPrefix.size()), &id)) {
-      rc = FindGroupById(id, &found, HostNameOrEmpty());
+    if (LocalAccountId(text, &local, &id)) {
+      rc = local == AccountUse::kUser ? FindUserById(id, &found, HostNameOrEmpty())
+                                      : FindGroupById(id, &found, HostNameOrEmpty());
     }
     if (rc < 0) return false;
     have = rc > 0;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -54,6 +55,11 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
 /// allows; where the product asks for a group, this finds it. False with 1332 when no group
 /// has the name.
 bool LookupGroupName(const char* name, std::string* sid);
+
+/// The number of a local account's identifier: *use becomes kUser for "S-1-22-1-<uid>" and
+/// kGroup for "S-1-22-2-<gid>" (letter case ignored). False for any other text, and for a
+/// number that does not fit 32 bits or is 4294967295, which stands for no account.
+bool LocalAccountId(std::string_view sid, AccountUse* use, uint32_t* id);
 
 /// Looks up an identifier: the name (and domain, and use) of the well-known account, passwd
 /// user or group it denotes. False with 1332 when nothing matches, 1337 for a text that is not

@@ -37,6 +37,7 @@
 #include <map>
 #include <string>
 
+#include "platform/account.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/security.h"
@@ -44,12 +45,6 @@
 namespace platform {
 
 namespace {
-
-constexpr char kEveryoneSid[] = "S-1-1-0";
-constexpr char kAdministratorsSid[] = "S-1-5-32-544";
-constexpr char kSystemSid[] = "S-1-5-18";
-constexpr char kUserSidPrefix[] = "S-1-22-1-";
-constexpr char kGroupSidPrefix[] = "S-1-22-2-";
 
 std::atomic<bool> no_access_lists_for_test{false};
 
@@ -83,38 +78,24 @@ struct MappedList {
   Perm everyone = 0;
 };
 
-// Reads the decimal account number after prefix. Ids that do not fit, and (uid_t)-1, which the
-// system reserves for "no id", are refused.
-bool ParseId(const std::string& sid, const char* prefix, uint32_t* id) {
-  size_t start = std::strlen(prefix);
-  if (sid.compare(0, start, prefix) != 0 || sid.size() == start || sid.size() - start > 10) {
-    return false;
-  }
-  uint64_t value = 0;
-  for (size_t i = start; i < sid.size(); ++i) {
-    if (sid[i] < '0' || sid[i] > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(sid[i] - '0');
-  }
-  if (value >= 0xFFFFFFFFu) return false;
-  *id = static_cast<uint32_t>(value);
-  return true;
-}
-
 bool MapList(const AccessList& list, MappedList* out) {
   MappedList mapped;
   for (const AccessEntry& entry : list) {
     Perm perm = PermOf(entry.rights);
     uint32_t id;
+    AccountUse local = AccountUse::kNone;
     if (entry.sid == kEveryoneSid) {
       mapped.everyone |= perm;
     } else if (entry.sid == kAdministratorsSid) {
       mapped.groups[0] |= perm;
     } else if (entry.sid == kSystemSid) {
       mapped.users[0] |= perm;
-    } else if (ParseId(entry.sid, kUserSidPrefix, &id)) {
-      mapped.users[static_cast<uid_t>(id)] |= perm;
-    } else if (ParseId(entry.sid, kGroupSidPrefix, &id)) {
-      mapped.groups[static_cast<gid_t>(id)] |= perm;
+    } else if (LocalAccountId(entry.sid, &local, &id)) {
+      if (local == AccountUse::kUser) {
+        mapped.users[static_cast<uid_t>(id)] |= perm;
+      } else {
+        mapped.groups[static_cast<gid_t>(id)] |= perm;
+      }
     } else {
       SetLastError(kErrorInvalidSid);
       errno = EINVAL;
