@@ -372,7 +372,10 @@ int lwlog_op_mkdirs(const char* date, const char* sitedb) {
   }
   for (const char* below : {"record", "record/op"}) {
     if (!LogPath(&path, sitedb, below)) return -1;
-    if (!Exists(path, &failed) && (failed || !platform::CreateDirectory(path.c_str(), nullptr))) {
+    if (Exists(path, &failed)) continue;
+    // Another command may have made it since the lookup; that one serves as well.
+    if (failed || (!platform::CreateDirectory(path.c_str(), nullptr) &&
+                   platform::GetLastError() != platform::kErrorAlreadyExists)) {
       return -1;
     }
   }
