@@ -1,11 +1,15 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "platform/children.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -24,14 +28,110 @@ bool SetEnvironmentVariable(const char* name, const char* value) {
   return true;
 }
 
+std::string DescribeChildEnd(const ChildEnd& end) {
+  switch (end.kind) {
+    case ChildEnd::kExited:
+      return "rc=" + std::to_string(end.code);
+    case ChildEnd::kSignaled: {
+      const char* name = strsignal(end.code);
+      return "ended by signal " + std::to_string(end.code) +
+             (name != nullptr ? std::string(" (") + name + ")" : std::string());
+    }
+    case ChildEnd::kTimedOut:
+      return "ended after the time limit of " + std::to_string(end.code) + " s";
+    case ChildEnd::kNotRun:
+      break;
+  }
+  return "could not be run";
+}
+
 namespace {
 
-// Spawns program with stdin from /dev/null and stdout onto out_fd. Returns the pid, or -1 with
-// the last-error code set. The child inherits our environment and standard error.
+// The running children. The alarm handler ends those whose time limit has passed and the
+// interrupt handler ends them all, so the table is plain data that a handler may read: the
+// rest of the process changes it only while those signals are held back (SignalsHeld).
+struct ChildSlot {
+  volatile sig_atomic_t pid;        // 0: the slot is free
+  volatile sig_atomic_t timed_out;  // set by the alarm handler when it ended the child
+  long long deadline_ms;            // on the monotonic clock; 0: no limit
+  unsigned limit_seconds;
+};
+constexpr int kMaxChildren = 8;
+ChildSlot g_children[kMaxChildren];
+
+long long MonotonicMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Ends the children whose limit has passed and sets the alarm for the next limit, if any. The
+// alarm is set to a whole second at or after that limit; one that comes early finds nothing
+// due and sets itself again. Async-signal-safe.
+void EndOverdueChildren() {
+  const long long now = MonotonicMs();
+  long long next_ms = 0;
+  for (ChildSlot& slot : g_children) {
+    if (slot.pid <= 0 || slot.deadline_ms == 0 || slot.timed_out != 0) continue;
+    if (now >= slot.deadline_ms) {
+      kill(slot.pid, SIGKILL);
+      slot.timed_out = 1;
+    } else if (next_ms == 0 || slot.deadline_ms - now < next_ms) {
+      next_ms = slot.deadline_ms - now;
+    }
+  }
+  alarm(next_ms == 0 ? 0 : static_cast<unsigned>((next_ms + 999) / 1000));
+}
+
+extern "C" void OnAlarm(int) {
+  const int saved_errno = errno;
+  EndOverdueChildren();
+  errno = saved_errno;
+}
+
+bool InstallAlarmHandler() {
+  static bool installed = false;
+  if (installed) return true;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnAlarm;
+  action.sa_flags = SA_RESTART;  // a read of the child's output goes on until the pipe ends
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGALRM, &action, nullptr) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  installed = true;
+  return true;
+}
+
+// Holds back the signals whose handlers read the table, for its lifetime.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGALRM, SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Spawns program with stdin from /dev/null and stdout onto out_fd, and enters it in the table
+// of running children. Returns its slot, or -1 with the last-error code set. The child
+// inherits our environment and standard error, and starts with no signal held back.
 // REQUIRES: out_fd and close_fd are above 2, so that setting up the child's standard input and
 // output cannot overwrite or close them before they are used.
-int Spawn(const std::string& program, const std::vector<std::string>& args, int out_fd,
-          int close_fd) {
+int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int close_fd,
+          unsigned time_limit_seconds) {
+  if (!InstallInterruptHandling()) return -1;
+  if (time_limit_seconds > 0 && !InstallAlarmHandler()) return -1;
+
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -42,38 +142,93 @@ int Spawn(const std::string& program, const std::vector<std::string>& args, int 
     SetLastError(ErrorFromErrno(err));
     return -1;
   }
-  int err = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_t attr;
+  if (int err = posix_spawnattr_init(&attr); err != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    SetLastError(ErrorFromErrno(err));
+    return -1;
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  int err = posix_spawnattr_setsigmask(&attr, &none);
+  if (err == 0) err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  if (err == 0) err = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (err == 0) err = posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
   if (err == 0 && close_fd >= 0) err = posix_spawn_file_actions_addclose(&actions, close_fd);
+
+  // Started and entered as one step: an interrupt in between would leave a child nobody ends.
+  SignalsHeld held;
+  int slot = -1;
+  for (int i = 0; i < kMaxChildren && slot < 0; ++i) {
+    if (g_children[i].pid == 0) slot = i;
+  }
+  if (err == 0 && slot < 0) err = EAGAIN;
   pid_t pid = -1;
-  if (err == 0) err = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  if (err == 0) err = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) {
     errno = err;
     SetLastError(ErrorFromErrno(err));
     return -1;
   }
-  return pid;
+  ChildSlot& entry = g_children[slot];
+  entry.timed_out = 0;
+  entry.limit_seconds = time_limit_seconds;
+  entry.deadline_ms = time_limit_seconds > 0 ? MonotonicMs() + time_limit_seconds * 1000LL : 0;
+  entry.pid = pid;
+  if (time_limit_seconds > 0) EndOverdueChildren();
+  return slot;
 }
 
-int WaitFor(int pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      SetLastErrorFromErrno();
-      return -1;
-    }
+// Waits for the child in slot, frees the slot and says how the child ended.
+ChildEnd Collect(int slot) {
+  const pid_t pid = g_children[slot].pid;
+  // Waited for without collecting it first: until it is collected its pid cannot be reused, so
+  // the alarm handler may still end it by that pid at any moment before the slot is freed.
+  siginfo_t info;
+  while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
   }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  SignalsHeld held;
+  int status = 0;
+  pid_t got;
+  while ((got = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  ChildEnd end;
+  if (got < 0) {
+    SetLastErrorFromErrno();
+  } else if (WIFEXITED(status)) {
+    end = {ChildEnd::kExited, WEXITSTATUS(status)};
+  } else if (WIFSIGNALED(status) && g_children[slot].timed_out != 0) {
+    end = {ChildEnd::kTimedOut, static_cast<int>(g_children[slot].limit_seconds)};
+  } else if (WIFSIGNALED(status)) {
+    end = {ChildEnd::kSignaled, WTERMSIG(status)};
+  }
+  g_children[slot].pid = 0;
+  g_children[slot].deadline_ms = 0;
+  EndOverdueChildren();  // the alarm now serves the limits of the others, if any
+  return end;
 }
 
 }  // namespace
 
+void EndRunningChildren() {
+  for (ChildSlot& slot : g_children) {
+    const pid_t pid = slot.pid;
+    if (pid <= 0) continue;
+    // The search tool keeps nothing that needs a graceful end, and a child that ignored a
+    // gentler request would keep this process from ending.
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    slot.pid = 0;
+  }
+}
+
 ChildProcess::~ChildProcess() { Finish(); }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
+bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
+                         unsigned time_limit_seconds) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     SetLastErrorFromErrno();
@@ -92,15 +247,15 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     errno = saved;
     return false;
   }
-  int pid = Spawn(program, args, fds[1], fds[0]);
+  const int slot = Spawn(program, args, fds[1], fds[0], time_limit_seconds);
   close(fds[1]);
-  if (pid < 0) {
+  if (slot < 0) {
     int saved = errno;
     close(fds[0]);
     errno = saved;
     return false;
   }
-  pid_ = pid;
+  slot_ = slot;
   output_ = fdopen(fds[0], "r");
   if (output_ == nullptr) {
     SetLastErrorFromErrno();
@@ -111,19 +266,19 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   return true;
 }
 
-int ChildProcess::Finish() {
+ChildEnd ChildProcess::Finish() {
   if (output_ != nullptr) {
     fclose(output_);
     output_ = nullptr;
   }
-  if (pid_ <= 0) return -1;
-  int status = WaitFor(pid_);
-  pid_ = -1;
-  return status;
+  if (slot_ < 0) return ChildEnd{};
+  const ChildEnd end = Collect(slot_);
+  slot_ = -1;
+  return end;
 }
 
-int RunRedirected(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& out_path) {
+ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
+                       const std::string& out_path, unsigned time_limit_seconds) {
   // The caller made the file exclusively under an unpredictable name; O_NOFOLLOW refuses the
   // name if it has since been swapped for a symbolic link, which would make the dump truncate
   // and overwrite whatever file the link points at.
@@ -131,12 +286,12 @@ int RunRedirected(const std::string& program, const std::vector<std::string>& ar
       open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd < 0) {
     SetLastErrorFromErrno();
-    return -1;
+    return ChildEnd{};
   }
-  int pid = Spawn(program, args, fd, -1);
+  const int slot = Spawn(program, args, fd, -1, time_limit_seconds);
   close(fd);
-  if (pid < 0) return -1;
-  return WaitFor(pid);
+  if (slot < 0) return ChildEnd{};
+  return Collect(slot);
 }
 
 }  // namespace platform

@@ -31,7 +31,7 @@ std::string ReadAll(FILE* in) {
 TEST(RunRedirectedTest, WritesTheFileButNeverFollowsASymbolicLink) {
   test::TempDir dir("process_test");
   test::WriteFile(dir.Path("spool"), "older and longer");
-  EXPECT_EQ(RunRedirected(kEcho, {"hello"}, dir.Path("spool")), 0);
+  EXPECT_TRUE(RunRedirected(kEcho, {"hello"}, dir.Path("spool")).Succeeded());
   EXPECT_EQ(test::ReadFile(dir.Path("spool")), "hello\n");
 
   // A spool name swapped for a link, to a file of the victim's or to one not yet there.
@@ -41,7 +41,7 @@ TEST(RunRedirectedTest, WritesTheFileButNeverFollowsASymbolicLink) {
   for (const char* name : {"link", "dangling"}) {
     SCOPED_TRACE(name);
     SetLastError(kErrorSuccess);
-    EXPECT_EQ(RunRedirected(kEcho, {"hello"}, dir.Path(name)), -1);
+    EXPECT_EQ(RunRedirected(kEcho, {"hello"}, dir.Path(name)).kind, ChildEnd::kNotRun);
     EXPECT_NE(GetLastError(), kErrorSuccess);
   }
   EXPECT_EQ(test::ReadFile(dir.Path("victim")), "precious");
@@ -55,26 +55,60 @@ TEST(ChildProcessTest, WorksWithStandardDescriptorsClosed) {
   const std::vector<std::vector<int>> closed_sets = {{0}, {1}, {2}, {0, 1}, {0, 1, 2}};
   for (const std::vector<int>& set : closed_sets) {
     std::string piped;
-    int piped_status = -1;
-    int redirected_status = -1;
+    ChildEnd piped_end;
+    ChildEnd redirected_end;
     bool still_closed = true;
     {
       ClosedStandardDescriptors closed(set);
       ChildProcess child;
       if (child.Start(kEcho, {"hello"})) piped = ReadAll(child.Output());
-      piped_status = child.Finish();
-      redirected_status = RunRedirected(kEcho, {"hello"}, dir.Path("out"));
+      piped_end = child.Finish();
+      redirected_end = RunRedirected(kEcho, {"hello"}, dir.Path("out"));
       for (int fd : set) still_closed = still_closed && fcntl(fd, F_GETFD) == -1;
     }
     std::string closed_text;
     for (int fd : set) closed_text += std::to_string(fd) + " ";
     SCOPED_TRACE("closed: " + closed_text);
     EXPECT_EQ(piped, "hello\n");
-    EXPECT_EQ(piped_status, 0);
-    EXPECT_EQ(redirected_status, 0);
+    EXPECT_TRUE(piped_end.Succeeded());
+    EXPECT_TRUE(redirected_end.Succeeded());
     EXPECT_EQ(test::ReadFile(dir.Path("out")), "hello\n");
     EXPECT_TRUE(still_closed);
   }
+}
+
+// Every way a child can end is told apart, through the pipe and into a file alike; a child that
+// outlives its time limit is ended, so that its reader sees the end of its output.
+TEST(ChildProcessTest, TellsHowTheChildEnded) {
+  test::TempDir dir("process_test");
+  struct Case {
+    const char* script;
+    unsigned limit;
+    ChildEnd::Kind kind;
+    int code;
+  };
+  const Case cases[] = {
+      {"echo a; exit 0", 0, ChildEnd::kExited, 0},
+      {"echo a; exit 5", 0, ChildEnd::kExited, 5},
+      {"echo a; kill -9 $$", 0, ChildEnd::kSignaled, 9},
+      {"echo a; exec sleep 60", 1, ChildEnd::kTimedOut, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start("/bin/sh", {"-c", c.script}, c.limit));
+    EXPECT_EQ(ReadAll(child.Output()), "a\n");
+    const ChildEnd piped = child.Finish();
+    EXPECT_EQ(piped.kind, c.kind);
+    EXPECT_EQ(piped.code, c.code);
+    const ChildEnd redirected =
+        RunRedirected("/bin/sh", {"-c", c.script}, dir.Path("out"), c.limit);
+    EXPECT_EQ(redirected.kind, c.kind);
+    EXPECT_EQ(redirected.code, c.code);
+    EXPECT_EQ(test::ReadFile(dir.Path("out")), "a\n");
+  }
+  EXPECT_EQ(DescribeChildEnd({ChildEnd::kExited, 5}), "rc=5");
+  EXPECT_EQ(DescribeChildEnd({ChildEnd::kTimedOut, 1}), "ended after the time limit of 1 s");
 }
 
 }  // namespace

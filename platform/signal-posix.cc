@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/children.h"
 #include "platform/error.h"
 #include "platform/signal.h"
 
@@ -19,6 +20,7 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char g_cleanup_path[kInterruptPathSize];
 volatile sig_atomic_t g_cleanup_armed = 0;
 bool g_handlers_installed = false;
+volatile sig_atomic_t g_broken_pipe = 0;
 
 sigset_t InterruptSet() {
   sigset_t set;
@@ -27,26 +29,39 @@ sigset_t InterruptSet() {
   return set;
 }
 
-// Only async-signal-safe calls: unlink, sigaction, raise. The signal stays blocked while the
-// handler runs, so the re-raised one is delivered, with the default action, on return.
-extern "C" void OnInterrupt(int sig) {
-  const int saved_errno = errno;
+void RemoveCleanupFile() {
   if (g_cleanup_armed != 0) {
     g_cleanup_armed = 0;
     unlink(g_cleanup_path);
   }
+}
+
+// Ends the process with sig's default action. Async-signal-safe.
+void RaiseDefault(int sig) {
   struct sigaction dfl;
   std::memset(&dfl, 0, sizeof dfl);
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
   sigaction(sig, &dfl, nullptr);
   raise(sig);
+}
+
+// Only async-signal-safe calls: kill, waitpid, unlink, sigaction, raise. The children go first,
+// so that none of them is still writing the file when it is removed. The signal stays blocked
+// while the handler runs, so the re-raised one is delivered, with the default action, on return.
+extern "C" void OnInterrupt(int sig) {
+  const int saved_errno = errno;
+  EndRunningChildren();
+  RemoveCleanupFile();
+  RaiseDefault(sig);
   errno = saved_errno;
 }
 
-extern "C" void OnBrokenPipe(int) {}
+extern "C" void OnBrokenPipe(int) { g_broken_pipe = 1; }
 
-bool InstallHandlers() {
+}  // namespace
+
+bool InstallInterruptHandling() {
   if (g_handlers_installed) return true;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
@@ -70,8 +85,6 @@ bool InstallHandlers() {
   return true;
 }
 
-}  // namespace
-
 bool SetInterruptCleanupPath(const char* path) {
   InterruptDeferral blocked;
   g_cleanup_armed = 0;
@@ -84,7 +97,7 @@ bool SetInterruptCleanupPath(const char* path) {
     SetLastError(kErrorFilenameExcedRange);
     return false;
   }
-  if (!InstallHandlers()) return false;
+  if (!InstallInterruptHandling()) return false;
   std::memcpy(g_cleanup_path, path, length + 1);
   g_cleanup_armed = 1;
   return true;
@@ -125,6 +138,21 @@ void IgnoreBrokenPipe() {
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGPIPE, &action, nullptr);
+}
+
+bool BrokenPipeSeen() { return g_broken_pipe != 0; }
+
+void ExitForBrokenPipe() {
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  {
+    InterruptDeferral blocked;
+    RemoveCleanupFile();
+  }
+  sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
+  RaiseDefault(SIGPIPE);
+  _exit(128 + SIGPIPE);  // only if the signal could not end the process
 }
 
 }  // namespace platform

@@ -15,8 +15,9 @@ inline constexpr size_t kInterruptPathSize = 1024;
 
 /// Registers path as the one file to remove when an interrupt ends the process; it replaces an
 /// earlier registration. The first call installs the interrupt handling. On an interrupt the
-/// file is removed (from a copy of the path held in a fixed buffer, so nothing is allocated
-/// then) and the process ends the way the request would have ended it without the handling.
+/// running children (platform/process.h) are ended and collected, the file is removed (from a
+/// copy of the path held in a fixed buffer, so nothing is allocated then), and the process ends
+/// the way the request would have ended it without the handling.
 /// Returns false, registering nothing and leaving the earlier registration cleared, when path
 /// is absent (87) or does not fit kInterruptPathSize (206), or when the handling cannot be
 /// installed; the last-error code is set.
@@ -43,8 +44,16 @@ class InterruptDeferral {
 };
 
 /// Makes a write to a pipe or socket whose reader has gone fail with the broken-pipe error
-/// (109) instead of ending the process, so that the writer can report it. Child processes keep
-/// the system's default behaviour.
+/// (109) instead of ending the process, so that the writer can stop cleanly. Child processes
+/// keep the system's default behaviour.
 void IgnoreBrokenPipe();
+
+/// Whether a write has met a pipe whose reader had gone, since IgnoreBrokenPipe().
+bool BrokenPipeSeen();
+
+/// Ends the process quietly because the reader of its output went away: the registered
+/// clean-up file is removed, and the process ends with the status of a process that a broken
+/// pipe ends (on Windows, which has no such status: exit code 3).
+[[noreturn]] void ExitForBrokenPipe();
 
 }  // namespace platform

@@ -1,8 +1,10 @@
 // flowtally: summary of the runs (trackers) of job networks.
 //
-// Exit codes: 0 success or test holds; 1 test does not hold; 2 nothing found, more than one
-// JNW in test mode, or no test target; 3 usage or start-up error, or the test cannot be
-// evaluated.
+// Exit codes: 0 success or test holds; 1 test does not hold (or a fatal logger error); 2
+// nothing found, more than one JNW in test mode, no test target, or a failed tool run; 3 usage
+// or start-up error, a test that cannot be evaluated, output that cannot be written, or
+// trackers that print mode could not report. A reader that closes the pipe of our output ends
+// the command quietly, as a broken pipe ends a process.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -35,12 +37,14 @@ constexpr int kTestTrue = 1;
 constexpr int kTestFalse = 0;
 
 // The listing and the report are the command's product: when they could not all be written
-// (a full disk under -o, a closed pipe), saying so beats exiting with success.
+// (a full disk under -o, a closed stream), saying so beats exiting with success. A reader that
+// went away chose to stop reading: that is no error, and nothing is said.
 int finish_output() {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
   const int err = errno;
   if (flushed && !std::ferror(stdout)) return kExitSuccess;
+  if (platform::BrokenPipeSeen()) platform::ExitForBrokenPipe();
   std::fprintf(stderr, "flowtally: Unable to write output:%s\n",
                g_options.output_file[0] != '\0' ? g_options.output_file : "standard output");
   // The reason is known only when this flush failed; an earlier failed write left no trace.
@@ -50,8 +54,8 @@ int finish_output() {
   return kExitUsage;
 }
 
-// A reader that goes away must turn into a write error that finish_output reports, not into
-// a silent end of the process.
+// A reader that goes away must turn into a write error, so that print mode stops and removes
+// its spool file before the process ends.
 void prepare_output() { platform::IgnoreBrokenPipe(); }
 
 // Memory runs out only in the search, the load or a report; the process then ends the way an
@@ -121,10 +125,12 @@ int summary_main(int argc, char** argv) {
       // is an evaluation failure too.
       return result == kExitNothingFound ? kExitNothingFound : kExitUsage;
     }
-    case kModePrint:
+    case kModePrint: {
       prepare_output();
-      print_mode(stdout);
-      return finish_output();
+      const int printed = print_mode(stdout);
+      const int written = finish_output();
+      return printed != 0 ? kExitUsage : written;
+    }
     default:
       prepare_output();
       list_trackers(stdout);

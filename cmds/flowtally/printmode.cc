@@ -1,5 +1,6 @@
 #include "cmds/flowtally/printmode.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -44,23 +45,35 @@ class SpoolFile {
   }
 
   // Creates the file in the spool temporary directory. False when the directory is unknown,
-  // the file cannot be made, or its path does not fit kSpoolPathSize; no file is left then.
-  bool Create() {
+  // the file cannot be made, or its path does not fit kSpoolPathSize; no file is left then,
+  // and *why says where and why (the directory, then the reason).
+  bool Create(std::string* why) {
     char dir[kSpoolPathSize];
-    if (lwfile_path_spool_tmp(dir, sizeof dir, nullptr) < 0) return false;
+    if (lwfile_path_spool_tmp(dir, sizeof dir, nullptr) < 0) {
+      *why = "the spool directory of the site is unknown or its path is too long";
+      return false;
+    }
     // The file is removed through the product's file-name rules; create it under the same
     // name, so that removal finds what creation made.
-    if (CML_checkpath(dir) == nullptr) return false;
+    if (CML_checkpath(dir) == nullptr) {
+      *why = std::string(dir) + ": the path is too long";
+      return false;
+    }
     std::string path;
     // Held back so that an interrupt cannot fall between creating and registering the file.
     platform::InterruptDeferral deferral;
+    errno = 0;
     platform::UniqueFileHandle handle = platform::CreateTempFile(dir, kSpoolPrefix, &path);
-    if (!handle.Valid()) return false;
+    if (!handle.Valid()) {
+      *why = std::string(dir) + ": " + platform::ErrnoText(errno);
+      return false;
+    }
     // Not kept open: the dump writes the file through its own open, and the file cannot be
     // removed while this process holds it.
     handle.Reset();
     if (path.size() >= kSpoolPathSize || !platform::SetInterruptCleanupPath(path.c_str())) {
       platform::RemoveFile(path.c_str());
+      *why = std::string(dir) + ": the path of a file there is too long";
       return false;
     }
     path_ = path;
@@ -126,14 +139,12 @@ const char* dump_content_item(int want_first, int want_second) {
   return "";
 }
 
-std::string build_dump_options(const char* trkpath, int resolved, int want_first, int want_second) {
+ToolOptions build_dump_options(const char* trkpath, int resolved, int want_first, int want_second) {
   const bool nested = resolved == 0 && std::strchr(g_options.component, ':') == nullptr;
-  std::string options = "O";
-  options += trkpath;
-  options += nested ? " Z U " : " U ";
-  options += dump_content_item(want_first, want_second);
-  options += ' ';
-  options += g_options.srch_prep != 0 ? "" : "I";
+  ToolOptions options;
+  options.Add("O").AddValue(trkpath).Add(nested ? " Z U " : " U ");
+  options.Add(dump_content_item(want_first, want_second)).Add(" ");
+  options.Add(g_options.srch_prep != 0 ? "" : "I");
   return options;
 }
 
@@ -158,22 +169,25 @@ int summary_dumpdata(const JnwEntry& entry, const char* spool_path, int want_fir
   if (resolved != 0 && resolved != 1) return -2;
   g_component_accepted = true;
 
-  const std::string options = build_dump_options(trkpath, resolved, want_first, want_second);
-  if (g_options.verbose) std::fprintf(stderr, "dump cmdlilne:%s\n", options.c_str());
-  return runscancmd_redirect(options.c_str(), spool_path) != 0 ? -1 : 0;
+  const ToolOptions options = build_dump_options(trkpath, resolved, want_first, want_second);
+  if (g_options.verbose) std::fprintf(stderr, "dump cmdlilne:%s\n", options.text().c_str());
+  return runscancmd_redirect(options, spool_path) != 0 ? -1 : 0;
 }
 
 int print_mode(FILE* out) {
   if (g_options.verbose) std::fputs("Print mode.\n", stderr);
   bool out_broken = false;
+  bool failed = false;  // a tracker could not be reported
 
   for (const JnwEntry& entry : entry_list()) {
     if (g_options.verbose) std::fprintf(stderr, "Print:%s.\n", entry.trackername.c_str());
     summary_reset();
 
     SpoolFile spool;
-    if (!spool.Create()) {
+    if (std::string why; !spool.Create(&why)) {
       std::fputs("Error at getting the name of tempfile.\n", stderr);
+      std::fprintf(stderr, "flowtally: Unable to create a spool file in %s\n", why.c_str());
+      failed = true;
       continue;
     }
     if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
@@ -185,7 +199,10 @@ int print_mode(FILE* out) {
     }
 
     const int dumped = summary_dumpdata(entry, spool.path(), content, content);
-    if (dumped == -1) std::fputs("Error at data dumpping.\n", stderr);
+    if (dumped == -1) {
+      std::fputs("Error at data dumpping.\n", stderr);
+      failed = true;
+    }
     if (dumped != 0) {
       clean_up(spool);
       continue;
@@ -194,11 +211,13 @@ int print_mode(FILE* out) {
     if (tracing()) std::fputs("summary_load\n", stderr);
     if (summary_load(spool.path()) == -1) {
       std::fputs("Error at data loading.\n", stderr);
+      failed = true;
       clean_up(spool);
       continue;
     }
     if (g_load_summary.jnwname == nullptr) {
       std::fputs("flowtally: Error at JNW data.\n", stderr);
+      failed = true;
       clean_up(spool);
       continue;
     }
@@ -220,6 +239,7 @@ int print_mode(FILE* out) {
     }
     if (written == -1) {
       std::fputs("Error at data output.\n", stderr);
+      failed = true;
       clean_up(spool);
       continue;
     }
@@ -237,7 +257,7 @@ int print_mode(FILE* out) {
     std::fprintf(stderr, "Invalid Component specification:%s\n", g_options.component);
   }
   summary_free_names();
-  return 0;
+  return failed ? -1 : 0;
 }
 
 bool print_component_accepted() { return g_component_accepted; }

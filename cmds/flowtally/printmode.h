@@ -11,6 +11,7 @@
 
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/report.h"
+#include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"
 
 namespace flowtally {
@@ -24,7 +25,9 @@ inline constexpr size_t kSpoolPathSize = 260;
 /// removed (also when the process is interrupted), except under DebugKey 9 after a good
 /// report, where it is kept and named. After the last tracker, a component specification
 /// that was checked against trackers and fitted none is reported. Stops early, without a
-/// message, when writing to out fails (the caller reports the output error). Returns 0.
+/// message, when writing to out fails (the caller reports the output error). Returns 0, or -1
+/// when one or more trackers could not be reported (spool file, dump, load or report); a
+/// tracker that the component specification does not fit is no failure.
 int print_mode(FILE* out);
 
 /// Runs the dump of entry's tracker into the file spool_path, asking for the jobs' first and
@@ -38,11 +41,12 @@ int summary_dumpdata(const JnwEntry& entry, const char* spool_path, int want_fir
 /// second only, "" for neither.
 const char* dump_content_item(int want_first, int want_second);
 
-/// The runscan option string of a dump of the tracker path trkpath, where resolved is the
-/// result of resolve_component (0 a network, 1 a job): "O<trkpath> Z U <content> <prep>" for a
-/// network when the component option holds no ':' (nested sub-networks are wanted), else
-/// "O<trkpath> U <content> <prep>"; <prep> is "" with srch_prep, else "I".
-std::string build_dump_options(const char* trkpath, int resolved, int want_first, int want_second);
+/// The runscan options of a dump of the tracker path trkpath, where resolved is the result of
+/// resolve_component (0 a network, 1 a job): "O<trkpath> Z U <content> <prep>" for a network
+/// when the component option holds no ':' (nested sub-networks are wanted), else
+/// "O<trkpath> U <content> <prep>"; <prep> is "" with srch_prep, else "I". The tracker path
+/// stays one item.
+ToolOptions build_dump_options(const char* trkpath, int resolved, int want_first, int want_second);
 
 /// The content switch of print mode: set for the readable report with the output print
 /// option and style 1 or more. It asks for the jobs' captured output.

@@ -74,7 +74,7 @@ TEST_F(PrintModeTest, DumpOptions) {
     g_options.srch_prep = c.prep;
     const bool sub = std::string(c.component).find(':') != std::string::npos;
     EXPECT_EQ(c.expected,
-              build_dump_options(sub ? subpath : path, c.resolved, c.content, c.content))
+              build_dump_options(sub ? subpath : path, c.resolved, c.content, c.content).text())
         << "component=" << c.component;
   }
 }

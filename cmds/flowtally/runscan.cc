@@ -4,9 +4,10 @@
 #include <cstdio>
 
 #include "cmds/flowtally/records.h"
-#include "cmds/flowtally/search.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
+#include "platform/process.h"
+#include "platform/registry.h"
 
 namespace flowtally {
 
@@ -14,62 +15,16 @@ namespace {
 
 constexpr char kToolName[] = "runscan";
 
-// One running tool and the lines it prints. A line longer than kToolLineMax is cut there and
-// the rest of it is read and dropped, so a tail can never pose as a line of its own.
-class ToolReader {
- public:
-  bool Start(const char* options) {
-    Close();
-    return runscan_open(options, &child_);
-  }
-
-  // The next line, or nullptr at the end of the output (the tool is then collected). The line
-  // is handed on as read, newline included; a NUL byte in it ends the text its reader sees.
-  char* Next() {
-    if (!child_.Running()) return nullptr;
-    FILE* in = child_.Output();
-    // Counted, not read with fgets: the piece's length must be known whatever bytes it holds, or
-    // a NUL in a line would make it look cut and its successor be dropped as its rest.
-    bool ended = false;
-    const size_t len = read_line_piece(in, line_, kToolLineMax, &ended);
-    line_[len] = '\0';
-    if (len == 0) {
-      Close();
-      return nullptr;
-    }
-    if (len == kToolLineMax && !ended) {
-      int c;
-      while ((c = std::getc(in)) != EOF && c != '\n') {
-      }
-    }
-    return line_;
-  }
-
-  int Close() { return child_.Finish(); }
-
- private:
-  platform::ChildProcess child_;
-  char line_[kToolLineMax + 1] = {};
-};
-
-ToolReader entry_reader;
-ToolReader detail_reader;
-
-}  // namespace
-
-std::vector<std::string> split_tool_options(const char* options) {
-  std::vector<std::string> items;
-  const char* p = options != nullptr ? options : "";
-  while (*p != '\0') {
-    while (*p == ' ') ++p;
-    const char* start = p;
-    while (*p != '\0' && *p != ' ') ++p;
-    if (p > start) items.emplace_back(start, p);
-  }
-  return items;
+// Seconds that one run of the tool may take; 0 for no limit (the value is absent, unreadable
+// or 0).
+unsigned tool_time_limit() {
+  const uint32_t seconds = KSRegGetDword(platform::kProductKeyPath, "KSToolTimeout");
+  return seconds == 0xFFFFFFFF ? 0 : seconds;
 }
 
-bool runscan_open(const char* options, platform::ChildProcess* child) {
+// Starts runscan with its standard output on child's pipe. False after
+// "Unable to execute runscan:%s\nec=%d\n" (path, system error code).
+bool runscan_open(const ToolOptions& options, platform::ChildProcess* child) {
   const char* path = lwfile_bin_path(kToolName);
   if (path == nullptr) {
     if (platform::GetLastError() == platform::kErrorSuccess) {
@@ -79,7 +34,7 @@ bool runscan_open(const char* options, platform::ChildProcess* child) {
                  static_cast<int>(platform::GetLastError()));
     return false;
   }
-  if (!child->Start(path, split_tool_options(options))) {
+  if (!child->Start(path, options.items(), tool_time_limit())) {
     std::fprintf(stderr, "Unable to execute runscan:%s\nec=%d\n", path,
                  static_cast<int>(platform::GetLastError()));
     return false;
@@ -87,47 +42,95 @@ bool runscan_open(const char* options, platform::ChildProcess* child) {
   return true;
 }
 
-int runscancmd_redirect(const char* options, const char* file) {
+// Reads the next line of in into line (kToolLineMax + 1 bytes): false at the end of the output.
+// A longer line is cut there and the rest of it is read and dropped, so a tail can never pose
+// as a line of its own.
+bool next_tool_line(FILE* in, char* line) {
+  // Counted, not read with fgets: the piece's length must be known whatever bytes it holds, or
+  // a NUL in a line would make it look cut and its successor be dropped as its rest.
+  bool ended = false;
+  const size_t len = read_line_piece(in, line, kToolLineMax, &ended);
+  line[len] = '\0';
+  if (len == 0) return false;
+  if (len == kToolLineMax && !ended) {
+    int c;
+    while ((c = std::getc(in)) != EOF && c != '\n') {
+    }
+  }
+  return true;
+}
+
+// One run of the tool for a reader named who: its lines go to on_line, and its end decides.
+int read_tool(const char* who, const ToolOptions& options, const ToolLineHandler& on_line) {
+  platform::ChildProcess child;
+  if (!runscan_open(options, &child)) {
+    std::fprintf(stderr, "%s: Unable to execute runscan.\n", who);
+    return -1;
+  }
+  FILE* in = child.Output();
+  char line[kToolLineMax + 1];
+  bool wanted = true;
+  while (next_tool_line(in, line)) {
+    if (wanted) wanted = on_line(line);
+  }
+  const platform::ChildEnd end = child.Finish();
+  if (end.Succeeded()) return 0;
+  std::fprintf(stderr, "%s:execution error: runscan %s\n", who,
+               platform::DescribeChildEnd(end).c_str());
+  return -1;
+}
+
+}  // namespace
+
+void ToolOptions::Join(char c) {
+  if (!in_item_) items_.emplace_back();
+  items_.back() += c;
+  in_item_ = true;
+}
+
+ToolOptions& ToolOptions::Add(std::string_view text) {
+  text_ += text;
+  for (char c : text) {
+    if (c == ' ') {
+      in_item_ = false;
+    } else {
+      Join(c);
+    }
+  }
+  return *this;
+}
+
+ToolOptions& ToolOptions::AddValue(std::string_view value) {
+  text_ += value;
+  for (char c : value) Join(c);
+  return *this;
+}
+
+int runscancmd_jnwent(const ToolOptions& options, const ToolLineHandler& on_line) {
+  return read_tool("runscancmd_jnwent", options, on_line);
+}
+
+int runscancmd_jnwdetail(const ToolOptions& options, const ToolLineHandler& on_line) {
+  return read_tool("runscancmd_jnwdetail", options, on_line);
+}
+
+int runscancmd_redirect(const ToolOptions& options, const char* file) {
   platform::SetLastError(platform::kErrorSuccess);
   errno = 0;
   const char* path = lwfile_bin_path(kToolName);
-  int rc = -1;
+  platform::ChildEnd end;
   if (path == nullptr) {
     errno = ENOENT;
   } else {
-    rc = platform::RunRedirected(path, split_tool_options(options), file);
+    end = platform::RunRedirected(path, options.items(), file, tool_time_limit());
   }
-  if (rc != 0) {
-    std::fprintf(stderr, "runscandmd_redirect:execution error: runscan rc=%d, errno=%d\n", rc,
-                 errno);
-  }
-  return rc;
+  if (end.Succeeded()) return 0;
+  const int saved_errno = errno;
+  const std::string how =
+      end.kind == platform::ChildEnd::kNotRun ? "rc=-1" : platform::DescribeChildEnd(end);
+  std::fprintf(stderr, "runscandmd_redirect:execution error: runscan %s, errno=%d\n", how.c_str(),
+               saved_errno);
+  return end.kind == platform::ChildEnd::kExited ? end.code : -1;
 }
-
-const EntryLine* runscancmd_jnwent(const char* options) {
-  static EntryLine entry;
-  if (options != nullptr && !entry_reader.Start(options)) {
-    std::fputs("runscancmd_jnwent: Unable to execute runscan.\n", stderr);
-    return nullptr;
-  }
-  while (char* line = entry_reader.Next()) {
-    if (parse_entry_line(line, &entry) == 0) return &entry;
-  }
-  return nullptr;
-}
-
-const ComponentLine* runscancmd_jnwdetail(const char* options) {
-  static ComponentLine component;
-  if (options != nullptr && !detail_reader.Start(options)) {
-    std::fputs("runscancmd_jnwdetail: Unable to execute runscan.\n", stderr);
-    return nullptr;
-  }
-  while (char* line = detail_reader.Next()) {
-    if (parse_component_line(line, component) == 0) return &component;
-  }
-  return nullptr;
-}
-
-int runscancmd_jnwdetail_close() { return detail_reader.Close(); }
 
 }  // namespace flowtally

@@ -1,49 +1,70 @@
 // The interface to the scheduler's tracker search tool, runscan (<base>/bin/runscan).
 //
-// The tool is started directly, never through a shell: its option string is split at runs of
-// blanks into arguments, so values that users typed (-u, -c, -j name=, trk=, tid=) are only
-// ever data. Its standard input is the null device and its standard error is ours.
+// The tool is started directly, never through a shell, and each option item is exactly one
+// argument: the items that the command itself separates with blanks become separate arguments,
+// and a value that a user typed (-u, -c, -j name=, trk=, tid=) stays inside its one item
+// whatever it holds, so it is only ever data. Its standard input is the null device and its
+// standard error is ours.
+//
+// How the tool ended is part of its answer: a run that ends with a status other than 0, by a
+// signal, or by the time limit (registry value KSToolTimeout, seconds; absent or 0: none) has
+// failed, and none of its lines count.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/process.h"
-
 namespace flowtally {
-
-struct EntryLine;
-struct ComponentLine;
 
 /// One read of the tool's output takes at most this many characters; the rest of a longer
 /// line is skipped, never taken for a line of its own.
 inline constexpr size_t kToolLineMax = 1022;
 
-/// The items of an option string: the words between runs of blanks.
-std::vector<std::string> split_tool_options(const char* options);
+/// An option string of the tool: its text as the traces show it, and its items, one argument
+/// each.
+class ToolOptions {
+ public:
+  /// Appends text of the command's own: a blank ends the item being written, and every other
+  /// character joins it (or starts the next one).
+  ToolOptions& Add(std::string_view text);
+  /// Appends a value that a user typed: all of it joins the item being written, blanks
+  /// included.
+  ToolOptions& AddValue(std::string_view value);
 
-/// Starts runscan with options, its standard output on child's pipe. false after
-/// "Unable to execute runscan:%s\nec=%d\n" (path, system error code) on standard error.
-bool runscan_open(const char* options, platform::ChildProcess* child);
+  const std::string& text() const { return text_; }
+  const std::vector<std::string>& items() const { return items_; }
+
+ private:
+  void Join(char c);
+
+  std::string text_;
+  std::vector<std::string> items_;
+  bool in_item_ = false;
+};
+
+/// Receives one line of the tool's output (newline included, at most kToolLineMax characters;
+/// a NUL byte in it ends the text). Returns false to read no further lines: the rest of the
+/// output is then read and dropped, so that the tool's end is still known.
+using ToolLineHandler = std::function<bool(const char* line)>;
+
+/// The search reader: runs runscan with options and hands each line of its output to on_line.
+/// Returns 0 when the tool ended with status 0; -1 when it could not be started (after
+/// "runscancmd_jnwent: Unable to execute runscan.\n") or failed (after
+/// "runscancmd_jnwent:execution error: runscan <how it ended>\n"), when the lines handed on must
+/// not count.
+int runscancmd_jnwent(const ToolOptions& options, const ToolLineHandler& on_line);
+
+/// The detail reader: the same, for a tracker's component lines, with "runscancmd_jnwdetail" in
+/// its messages.
+int runscancmd_jnwdetail(const ToolOptions& options, const ToolLineHandler& on_line);
 
 /// Runs runscan with options and its standard output written into file, and waits for it.
-/// Returns the tool's exit status; a status other than 0 (-1 when it could not be run) is
-/// reported with "runscandmd_redirect:execution error: runscan rc=%d, errno=%d\n".
-int runscancmd_redirect(const char* options, const char* file);
-
-/// The search reader. Called with options it (re)starts the tool; every call returns the next
-/// entry line of the output that parse_entry_line accepts, or nullptr at the end of the output
-/// (the tool is then collected) and until it is started again. The line is overwritten by the
-/// next call. On a failed start: "runscancmd_jnwent: Unable to execute runscan.\n".
-const EntryLine* runscancmd_jnwent(const char* options);
-
-/// The detail reader: the same for component lines accepted by parse_component_line.
-/// On a failed start: "runscancmd_jnwdetail: Unable to execute runscan.\n".
-const ComponentLine* runscancmd_jnwdetail(const char* options);
-
-/// Closes the detail reader early and collects the tool; returns its exit status (-1 when it
-/// was not running).
-int runscancmd_jnwdetail_close();
+/// Returns 0 when it ended with status 0; otherwise, after
+/// "runscandmd_redirect:execution error: runscan <how it ended>, errno=%d\n" (how it ended is
+/// "rc=N" for an exit status, "rc=-1" when it could not be run), the exit status, or -1.
+int runscancmd_redirect(const ToolOptions& options, const char* file);
 
 }  // namespace flowtally

@@ -100,36 +100,40 @@ void entry_list_clear() {
   entries.clear();
 }
 
-std::string build_search_options() {
+ToolOptions build_search_options() {
   const SummaryOptions& o = g_options;
   const char* machine = g_local_machine;
-  std::string opt;
+  // The machine, the user and the search key are data: each stays inside its one item.
+  ToolOptions opt;
+  opt.Add("O");
   if (o.srch_tid) {
-    opt = std::string("O") + o.search_key + " N1";
+    opt.AddValue(o.search_key).Add(" N1");
   } else if (o.srch_trk &&
              !(o.srch_name || o.srch_run || o.srch_last || o.srch_date || o.srch_today)) {
-    opt = std::string("O") + machine + ":" + o.user + ":" + o.search_key + ".kstrk N1";
+    opt.AddValue(machine).Add(":").AddValue(o.user).Add(":").AddValue(o.search_key);
+    opt.Add(".kstrk N1");
   } else if (o.srch_name) {
     if (o.all_users) {
-      opt = std::string("O") + machine + ".machine N1 Pj" + o.search_key;
+      opt.AddValue(machine).Add(".machine N1 Pj").AddValue(o.search_key);
     } else {
-      opt = std::string("O") + machine + ":" + o.user + ":" + o.search_key + ".ksjnw N1";
+      opt.AddValue(machine).Add(":").AddValue(o.user).Add(":").AddValue(o.search_key);
+      opt.Add(".ksjnw N1");
     }
   } else if (o.all_users) {
-    opt = std::string("O") + machine + ".machine N1";
+    opt.AddValue(machine).Add(".machine N1");
   } else {
-    opt = std::string("O") + machine + ":" + o.user + ".user N1";
+    opt.AddValue(machine).Add(":").AddValue(o.user).Add(".user N1");
   }
 
   if (o.srch_last && g_options.date_to[0] == '\0') format_today(g_options.date_to);
 
-  if (o.srch_date || o.srch_today) opt += " S" + local_bound(o.date_from, "000000");
-  if (o.srch_date || o.srch_today || o.srch_last) opt += " E" + local_bound(o.date_to, "235959");
-  if (o.srch_run || o.srch_last) opt += " I";
+  if (o.srch_date || o.srch_today) opt.Add(" S" + local_bound(o.date_from, "000000"));
+  if (o.srch_date || o.srch_today || o.srch_last) opt.Add(" E" + local_bound(o.date_to, "235959"));
+  if (o.srch_run || o.srch_last) opt.Add(" I");
   bool prep_item = o.srch_prep && !o.srch_run && !o.srch_last;
-  if (prep_item) opt += " Pswait/prep";
-  opt += prep_item ? "/run" : " Psrun";
-  if (!(o.srch_run && !o.srch_last)) opt += "/done";
+  if (prep_item) opt.Add(" Pswait/prep");
+  opt.Add(prep_item ? "/run" : " Psrun");
+  if (!(o.srch_run && !o.srch_last)) opt.Add("/done");
   return opt;
 }
 
@@ -275,13 +279,19 @@ int search_trackers() {
     std::fputs("can not set env KestruneUserName \n", stderr);
     return 0;
   }
-  std::string options = build_search_options();
-  if (g_options.verbose) std::fprintf(stderr, "runscan opt=%s\n", options.c_str());
+  const ToolOptions options = build_search_options();
+  if (g_options.verbose) std::fprintf(stderr, "runscan opt=%s\n", options.text().c_str());
 
   int count = 0;
-  for (const EntryLine* line = runscancmd_jnwent(options.c_str()); line != nullptr;
-       line = runscancmd_jnwent(nullptr)) {
-    if (filter_entry(*line) == 0) ++count;
+  EntryLine entry;
+  const int rc = runscancmd_jnwent(options, [&count, &entry](const char* line) {
+    if (parse_entry_line(line, &entry) == 0 && filter_entry(entry) == 0) ++count;
+    return true;
+  });
+  // A run that failed may have printed only some of its entries, or none that are true.
+  if (rc != 0) {
+    entry_list_clear();
+    return 0;
   }
   return count;
 }

@@ -8,6 +8,8 @@
 #include <list>
 #include <string>
 
+#include "cmds/flowtally/runscan.h"
+
 namespace flowtally {
 
 /// Capacity of a field of the tool's lines (user, status, flags).
@@ -46,12 +48,12 @@ using EntryList = std::list<JnwEntry>;
 const EntryList& entry_list();
 
 /// Runs the search once and fills the entry list. Returns the number of entries added (>= 0);
-/// a tool that cannot be started or run yields 0.
+/// a tool that cannot be started, or whose run failed, yields 0 and leaves the list empty.
 int search_trackers();
 
-/// The tool's option string for the search criteria of the options block. Sets date_to to
-/// today for srch_last when it is still empty.
-std::string build_search_options();
+/// The tool's options for the search criteria of the options block. Sets date_to to today for
+/// srch_last when it is still empty.
+ToolOptions build_search_options();
 
 /// 0 when line is an entry line of a top-level tracker (entry filled), -1 otherwise: fewer
 /// than 11 fields, a malformed object path or stamp, a sub-network's tracker, a tracker name

@@ -80,7 +80,7 @@ TEST_F(SearchTest, OptionStringsFollowTheCriteria) {
       std::string text = item;
       if (parse_search_options(text.data()) != 0) break;  // run,prep is refused; keep flags
     }
-    EXPECT_EQ(c.expected, build_search_options()) << c.items[0];
+    EXPECT_EQ(c.expected, build_search_options().text()) << c.items[0];
   }
 }
 

@@ -234,26 +234,29 @@ int test_run(const char* trackername, const char* user) {
   }
 
   // "I" lets the dump reach an archived tracker; -j prep leaves it out, as the search does.
-  const std::string options = std::string("O") + trkpath + " U " + (g_options.srch_prep ? "" : "I");
-  if (g_options.verbose) std::fprintf(stderr, "TEST: runscan opt=%s\n", options.c_str());
+  ToolOptions options;
+  options.Add("O").AddValue(trkpath).Add(" U ").Add(g_options.srch_prep ? "" : "I");
+  if (g_options.verbose) std::fprintf(stderr, "TEST: runscan opt=%s\n", options.text().c_str());
 
   int archived = 0;
   bool found = false;
   Target hit;
   bool first = true;
-  for (const ComponentLine* line = runscancmd_jnwdetail(options.c_str()); line != nullptr;
-       line = runscancmd_jnwdetail(nullptr)) {
+  ComponentLine line;
+  const int rc = runscancmd_jnwdetail(options, [&](const char* text) {
+    if (parse_component_line(text, line) != 0) return true;
     // Only the tracker's own line, which a dump prints first, tells whether it is archived.
-    if (first && line->type == 'J' && std::strchr(line->extstat, 'a') != nullptr) archived = 1;
+    if (first && line.type == 'J' && std::strchr(line.extstat, 'a') != nullptr) archived = 1;
     first = false;
-    if (candidate_kind(line->type) != kind) continue;
-    if (kind == 1 && !equal_nocase(line->name, target)) continue;
-    hit.status = line->status;
-    hit.extstat = line->extstat;
+    if (candidate_kind(line.type) != kind) return true;
+    if (kind == 1 && !equal_nocase(line.name, target)) return true;
+    hit.status = line.status;
+    hit.extstat = line.extstat;
     found = true;
-    break;
-  }
-  runscancmd_jnwdetail_close();
+    return false;
+  });
+  // A target read from a run that failed is no answer.
+  if (rc != 0) return 2;
 
   if (!found) {
     if (g_options.verbose) std::fprintf(stderr, "Target not found.(%s)\n", target);
