@@ -139,7 +139,7 @@ struct StreamMode {
   std::string reopen_mode;  // the caller's mode without x (the file exists by then)
 };
 
-// Reads an fopen mode: r, w or a first, then any of + b t x e; the rest (",ccs=") is ignored.
+// Reads an fopen mode: r, w or a first, then any of + b t x e n; the rest (",ccs=") is ignored.
 bool ParseMode(const char* mode, StreamMode* out) {
   int access;
   switch (mode[0]) {
@@ -163,7 +163,8 @@ bool ParseMode(const char* mode, StreamMode* out) {
   for (const char* p = mode + 1; *p != '\0' && *p != ','; ++p) {
     if (*p == '+') plus = true;
     if (*p == 'x' && (out->flags & O_CREAT) != 0) out->flags |= O_EXCL;
-    if (*p != 'x' && *p != 'e') out->reopen_mode += *p;
+    if (*p == 'n') out->flags |= O_NOFOLLOW;
+    if (*p != 'x' && *p != 'e' && *p != 'n') out->reopen_mode += *p;
   }
   if (plus) access = O_RDWR;
   out->flags |= access | O_NOCTTY;

@@ -115,10 +115,11 @@ class UniqueFileHandle {
 };
 
 /// Opens a C stream as the standard fopen does (modes r, w, a with + and b; x creates
-/// exclusively), as a shared open: a file held without sharing fails with 32 and, for w, is
-/// not truncated. The hold lasts as long as the stream. Returns nullptr on failure. A
-/// directory fails with 267. A stream opened for appending reports position 0 until its first
-/// write (writes always go to the end), so a byte lock taken at once lies on the first byte.
+/// exclusively; n refuses a symbolic link at path instead of following it), as a shared open: a
+/// file held without sharing fails with 32 and, for w, is not truncated. The hold lasts as long as
+/// the stream. Returns nullptr on failure. A directory fails with 267. A stream opened for
+/// appending reports position 0 until its first write (writes always go to the end), so a byte lock
+/// taken at once lies on the first byte.
 FILE* OpenStream(const char* path, const char* mode);
 
 /// Re-opens stream on path with mode (the standard freopen) as a shared open; the stream keeps

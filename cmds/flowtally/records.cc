@@ -571,7 +571,8 @@ int summary_reset() {
 }
 
 int summary_load(const char* path) {
-  platform::UniqueStream spool(retry32_fopen(path, "r"));
+  // A link swapped in for the spool file after the dump is never read.
+  platform::UniqueStream spool(retry32_fopen(path, "rn"));
   if (spool == nullptr) {
     const int err = errno;
     std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", path);

@@ -201,7 +201,7 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
                         const char* name_filter, const char* parent_filter) {
   platform::UniqueStream spool;
   if (switches.first_content || switches.second_content) {
-    spool.reset(CML_fopen(spool_path, "r"));
+    spool.reset(CML_fopen(spool_path, "rn"));  // never a link swapped in after the dump
     if (spool == nullptr) {
       const int err = errno;
       std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", report_text(spool_path));

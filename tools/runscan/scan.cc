@@ -146,13 +146,21 @@ int scan_parse_options(const std::vector<std::string>& args, ScanOptions* option
                        std::string* err) {
   ScanOptions o;
   bool have_object = false;
+  // A whole option string in one argument is split at blanks, as a command processor would
+  // pass it; given as several arguments, each is one item, and a value with blanks in it stays
+  // inside its item.
   std::vector<std::string> items;
-  for (const std::string& arg : args) {
+  if (args.size() == 1) {
+    const std::string& arg = args.front();
     size_t from = arg.find_first_not_of(" \t");
     while (from != std::string::npos) {
       const size_t to = arg.find_first_of(" \t", from);
       items.push_back(arg.substr(from, to == std::string::npos ? std::string::npos : to - from));
       from = to == std::string::npos ? to : arg.find_first_not_of(" \t", to);
+    }
+  } else {
+    for (const std::string& arg : args) {
+      if (!arg.empty()) items.push_back(arg);
     }
   }
 

@@ -42,7 +42,8 @@ struct ScanOptions {
 /// could name more than one directory entry, a stamp that is not 14 digits.
 int scan_parse_object(const std::string& text, ScanObject* object);
 
-/// Parses the option items. Each argument may hold several items separated by blanks. 0, or
+/// Parses the option items: the items of a single argument are separated by blanks; of several
+/// arguments, each is one item, blanks included. 0, or
 /// -1 with a one-line reason in *err: an unknown or malformed item, a second object, no
 /// object, neither N1 nor U or both, U without a tracker object.
 int scan_parse_options(const std::vector<std::string>& args, ScanOptions* options,

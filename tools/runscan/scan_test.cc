@@ -79,6 +79,13 @@ TEST(ScanParseOptions, ReadsEveryItem) {
   EXPECT_EQ(o.statuses, (std::vector<std::string>{"wait", "prep", "run"}));
   EXPECT_EQ(o.jnw_filter, "DAILY");
 
+  // Of several arguments each is one item: a value with blanks never becomes further items.
+  ASSERT_EQ(scan_parse_options({"Om:u:A U Fo.ksjnw", "N1"}, &o, &err), 0) << err;
+  EXPECT_TRUE(o.search);
+  EXPECT_FALSE(o.dump);
+  EXPECT_FALSE(o.want_stdout);
+  EXPECT_EQ(o.object.jnw, "A U Fo");
+
   // One argument holding the whole option string, with runs of blanks, splits the same way.
   ASSERT_EQ(scan_parse_options({"Om:u:A.20261205010000.kstrk  Z U   Foe I "}, &o, &err), 0) << err;
   EXPECT_TRUE(o.dump);

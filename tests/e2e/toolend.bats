@@ -1,0 +1,159 @@
+#!/usr/bin/env bats
+# How runscan ended is part of its answer: a run that ends with a status other than 0, by a
+# signal or by the time limit counts for nothing, in every mode. Also: signals that end
+# flowtally end its runscan too, typed values reach runscan whole, a spool file swapped for a
+# link is never read, and a reader that goes away ends the command quietly.
+#
+# The fake runscan answers a search (an N1 argument) with the lines of $SITE/entries and any
+# other call with those of $SITE/detail; then it runs the shell code of $SITE/end, if any. It
+# writes its pid into $SITE/runscan.pid and each of its arguments as one line of $SITE/argv.
+
+load helpers
+
+setup() {
+  make_installation
+  export TZ=UTC
+  rm -f "$SITE/base/bin/runscan"
+  {
+    printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
+    cat <<'SCRIPT'
+echo $$ >"$site/runscan.pid"
+printf '%s\n' "$@" >"$site/argv"
+answer="$site/detail"
+for arg in "$@"; do [ "$arg" = N1 ] && answer="$site/entries"; done
+[ -f "$answer" ] && cat "$answer"
+[ -f "$site/end" ] && . "$site/end"
+exit 0
+SCRIPT
+  } >"$SITE/base/bin/runscan"
+  chmod +x "$SITE/base/bin/runscan"
+
+  for t in A.20140930010203 B.20140930010203; do
+    printf 'J alpha:ann:%s.kstrk done 0 20140930010203 20140930011000 - - 60 0 -\n' "$t"
+  done >"$SITE/entries"
+  cat >"$SITE/detail" <<'DETAIL'
+J alpha:ann:A.20140930010203.kstrk done 0 20140930010203 20140930011000 - - 60 0 -
+U JOB1 done 0 0 20140930010205 20140930010905 1234 alpha - 20140930010203 600 -
+DETAIL
+}
+
+teardown() {
+  if [ -f "$SITE/runscan.pid" ]; then kill -9 "$(cat "$SITE/runscan.pid")" 2>/dev/null || true; fi
+}
+
+# ends CODE: the fake runscan runs CODE after its output.
+ends() { printf '%s\n' "$1" >"$SITE/end"; }
+
+@test "a search whose runscan fails lists nothing and exits 2, however it ended" {
+  local -A how=(
+    ['exit 5']='rc=5'
+    ['kill -9 $$']='ended by signal 9 (Killed)'
+    ['kill -SEGV $$']='ended by signal 11 (Segmentation fault)'
+  )
+  for code in "${!how[@]}"; do
+    ends "$code"
+    ft -u ann
+    expect_status 2
+    [ ! -s "$SITE/out" ]
+    expect_stderr "runscancmd_jnwent:execution error: runscan ${how[$code]}
+No JNW detected.
+"
+  done
+  # A crash before any output is no longer taken for an empty search.
+  rm "$SITE/entries"
+  ends 'kill -SEGV $$'
+  ft -u ann
+  expect_status 2
+  grep -qx 'runscancmd_jnwent:execution error: runscan ended by signal 11 (Segmentation fault)' \
+    "$SITE/err"
+}
+
+@test "a test whose detail run fails has no target" {
+  printf 'J alpha:ann:A.20140930010203.kstrk done 0 20140930010203 - - - 60 0 -\n' >"$SITE/entries"
+  ft -u ann -t testp=done
+  expect_status 0
+  for code in 'exit 7' 'kill -9 $$'; do
+    ends "case \" \$* \" in *\" U \"*) $code ;; esac"
+    ft -u ann -t testp=done
+    expect_status 2
+    grep -q '^runscancmd_jnwdetail:execution error: runscan ' "$SITE/err"
+    rm "$SITE/end"
+  done
+}
+
+@test "KSToolTimeout ends a runscan that hangs: search, test and print mode" {
+  write_registry '"KSLanguageId"="0"' '"KSToolTimeout"=dword:00000001'
+  ends 'exec sleep 30'
+  ft -u ann
+  expect_status 2
+  expect_stderr "runscancmd_jnwent:execution error: runscan ended after the time limit of 1 s
+No JNW detected.
+"
+  ! kill -0 "$(cat "$SITE/runscan.pid")" 2>/dev/null
+
+  # Only the dump hangs: each tracker fails and print mode exits 3.
+  ends 'case " $* " in *" U "*) exec sleep 30 ;; esac'
+  ft -u ann -p format=csv
+  expect_status 3
+  [ "$(grep -c '^runscandmd_redirect:execution error: runscan ended after the time limit of 1 s, errno=' "$SITE/err")" -eq 2 ]
+  [ "$(grep -c '^Error at data dumpping.$' "$SITE/err")" -eq 2 ]
+  [ -z "$(ls -A "$SITE/sitedb/spool/tmp")" ]
+
+  printf 'J alpha:ann:A.20140930010203.kstrk done 0 20140930010203 - - - 60 0 -\n' >"$SITE/entries"
+  ft -u ann -t testp=done
+  expect_status 2
+  grep -qx 'runscancmd_jnwdetail:execution error: runscan ended after the time limit of 1 s' "$SITE/err"
+}
+
+@test "SIGTERM or SIGHUP during a search ends runscan and flowtally" {
+  ends 'exec sleep 30'
+  for sig in TERM HUP; do
+    rm -f "$SITE/runscan.pid"
+    "$PROG" -u ann >"$SITE/out" 2>"$SITE/err" 3>&- &
+    pid=$!
+    for _ in $(seq 100); do [ -s "$SITE/runscan.pid" ] && break; sleep 0.1; done
+    kill -s "$sig" "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" -eq $((128 + $(kill -l "$sig"))) ]
+    ! kill -0 "$(cat "$SITE/runscan.pid")" 2>/dev/null
+  done
+}
+
+@test "a typed value reaches runscan as one argument, whatever blanks it holds" {
+  ft -u ann -v -j 'name=A U Fo'
+  diff -u - "$SITE/argv" <<'ARGV'
+Oalpha:ann:A U Fo.ksjnw
+N1
+Psrun/done
+ARGV
+  grep -qx 'runscan opt=Oalpha:ann:A U Fo.ksjnw N1 Psrun/done' "$SITE/err"
+  ft -u 'bob N1 Ox'
+  [ "$(sed -n 1p "$SITE/argv")" = 'Oalpha:bob N1 Ox.user' ]
+  [ "$(sed -n 2p "$SITE/argv")" = N1 ]
+  [ "$(wc -l <"$SITE/argv")" -eq 5 ]
+  sed -i 1q "$SITE/entries"
+  ft -u ann -j name=A -c 'A:x U/y' -t testp=done
+  [ "$(sed -n 1p "$SITE/argv")" = 'Oalpha:ann:A:x U.20140930010203.kstrk' ]
+}
+
+@test "a spool file swapped for a link after the dump is never read" {
+  echo 'J alpha:ann:A.20140930010203.kstrk done 0 20140930010203 - secret - 60 0 -' >"$SITE/secret"
+  ends 'spool=$(readlink "/proc/$$/fd/1"); rm -f "$spool"; ln -s "$site/secret" "$spool"'
+  ft -u ann -p format=csv
+  expect_status 3
+  [ "$(grep -c '^Error at data loading.$' "$SITE/err")" -eq 2 ]
+  ! grep -q secret "$SITE/out"
+}
+
+@test "a reader that stops early ends flowtally quietly" {
+  for i in $(seq 1000 3999); do
+    printf 'J alpha:ann:A%s.20140930010203.kstrk done 0 20140930010203 - - - 60 0 -\n' "$i"
+  done >"$SITE/entries"
+  status=0
+  "$PROG" -u ann 2>"$SITE/err" 3>&- | head -1 >"$SITE/out"
+  status=${PIPESTATUS[0]}
+  expect_status 141
+  [ ! -s "$SITE/err" ]
+  [ "$(cat "$SITE/out")" = "****      TRACKER-ID.yyyymmddhhmmss       USER  STAT START       END        " ]
+}
