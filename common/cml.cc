@@ -6,17 +6,16 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/ksaccount.h"
 #include "common/lwuser.h"
 #include "common/retry32.h"
-#include "common/textcase.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
 #include "platform/security.h"
+#include "platform/textcase.h"
 
 namespace {
 
@@ -82,7 +81,6 @@ bool ProductFileSecurity(platform::FileSecurity* security) {
 // access list of each account handed a file (names compared without regard to case).
 enum class TakeOver { kUndecided, kApplies, kDoesNotApply };
 
-std::mutex take_over_mutex;
 TakeOver take_over = TakeOver::kUndecided;
 std::map<std::string, AccessList> standard_access;
 
@@ -103,7 +101,7 @@ TakeOver DecideTakeOver() {
   }
   const char* caller = lw_GetUserName();
   const char* manager = GetKSmgrname();
-  return caller != nullptr && manager != nullptr && EqualIgnoringCase(caller, manager)
+  return caller != nullptr && manager != nullptr && platform::EqualIgnoringCase(caller, manager)
              ? TakeOver::kApplies
              : TakeOver::kDoesNotApply;
 }
@@ -112,7 +110,7 @@ TakeOver DecideTakeOver() {
 // access for the account, the operator group (in the domain that holds the account) and
 // Administrators; read and execute for Everyone. nullptr when an identifier cannot be had.
 const AccessList* StandardAccessFor(const char* account) {
-  std::string key = LowerCase(account);
+  std::string key = platform::LowerCase(account);
   auto found = standard_access.find(key);
   if (found != standard_access.end()) return &found->second;
   std::string account_sid;
@@ -276,30 +274,24 @@ int CML_chown(const char* path, const char* account) {
     FailInvalid();
     return -1;
   }
-  if (EqualIgnoringCase(account, ".C")) return 0;
+  if (platform::EqualIgnoringCase(account, ".C")) return 0;
   std::string checked;
-  AccessList list;
-  {
-    std::lock_guard<std::mutex> lock(take_over_mutex);
-    // Decided once per process; while it cannot be decided, the take-over goes ahead and the
-    // next call tries again.
-    if (take_over == TakeOver::kUndecided) take_over = DecideTakeOver();
-    if (take_over == TakeOver::kDoesNotApply) return 0;
-    if (!CheckedCopy(path, &checked)) {
-      FailInvalid();
-      return -1;
-    }
-    const AccessList* standard = StandardAccessFor(account);
-    if (standard == nullptr) return -1;
-    list = *standard;
+  // Decided once per process; while it cannot be decided, the take-over goes ahead and the
+  // next call tries again.
+  if (take_over == TakeOver::kUndecided) take_over = DecideTakeOver();
+  if (take_over == TakeOver::kDoesNotApply) return 0;
+  if (!CheckedCopy(path, &checked)) {
+    FailInvalid();
+    return -1;
   }
+  const AccessList* standard = StandardAccessFor(account);
+  if (standard == nullptr) return -1;
   // The new list replaces the old one in one step: removing the old list first would leave
   // the file open to everyone until the new one is set, and for good if that then failed.
-  return ReplaceAccessList(CML_access_lock_name(checked.c_str()), checked, list) ? 0 : -1;
+  return ReplaceAccessList(CML_access_lock_name(checked.c_str()), checked, *standard) ? 0 : -1;
 }
 
 void CML_ResetForTest() {
-  std::lock_guard<std::mutex> lock(take_over_mutex);
   take_over = TakeOver::kUndecided;
   standard_access.clear();
 }

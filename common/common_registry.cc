@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/lwlog.h"
+#include "platform/textcase.h"
 
 enum class CommonRegKind { kRegistry, kKey };
 
@@ -42,21 +43,6 @@ void CheckAllocation() {
   std::exit(1);
 }
 
-unsigned char LowerAscii(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(static_cast<unsigned char>(a[i])) !=
-        LowerAscii(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool IsRegistry(const CommonRegObject* object) {
   return object != nullptr && object->kind == CommonRegKind::kRegistry;
 }
@@ -67,7 +53,8 @@ size_t common_reg_bucket(const char* name) {
   uint32_t h = 0;
   if (name == nullptr) return 0;
   for (const char* p = name; *p != '\0'; ++p) {
-    h = (h * kHashMultiplier + LowerAscii(static_cast<unsigned char>(*p))) % kCommonRegBuckets;
+    h = (h * kHashMultiplier + static_cast<unsigned char>(platform::FoldCase(*p))) %
+        kCommonRegBuckets;
   }
   return h;
 }
@@ -88,7 +75,7 @@ CommonRegObject* common_reg_create_registry() {
 CommonRegObject* common_reg_find_key(CommonRegObject* registry, const char* name) {
   if (!IsRegistry(registry) || name == nullptr) return nullptr;
   for (CommonRegObject& key : registry->buckets[common_reg_bucket(name)]) {
-    if (SameName(key.name, name)) return &key;
+    if (platform::EqualIgnoringCase(key.name, name)) return &key;
   }
   return nullptr;
 }

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -10,10 +9,10 @@
 #include "common/lwlog.h"
 #include "common/lwpw.h"
 #include "common/lwuser.h"
-#include "common/textcase.h"
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/textcase.h"
 
 namespace {
 
@@ -29,14 +28,12 @@ struct CachedName {
   bool valid = false;
 };
 
-std::mutex names_mutex;
 CachedName mgr_name;
 CachedName grp_name;
 
 // Reads value of the product key into cached once. The query refuses a text that does not fit
 // the buffer with its terminator, so a kept name is never cut or unterminated.
 const char* ReadCachedName(CachedName* cached, const char* value, const char* who) {
-  std::lock_guard<std::mutex> lock(names_mutex);
   if (cached->valid) return cached->text;
   platform::RegKey raw = nullptr;
   uint32_t rc = KSRegOpenKeyEx(KSRegRoot::kLocalMachine, platform::kProductKeyPath, 0,
@@ -68,7 +65,6 @@ char mgr_account[kKSMgrAccountBufSize];
 
 // ---- The manager's identifier ------------------------------------------------------------
 
-std::mutex sid_mutex;
 char mgr_sid[kKSSidBufSize];
 bool mgr_sid_valid = false;
 
@@ -95,7 +91,6 @@ constexpr WellKnown kWellKnown[] = {
 };
 constexpr size_t kWellKnownCount = sizeof kWellKnown / sizeof kWellKnown[0];
 
-std::mutex well_known_mutex;
 bool well_known_resolved = false;
 std::string well_known_names[kWellKnownCount];
 
@@ -172,7 +167,6 @@ const char* KSMgrAccountName() {
 }
 
 const char* KSMgrSid() {
-  std::lock_guard<std::mutex> lock(sid_mutex);
   if (mgr_sid_valid) return mgr_sid;
   char sid[kKSSidBufSize];
   uint32_t sid_size = sizeof sid;
@@ -200,7 +194,6 @@ const char* KSMgrSid() {
 
 int KSIsWellKnownAccount(const char* name) {
   if (name == nullptr) return 0;
-  std::lock_guard<std::mutex> lock(well_known_mutex);
   if (!well_known_resolved) {
     const uint32_t saved = platform::GetLastError();
     for (size_t i = 0; i < kWellKnownCount; ++i) {
@@ -216,7 +209,7 @@ int KSIsWellKnownAccount(const char* name) {
     well_known_resolved = true;
   }
   for (const std::string& known : well_known_names) {
-    if (EqualIgnoringCase(name, known)) return 1;
+    if (platform::EqualIgnoringCase(name, known)) return 1;
   }
   return 0;
 }
@@ -310,17 +303,10 @@ bool KSProductAccessList(bool with_operators, platform::AccessRights everyone,
 }
 
 void KSAccountResetForTest() {
-  {
-    std::lock_guard<std::mutex> lock(names_mutex);
-    mgr_name = CachedName{};
-    grp_name = CachedName{};
-  }
-  {
-    std::lock_guard<std::mutex> lock(sid_mutex);
-    mgr_sid_valid = false;
-    mgr_sid[0] = '\0';
-  }
-  std::lock_guard<std::mutex> lock(well_known_mutex);
+  mgr_name = CachedName{};
+  grp_name = CachedName{};
+  mgr_sid_valid = false;
+  mgr_sid[0] = '\0';
   well_known_resolved = false;
   for (std::string& known : well_known_names) known.clear();
 }

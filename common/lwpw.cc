@@ -3,18 +3,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
 
 #include "common/ksreg.h"
 #include "common/lwlog.h"
-#include "common/textcase.h"
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/textcase.h"
 
 namespace {
 
@@ -45,7 +44,6 @@ struct CacheEntry {
   std::string dir;
 };
 
-std::mutex cache_mutex;
 std::unordered_map<std::string, CacheEntry> cache;  // by account name in lower case
 
 // Copies text with its terminator into dst (cap bytes); false when it does not fit.
@@ -58,7 +56,6 @@ bool CopyText(char* dst, size_t cap, const char* text) {
 
 // Fills record from a cached entry; false when the entry is not cached.
 bool FillFromCache(const std::string& key, PwRecord* record) {
-  std::lock_guard<std::mutex> lock(cache_mutex);
   auto it = cache.find(key);
   if (it == cache.end()) return false;
   const CacheEntry& entry = it->second;
@@ -79,7 +76,6 @@ bool FillFromCache(const std::string& key, PwRecord* record) {
 
 // Adds the record; false when memory runs out.
 bool AddToCache(const std::string& key, const PwRecord& record) {
-  std::lock_guard<std::mutex> lock(cache_mutex);
   try {
     cache.insert_or_assign(
         key, CacheEntry{record.pw_uid, record.pw_name, record.pw_domain, record.pw_dir});
@@ -198,7 +194,6 @@ struct RetrySettings {
   uint32_t interval_ms = kDefaultRetryIntervalMs;
 };
 
-std::mutex settings_mutex;
 bool settings_read = false;
 RetrySettings settings;
 
@@ -215,7 +210,6 @@ uint32_t ReadLimited(platform::RegKey key, const char* name, uint32_t limit, uin
 }
 
 RetrySettings ReadRetrySettings() {
-  std::lock_guard<std::mutex> lock(settings_mutex);
   if (settings_read) return settings;
   settings = RetrySettings{};
   settings_read = true;
@@ -252,7 +246,7 @@ int lw_GetPWbyname(const char* name, PwRecord* record) {
                 "lw_GetPWbyname_internal error, name=%.255s\n", name);
     return -1;
   }
-  const std::string key = LowerCase(name);
+  const std::string key = platform::LowerCase(name);
   if (FillFromCache(key, record)) return 0;
 
   PwRecord found;
@@ -299,11 +293,7 @@ uint32_t lw_NetUserModalsGet(const char* server, uint32_t level, UserModalsInfo2
 }
 
 void lw_PwResetForTest() {
-  {
-    std::lock_guard<std::mutex> lock(cache_mutex);
-    cache.clear();
-  }
-  std::lock_guard<std::mutex> lock(settings_mutex);
+  cache.clear();
   settings_read = false;
   settings = RetrySettings{};
 }

@@ -11,6 +11,7 @@
 
 #include "platform/account.h"
 #include "platform/error.h"
+#include "platform/textcase.h"
 
 namespace platform {
 
@@ -44,16 +45,6 @@ constexpr WellKnownAccount kWellKnown[] = {
 };
 
 std::function<uint32_t(const char*, uint32_t, std::string*)> machine_domain_override;
-
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  }
-  return true;
-}
 
 // The reentrant database calls report a too-small buffer with ERANGE; the size hint of
 // sysconf may be absent or too small for a long member list, so the buffer grows until it fits.
@@ -157,7 +148,7 @@ std::string HostNameOrEmpty() {
 bool IsLocalMachine(const char* system) {
   if (system == nullptr || *system == '\0') return true;
   std::string host;
-  return GetHostName(&host) && EqualNoCase(system, host);
+  return GetHostName(&host) && EqualIgnoringCase(system, host);
 }
 
 // "S-<revision>-<authority>[-<subauthority>]..." with decimal numbers, up to 15 subauthorities.
@@ -258,7 +249,7 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
   Found found;
   bool have = false;
   for (const auto& w : kWellKnown) {
-    if (EqualNoCase(account, w.name)) {
+    if (EqualIgnoringCase(account, w.name)) {
       found = {std::string(w.name), std::string(w.sid), std::string(w.domain), w.use};
       have = true;
       break;
@@ -276,12 +267,13 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
     return false;
   }
 
-  if (qualified && !EqualNoCase(wanted_domain, found.domain)) {
+  if (qualified && !EqualIgnoringCase(wanted_domain, found.domain)) {
     // Local users and groups also answer to the machine's domain.
     bool local = found.use == AccountUse::kUser || found.use == AccountUse::kGroup;
     std::string machine_domain;
     bool in_machine_domain = local && MachineDomain(nullptr, 2, &machine_domain) == 0 &&
-                             !machine_domain.empty() && EqualNoCase(wanted_domain, machine_domain);
+                             !machine_domain.empty() &&
+                             EqualIgnoringCase(wanted_domain, machine_domain);
     if (!in_machine_domain) {
       SetLastError(kErrorNoneMapped);
       return false;
@@ -297,7 +289,7 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
 bool LocalAccountId(std::string_view sid, AccountUse* use, uint32_t* id) {
   for (const auto& [prefix, kind] :
        {std::pair{kUserPrefix, AccountUse::kUser}, std::pair{kGroupPrefix, AccountUse::kGroup}}) {
-    if (sid.size() <= prefix.size() || !EqualNoCase(sid.substr(0, prefix.size()), prefix)) {
+    if (sid.size() <= prefix.size() || !EqualIgnoringCase(sid.substr(0, prefix.size()), prefix)) {
       continue;
     }
     std::string_view digits = sid.substr(prefix.size());
@@ -328,7 +320,7 @@ bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, A
   Found found;
   bool have = false;
   for (const auto& w : kWellKnown) {
-    if (EqualNoCase(text, w.sid)) {
+    if (EqualIgnoringCase(text, w.sid)) {
       found = {std::string(w.name), std::string(w.sid), std::string(w.domain), w.use};
       have = true;
       break;

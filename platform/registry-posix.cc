@@ -13,6 +13,7 @@
 
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/textcase.h"
 
 namespace platform {
 
@@ -34,14 +35,6 @@ struct RegValue {
 };
 
 RegistryCalls registry_calls;
-
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Folded(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = FoldCase(c);
-  return out;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -139,7 +132,7 @@ bool ParseValueLine(std::string_view line, std::string* name, RegValue* value) {
     return true;
   }
   constexpr std::string_view kDwordTag = "dword:";
-  if (line.size() >= kDwordTag.size() && Folded(line.substr(0, kDwordTag.size())) == kDwordTag) {
+  if (line.size() >= kDwordTag.size() && LowerCase(line.substr(0, kDwordTag.size())) == kDwordTag) {
     if (!ParseDword(line.substr(kDwordTag.size()), &value->number)) return false;
     value->type = ValueType::kDword;
     return true;
@@ -155,7 +148,7 @@ bool ParseValueLine(std::string_view line, std::string* name, RegValue* value) {
 std::string NormalizedKeyPath(std::string_view path) {
   while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
   while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  return Folded(path);
+  return LowerCase(path);
 }
 
 // Returns the folded path below HKEY_LOCAL_MACHINE that a "[...]" line names, or false for a
@@ -164,7 +157,7 @@ bool ParseKeyLine(std::string_view line, std::string* path) {
   if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
   std::string_view inner = line.substr(1, line.size() - 2);
   if (inner.size() < kLocalMachine.size() ||
-      Folded(inner.substr(0, kLocalMachine.size())) != Folded(kLocalMachine)) {
+      LowerCase(inner.substr(0, kLocalMachine.size())) != LowerCase(kLocalMachine)) {
     return false;
   }
   inner.remove_prefix(kLocalMachine.size());
@@ -219,7 +212,7 @@ uint32_t RegOpenKeyEx(const char* path, RegAccess /*access*/, RegKey* key) {
     if (!in_wanted) continue;  // the header line, other keys' values
     std::string name;
     RegValue value;
-    if (ParseValueLine(line, &name, &value)) data->values[Folded(name)] = std::move(value);
+    if (ParseValueLine(line, &name, &value)) data->values[LowerCase(name)] = std::move(value);
   }
 
   if (!found) return kErrorFileNotFound;
@@ -232,7 +225,7 @@ namespace {
 uint32_t FindValue(RegKey key, const char* name, ValueType type, const RegValue** out) {
   ++registry_calls.queries;
   if (key == nullptr) return kErrorInvalidHandle;
-  auto it = key->values.find(Folded(name == nullptr ? "" : name));
+  auto it = key->values.find(LowerCase(name == nullptr ? "" : name));
   if (it == key->values.end()) return kErrorFileNotFound;
   if (it->second.type != type) return kErrorInvalidData;
   *out = &it->second;

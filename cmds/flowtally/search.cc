@@ -14,6 +14,7 @@
 #include "common/lwuser.h"
 #include "environment/datestr.h"
 #include "platform/process.h"
+#include "platform/textcase.h"
 
 namespace flowtally {
 
@@ -27,22 +28,13 @@ EntryList entries;
 std::multimap<std::string, EntryList::iterator> by_name;
 std::unordered_multimap<std::string, EntryList::iterator> by_jnw_user;
 
-// A name with the ASCII upper-case letters as lower case: such texts compare as the list is
-// ordered.
-std::string folded(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // The srch_last group of an entry: its JNW part (up to the first '.') and user, folded; none
 // for a name without '.', which no search for the latest tracker can match.
 std::optional<std::string> jnw_user_key(const JnwEntry& entry) {
   size_t dot = entry.trackername.find('.');
   if (dot == std::string::npos) return std::nullopt;
-  return folded(std::string_view(entry.trackername).substr(0, dot)) + '\n' + folded(entry.user);
+  return platform::LowerCase(std::string_view(entry.trackername).substr(0, dot)) + '\n' +
+         platform::LowerCase(entry.user);
 }
 
 constexpr int kEntryFieldsMin = 11;
@@ -214,7 +206,7 @@ void entry_insert(const char* trackername, const char* user, const char* start, 
   copy_field(entry.start, sizeof entry.start, std::string_view(start).substr(0, kStampSize - 1));
   copy_field(entry.end, sizeof entry.end, std::string_view(end).substr(0, kStampSize - 1));
 
-  std::string key = folded(trackername);
+  std::string key = platform::LowerCase(trackername);
   auto after = by_name.upper_bound(key);
   auto pos =
       entries.insert(after == by_name.end() ? entries.end() : after->second, std::move(entry));
@@ -235,7 +227,8 @@ int entry_insert_latest(const char* trackername, const char* user, const char* s
   // exact rule (it also wants the same first character, compared exactly).
   bool found = false;
   std::vector<EntryList::iterator> older;
-  auto [first, last] = by_jnw_user.equal_range(folded(jnw) + '\n' + folded(user));
+  auto [first, last] =
+      by_jnw_user.equal_range(platform::LowerCase(jnw) + '\n' + platform::LowerCase(user));
   for (auto g = first; g != last; ++g) {
     const JnwEntry& other = *g->second;
     if (other.trackername[0] != name[0]) continue;
@@ -249,7 +242,7 @@ int entry_insert_latest(const char* trackername, const char* user, const char* s
 }
 
 void entry_remove(EntryList::iterator entry) {
-  auto [first, last] = by_name.equal_range(folded(entry->trackername));
+  auto [first, last] = by_name.equal_range(platform::LowerCase(entry->trackername));
   for (auto i = first; i != last; ++i) {
     if (i->second == entry) {
       by_name.erase(i);

@@ -5,6 +5,7 @@
 
 #include "environment/datestr.h"
 #include "environment/splitwords.h"
+#include "platform/textcase.h"
 
 namespace {
 
@@ -75,14 +76,7 @@ struct Fields {
 }  // namespace
 
 bool scan_same_name(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return platform::EqualIgnoringCase(a, b);
 }
 
 int scan_parse_object(const std::string& text, ScanObject* object) {
