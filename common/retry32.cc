@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "environment/lwfile.h"
+#include "common/kssettings.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"

@@ -1,4 +1,4 @@
-// The common file functions: retrying wrappers, traced operations and the CML_ name rules.
+// The common file functions: retrying wrappers and traced operations.
 #include "common/retry32.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/cml.h"
 #include "common/jkr.h"
-#include "common/ksaccount.h"
-#include "common/lwuser.h"
-#include "environment/lwfile.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"
@@ -165,98 +161,6 @@ TEST_F(FileAccessTest, JkrCopyAndByteLock) {
   EXPECT_EQ(jkr_file_lock(second, &err), 0);
   EXPECT_EQ(jkr_fclose(second, &err), 0);
   EXPECT_EQ(jkr_fclose(first, &err), 0);
-}
-
-TEST(CmlCheckpath, ColonRules) {
-  struct Case {
-    std::string in;
-    std::string out;
-  };
-  const Case cases[] = {
-      {"a:b:", "a`b"},
-      {"host:user:net.20140101000000", "host`user`net.20140101000000"},
-      {"D:", "D:"},
-      {"D:/dir", "D:/dir"},
-      {"D:\\dir:x", "D:\\dir`x"},
-      {"a:@b:c", "a:@b`c"},
-      {"a:@c", "a`@c"},
-      {"plain/path", "plain/path"},
-      {"", ""},
-  };
-  for (const Case& c : cases) {
-    std::string text = c.in;
-    ASSERT_NE(CML_checkpath(text.data()), nullptr) << c.in;
-    EXPECT_STREQ(text.c_str(), c.out.c_str()) << c.in;
-  }
-  std::string longest(kCmlPathLimit - 1, 'x');
-  EXPECT_NE(CML_checkpath(longest.data()), nullptr);
-  std::string too_long(kCmlPathLimit, ':');
-  EXPECT_EQ(CML_checkpath(too_long.data()), nullptr);
-  EXPECT_EQ(too_long, std::string(kCmlPathLimit, ':'));
-  EXPECT_EQ(CML_checkpath(nullptr), nullptr);
-}
-
-TEST_F(FileAccessTest, CmlFreopenCreatesTruncatesAndReports) {
-  // A created file gets the product's security, which names the manager account.
-  SetRegistry(std::string("\"KSMgrAccount\"=\"") + lw_GetUserName() + "\"\n");
-  KSAccountResetForTest();
-  Write("out", "previous contents");
-  platform::UniqueStream stream(platform::OpenStream(Path("first").c_str(), "w"));
-  ASSERT_NE(stream, nullptr);
-  ASSERT_EQ(CML_freopen(Path("out").c_str(), "w", stream.get()), stream.get());
-  std::fputs("new", stream.get());
-  ASSERT_EQ(CML_freopen(Path("created").c_str(), "a", stream.get()), stream.get());
-  std::fputs("appended", stream.get());
-  stream.reset();
-  EXPECT_EQ(Read("out"), "new");
-  EXPECT_EQ(Read("created"), "appended");
-
-  stream.reset(platform::OpenStream(Path("first").c_str(), "w"));
-  struct Case {
-    std::string path;
-    const char* mode;
-    uint32_t code;
-  };
-  const Case failures[] = {
-      {Path("nodir/out"), "w", platform::kErrorPathNotFound},
-      {Path("missing"), "r", platform::kErrorFileNotFound},
-      {Path(std::string(kCmlPathLimit, 'x')), "w", platform::kErrorInvalidParameter},
-      {Path("out"), "x+", platform::kErrorInvalidParameter},
-  };
-  for (const Case& c : failures) {
-    EXPECT_EQ(CML_freopen(c.path.c_str(), c.mode, stream.get()), nullptr) << c.path;
-    EXPECT_EQ(platform::GetLastError(), c.code) << c.path;
-  }
-  EXPECT_FALSE(fs::exists(Path("nodir")));
-}
-
-TEST_F(FileAccessTest, CmlStatSeesAppendsOfAnotherStream) {
-  platform::UniqueStream appender(platform::OpenStream(Path("day.csv").c_str(), "a"));
-  ASSERT_NE(appender, nullptr);
-  std::fputs("first record\n", appender.get());
-  std::fflush(appender.get());
-  platform::FileStatus status;
-  ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
-  EXPECT_EQ(status.size, 13u);
-  std::fputs("second\n", appender.get());
-  std::fflush(appender.get());
-  ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
-  EXPECT_EQ(status.size, 20u);
-  ASSERT_EQ(CML_stat((dir_.path().string() + "/").c_str(), &status), 0);
-  EXPECT_TRUE(status.is_directory);
-  EXPECT_EQ(CML_stat(Path("missing").c_str(), &status), -1);
-  EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
-  appender.reset();
-  EXPECT_EQ(CML_unlink(Path("day.csv").c_str()), 0);
-  EXPECT_FALSE(fs::exists(Path("day.csv")));
-}
-
-TEST(CmlAccessLockName, EncodesPathBytes) {
-  EXPECT_EQ(CML_access_lock_name("abc"), "Global\\jJWY");
-  EXPECT_EQ(CML_access_lock_name("abca"), "Global\\jJWYAE");
-  EXPECT_EQ(CML_access_lock_name("aa4"), "Global\\_EWY");
-  std::string name = CML_access_lock_name(std::string(400, 'a').c_str());
-  EXPECT_EQ(name.size(), 7u + 252u);
 }
 
 }  // namespace

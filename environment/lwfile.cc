@@ -1,6 +1,5 @@
 #include "environment/lwfile.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -8,48 +7,31 @@
 #include <string>
 #include <string_view>
 
-#include "platform/clock.h"
+#include "common/common_registry.h"
+#include "common/jkr.h"
+#include "common/kssettings.h"
 #include "platform/error.h"
 #include "platform/registry.h"
-
-int g_language_id = 0;
 
 namespace {
 
 constexpr const char kBaseDirectoryValue[] = "KSBaseDirectory";
-constexpr const char kLanguageIdValue[] = "KSLanguageId";
-
-// Attempts at opening the key and at querying the language id, and the pause between them.
-constexpr int kLanguageAttempts = 5;
-constexpr uint32_t kLanguageRetryPauseMs = 1000;
-// Longest language id text that is looked at.
-constexpr size_t kLanguageTextMax = 4096;
-constexpr int kHighestLanguageId = 2;
 
 // Longest file-name suffix ('/' and the formatted name) of a built path.
 constexpr size_t kSuffixMax = kPathBufSize - 1;
 
+// Site list lines are read through a buffer of this size: a longer line comes in pieces of at
+// most kSiteListPieceSize - 1 characters, each taken as a line of its own.
+constexpr size_t kSiteListPieceSize = 1024;
+// Trailing line feeds and carriage returns removed from a site list line.
+constexpr int kSiteListLineEndMax = 2;
+
+constexpr const char kSiteListName[] = "site.list";
+constexpr const char kSiteListLockName[] = "site.list.lck";
+
+thread_local char sitedb_dir[kPathBufSize];
 thread_local char base_dir[kPathBufSize];
 thread_local char bin_path[kPathBufSize];
-
-// -1 until the first successful read. Every thread that reads it stores the same value.
-std::atomic<int> language_id{-1};
-
-// HKEY_LOCAL_MACHINE\<path>, or an empty key when it cannot be opened.
-platform::UniqueRegKey OpenKey(const char* path) {
-  platform::RegKey raw = nullptr;
-  uint32_t rc = platform::RegOpenKeyEx(path, platform::RegAccess::kAllAccess, &raw);
-  return platform::UniqueRegKey(rc == platform::kErrorSuccess ? raw : nullptr);
-}
-
-// The decimal number at the start of the text (0 when there is none); above the highest id or
-// negative counts as the highest.
-int LanguageIdFromText(std::string text) {
-  if (text.size() > kLanguageTextMax) text.resize(kLanguageTextMax);
-  long id = std::strtol(text.c_str(), nullptr, 10);
-  if (id < 0 || id > kHighestLanguageId) return kHighestLanguageId;
-  return static_cast<int>(id);
-}
 
 // Writes <root>/<dirs>[/<name formatted with ap>] into dst. The directory parts are copied
 // literally, so a '%' in the base directory or a user name is never taken for a placeholder.
@@ -95,15 +77,78 @@ int BuildUserPath(char* dst, size_t cap, const char* user, std::string_view subd
   return BuildPath(dst, cap, lwfile_sitedb_dir(), dirs, name, ap);
 }
 
+// An environment variable that is set to a non-empty text. An empty value counts as unset, as
+// it does on the product's native system, where setting a variable to nothing removes it.
+const char* SetVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// The lock copy of the site list, open for appending, with its first byte locked while this
+// object lives. Readers of the site list serialise on that byte; the file's contents do not
+// matter to them.
+class SiteListLock {
+ public:
+  explicit SiteListLock(JkrError* err) : err_(err) {}
+  SiteListLock(const SiteListLock&) = delete;
+  SiteListLock& operator=(const SiteListLock&) = delete;
+  // Letting go has a record of its own, so that the caller's record keeps the failure that
+  // ended the lookup.
+  ~SiteListLock() {
+    JkrError release_err;
+    if (locked_) {
+      std::rewind(stream_);
+      jkr_file_unlock(stream_, &release_err);
+    }
+    if (stream_ != nullptr) jkr_fclose(stream_, &release_err);
+  }
+
+  bool Acquire(const char* path) {
+    if (jkr_fopen(&stream_, path, "a", err_) != 0) return false;
+    // An append stream may start at the end of the file; every reader must lock the same byte,
+    // so the lock is taken at the start whatever the file's size at this moment.
+    std::rewind(stream_);
+    if (jkr_file_lock(stream_, err_) != 0) return false;
+    locked_ = true;
+    return true;
+  }
+
+ private:
+  JkrError* err_;
+  FILE* stream_ = nullptr;
+  bool locked_ = false;
+};
+
+// Enters one site list line (or piece of a line) into the table: "name=directory", the
+// directory being everything after the first '=' that follows the name. Leading '=' are not
+// part of the name; a line without '=' names a site with an empty directory.
+void AddSiteLine(CommonRegObject* table, char* line) {
+  size_t len = std::strlen(line);
+  for (int i = 0; i < kSiteListLineEndMax && len > 0; ++i) {
+    if (line[len - 1] != '\n' && line[len - 1] != '\r') break;
+    line[--len] = '\0';
+  }
+  if (len == 0) return;
+
+  char* name = line + std::strspn(line, "=");
+  const char* directory = "";
+  if (char* equals = std::strchr(name, '='); equals != nullptr) {
+    *equals = '\0';
+    directory = equals + 1;
+  }
+  // The first definition of a name wins; later ones are ignored.
+  if (common_reg_find_key(table, name) != nullptr) return;
+  common_reg_set_str(common_reg_create_key(table, name), directory);
+}
+
 }  // namespace
 
 const char* lwfile_base_dir() {
   if (base_dir[0] != '\0') return base_dir;
 
-  platform::UniqueRegKey key = OpenKey(platform::kProductKeyPath);
-  if (!key) return nullptr;
   std::string value;
-  if (platform::RegQueryString(key.get(), kBaseDirectoryValue, &value) != platform::kErrorSuccess) {
+  if (KSRegGetString(platform::kProductKeyPath, kBaseDirectoryValue, &value) !=
+      platform::kErrorSuccess) {
     return nullptr;
   }
   // An empty value would root every product path at '/', and a longer one does not fit the
@@ -115,60 +160,80 @@ const char* lwfile_base_dir() {
   return base_dir;
 }
 
+int lwfile_sitelist_load_dbpath(const char* site, char* dst, size_t cap, JkrError* err) {
+  JkrError local_err;
+  if (err == nullptr) err = &local_err;
+  if (dst != nullptr && cap > 0) dst[0] = '\0';
+  if (site == nullptr || dst == nullptr || cap == 0) return -1;
+
+  char list_path[kPathBufSize];
+  char lock_path[kPathBufSize];
+  if (lwfile_path_etc(list_path, sizeof list_path, "%s", kSiteListName) < 0 ||
+      lwfile_path_etc(lock_path, sizeof lock_path, "%s", kSiteListLockName) < 0) {
+    return -1;
+  }
+
+  // A missing site list is no reason to stop: it is created empty below.
+  if (jkr_cp(list_path, lock_path, 0, err) != 0 &&
+      err->system_code != platform::kErrorFileNotFound) {
+    return -1;
+  }
+  SiteListLock lock(err);
+  if (!lock.Acquire(lock_path)) return -1;
+
+  FILE* list = nullptr;
+  if (jkr_fopen(&list, list_path, "a+", err) != 0) return -1;
+  // Reading starts at the beginning, wherever the append mode put the stream.
+  std::rewind(list);
+  UniqueCommonRegistry table(common_reg_create_registry());
+  char piece[kSiteListPieceSize];
+  while (jkr_fgets(piece, sizeof piece, list, err) != nullptr) {
+    AddSiteLine(table.get(), piece);
+  }
+  // A list that could not be read to its end may lack the entry, or hold only part of it.
+  const bool read_whole = !std::ferror(list);
+  JkrError close_err;
+  jkr_fclose(list, read_whole ? err : &close_err);
+  if (!read_whole) return -1;
+
+  CommonRegObject* entry = common_reg_find_key(table.get(), site);
+  if (entry == nullptr) return -1;
+  const char* directory = common_reg_get_str(entry);
+  const size_t len = std::strlen(directory);
+  // A directory cut to fit would name another directory.
+  if (len >= cap) return -1;
+  std::memcpy(dst, directory, len + 1);
+  return 0;
+}
+
+const char* lwfile_sitedb_dir() {
+  if (sitedb_dir[0] != '\0') return sitedb_dir;
+
+  char listed[kPathBufSize];
+  const char* dir = SetVariable("ZOV_SITEDB");
+  if (dir == nullptr) {
+    if (const char* site = SetVariable("ZOV_SITE"); site != nullptr) {
+      JkrError err;
+      if (lwfile_sitelist_load_dbpath(site, listed, sizeof listed, &err) != 0) return nullptr;
+      dir = listed;
+    } else {
+      dir = lwfile_base_dir();
+    }
+  }
+  // An empty directory would root the site's files at '/', and a longer one than the cache
+  // holds would have to be cut to another directory: both are refused, and the cache stays
+  // empty so that the next call tries again.
+  if (dir == nullptr || *dir == '\0') return nullptr;
+  const size_t len = std::strlen(dir);
+  if (len >= kPathBufSize) return nullptr;
+  std::memcpy(sitedb_dir, dir, len + 1);
+  return sitedb_dir;
+}
+
 const char* lwfile_bin_path(const char* name) {
   int n = name == nullptr ? lwfile_path_bin(bin_path, sizeof bin_path, nullptr)
                           : lwfile_path_bin(bin_path, sizeof bin_path, "%s", name);
   return n < 0 ? nullptr : bin_path;
-}
-
-int KSGetLanguageId() {
-  int known = language_id.load();
-  if (known >= 0) return known;
-
-  platform::UniqueRegKey key;
-  for (int attempt = 0; attempt < kLanguageAttempts && !key; ++attempt) {
-    key = OpenKey(platform::kProductKeyPath);
-    if (!key) platform::Sleep(kLanguageRetryPauseMs);
-  }
-  if (!key) return -1;
-
-  for (int attempt = 0; attempt < kLanguageAttempts; ++attempt) {
-    std::string text;
-    uint32_t rc = platform::RegQueryString(key.get(), kLanguageIdValue, &text);
-    if (rc == platform::kErrorSuccess) {
-      int id = LanguageIdFromText(std::move(text));
-      language_id.store(id);
-      return id;
-    }
-    // A missing value will not appear by waiting for it.
-    if (rc == platform::kErrorFileNotFound) break;
-    platform::Sleep(kLanguageRetryPauseMs);
-  }
-  return -1;
-}
-
-void KSResetLanguageIdForTest() { language_id.store(-1); }
-
-bool IsLeadByte(unsigned char c, int language_id) {
-  switch (language_id) {
-    case 1:
-      return c >= 129 && c <= 254;
-    case 2:
-      return (c >= 128 && c <= 159) || c >= 224;
-    default:
-      return false;
-  }
-}
-
-uint32_t KSRegGetDword(const char* keypath, const char* value) {
-  constexpr uint32_t kUnreadable = 0xFFFFFFFF;
-  if (keypath == nullptr || value == nullptr) return kUnreadable;
-  platform::UniqueRegKey key = OpenKey(keypath);
-  uint32_t number = 0;
-  if (!key || platform::RegQueryDword(key.get(), value, &number) != platform::kErrorSuccess) {
-    return kUnreadable;
-  }
-  return number;
 }
 
 // The builders differ only in their tree and subdirectory.

@@ -1,37 +1,36 @@
-// The installation's directories, its registry settings, and the builders of product paths.
+// The installation's directories (the base directory and the site database directory, from
+// the site list when ZOV_SITE names a site) and the builders of product paths.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+struct JkrError;
+
 /// Capacity of a directory or path buffer.
 inline constexpr size_t kPathBufSize = 1024;
-
-/// The command's copy of the language id (0, 1 or 2), set at start-up from KSGetLanguageId.
-/// It decides which bytes lead a two-byte character for the word splitter and path checks.
-extern int g_language_id;
-
-/// Whether c is the first byte of a two-byte character under language_id (1 or 2; no byte
-/// leads one under any other id).
-bool IsLeadByte(unsigned char c, int language_id);
 
 /// The calling thread's installation base directory (registry value KSBaseDirectory), or
 /// nullptr when the registry cannot be read or the value is empty or 1024 characters or more.
 /// Cached per thread once read.
 const char* lwfile_base_dir();
 
-/// The calling thread's site database directory, or nullptr when none can be determined.
+/// The calling thread's site database directory: ZOV_SITEDB, else the site list entry named by
+/// ZOV_SITE, else the installation base directory; nullptr when none can be determined.
 const char* lwfile_sitedb_dir();
+
+/// Looks site up (without regard to case) in the installation's site list <base>/etc/site.list
+/// and copies its database directory into dst (cap bytes). The list is read under the lock of
+/// the first byte of its lock copy <base>/etc/site.list.lck, which is refreshed from the list
+/// first; a missing list is created empty. Returns 0 when the site is found, -1 when it is not,
+/// when the list cannot be read whole, or when the directory does not fit in cap bytes (dst is
+/// then ""). err (may be nullptr) receives the record of the file operation that failed; it is
+/// for diagnosis only.
+int lwfile_sitelist_load_dbpath(const char* site, char* dst, size_t cap, JkrError* err);
 
 /// <base>/bin/<name> in the calling thread's program-path buffer, valid until its next call;
 /// nullptr when the base directory is unknown or the path does not fit.
 const char* lwfile_bin_path(const char* name);
-
-/// Language id 0, 1 or 2, or -1 when the registry cannot be read. Pauses through the platform.
-int KSGetLanguageId();
-
-/// A 32-bit value under HKEY_LOCAL_MACHINE\<keypath>, or 0xFFFFFFFF when it cannot be read.
-uint32_t KSRegGetDword(const char* keypath, const char* value);
 
 // Path builders. Each writes <root>/<subdirectory>[/<name>] into dst and returns its length,
 // or -1 when the root is unknown or the result does not fit in cap bytes (cap 0: no bound).
@@ -114,7 +113,3 @@ int lwfile_path_user_kstrk(char* dst, size_t cap, const char* user, const char* 
 /// -1 also for a sequence number outside 0 to 9999.
 int lwfile_path_user_tracker_seq(char* dst, size_t cap, const char* user, int seq, const char* name,
                                  ...) __attribute__((format(printf, 5, 6)));
-
-/// Test seam: forgets the language id read so far, so that the next KSGetLanguageId reads the
-/// registry again.
-void KSResetLanguageIdForTest();

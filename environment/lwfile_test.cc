@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/kssettings.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
 #include "platform/testing.h"

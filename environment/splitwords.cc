@@ -1,5 +1,6 @@
 #include "environment/splitwords.h"
 
+#include "common/kssettings.h"
 #include "environment/lwfile.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/kssettings.h"
 #include "environment/lwfile.h"
 
 namespace {

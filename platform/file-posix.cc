@@ -38,6 +38,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/descriptors-posix.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/security.h"
@@ -446,18 +447,6 @@ int CreatFile(const char* path, uint32_t permission) {
 }
 
 int CloseDescriptor(int descriptor) { return CloseFileHandle(descriptor) ? 0 : -1; }
-
-int KeepOffStandardDescriptors(int descriptor) {
-  if (descriptor < 0 || descriptor > STDERR_FILENO) return descriptor;
-  int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  int err = errno;
-  close(descriptor);
-  if (moved < 0) {
-    Fail(err);
-    return -1;
-  }
-  return moved;
-}
 
 bool RenameFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) {

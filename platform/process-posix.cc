@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "platform/children.h"
+#include "platform/descriptors-posix.h"
 #include "platform/error.h"
-#include "platform/file.h"
 #include "platform/process.h"
 
 extern char** environ;

@@ -38,8 +38,8 @@
 #include <string>
 
 #include "platform/account.h"
+#include "platform/descriptors-posix.h"
 #include "platform/error.h"
-#include "platform/file.h"
 #include "platform/security.h"
 
 namespace platform {

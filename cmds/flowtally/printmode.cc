@@ -9,7 +9,7 @@
 #include "cmds/flowtally/report.h"
 #include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"
-#include "common/cml.h"
+#include "environment/cml.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
 #include "platform/file.h"

@@ -11,7 +11,7 @@
 #include "cmds/flowtally/report.h"
 #include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/search.h"
-#include "common/cml.h"
+#include "environment/cml.h"
 #include "platform/error.h"
 #include "platform/file.h"
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cmds/flowtally/records.h"
+#include "common/kssettings.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
 #include "platform/process.h"

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/kssettings.h"
 #include "environment/lwfile.h"
 #include "environment/site.h"
 #include "tools/runscan/scan.h"

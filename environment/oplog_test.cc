@@ -1,3 +1,5 @@
+#include "environment/oplog.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "common/ksaccount.h"
-#include "common/lwlog.h"
 #include "common/lwuser.h"
 #include "platform/clock.h"
 #include "platform/file.h"

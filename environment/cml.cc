@@ -1,4 +1,4 @@
-#include "common/cml.h"
+#include "environment/cml.h"
 
 #include <cctype>
 #include <cerrno>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/ksaccount.h"
+#include "common/kssettings.h"
 #include "common/lwuser.h"
 #include "common/retry32.h"
 #include "environment/lwfile.h"

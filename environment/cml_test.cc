@@ -1,6 +1,6 @@
 // The product's file security: secure creation by CML_fopen and CML_freopen, and the take-over
 // of a file by the manager account (CML_chown).
-#include "common/cml.h"
+#include "environment/cml.h"
 
 #include <gtest/gtest.h>
 
@@ -350,6 +350,118 @@ TEST_F(CmlSecurityTest, RefusedOpenHandsTheFileToTheManager) {
   stream.reset(Fopen(file, "r"));
   EXPECT_EQ(stream, nullptr);
   EXPECT_EQ(error_, platform::kErrorAccessDenied);
+}
+
+TEST(CmlCheckpath, ColonRules) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"a:b:", "a`b"},
+      {"host:user:net.20140101000000", "host`user`net.20140101000000"},
+      {"D:", "D:"},
+      {"D:/dir", "D:/dir"},
+      {"D:\\dir:x", "D:\\dir`x"},
+      {"a:@b:c", "a:@b`c"},
+      {"a:@c", "a`@c"},
+      {"plain/path", "plain/path"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.in;
+    ASSERT_NE(CML_checkpath(text.data()), nullptr) << c.in;
+    EXPECT_STREQ(text.c_str(), c.out.c_str()) << c.in;
+  }
+  std::string longest(kCmlPathLimit - 1, 'x');
+  EXPECT_NE(CML_checkpath(longest.data()), nullptr);
+  std::string too_long(kCmlPathLimit, ':');
+  EXPECT_EQ(CML_checkpath(too_long.data()), nullptr);
+  EXPECT_EQ(too_long, std::string(kCmlPathLimit, ':'));
+  EXPECT_EQ(CML_checkpath(nullptr), nullptr);
+}
+
+// A directory and a registry of the test's own, for the opens of the name rules.
+class CmlFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetRegistry(""); }
+
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  void Write(const std::string& name, const std::string& text) const {
+    platform::test::WriteFile(Path(name), text);
+  }
+  std::string Read(const std::string& name) const { return platform::test::ReadFile(Path(name)); }
+  // Values (in .reg syntax) under the product key.
+  void SetRegistry(const std::string& values) {
+    Write("registry.reg", platform::test::RegistryText(values));
+    registry_.Set(Path("registry.reg").c_str());
+  }
+
+  platform::test::TempDir dir_{"cml_test"};
+  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
+};
+
+TEST_F(CmlFileTest, CmlFreopenCreatesTruncatesAndReports) {
+  // A created file gets the product's security, which names the manager account.
+  SetRegistry(std::string("\"KSMgrAccount\"=\"") + lw_GetUserName() + "\"\n");
+  KSAccountResetForTest();
+  Write("out", "previous contents");
+  platform::UniqueStream stream(platform::OpenStream(Path("first").c_str(), "w"));
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(CML_freopen(Path("out").c_str(), "w", stream.get()), stream.get());
+  std::fputs("new", stream.get());
+  ASSERT_EQ(CML_freopen(Path("created").c_str(), "a", stream.get()), stream.get());
+  std::fputs("appended", stream.get());
+  stream.reset();
+  EXPECT_EQ(Read("out"), "new");
+  EXPECT_EQ(Read("created"), "appended");
+
+  stream.reset(platform::OpenStream(Path("first").c_str(), "w"));
+  struct Case {
+    std::string path;
+    const char* mode;
+    uint32_t code;
+  };
+  const Case failures[] = {
+      {Path("nodir/out"), "w", platform::kErrorPathNotFound},
+      {Path("missing"), "r", platform::kErrorFileNotFound},
+      {Path(std::string(kCmlPathLimit, 'x')), "w", platform::kErrorInvalidParameter},
+      {Path("out"), "x+", platform::kErrorInvalidParameter},
+  };
+  for (const Case& c : failures) {
+    EXPECT_EQ(CML_freopen(c.path.c_str(), c.mode, stream.get()), nullptr) << c.path;
+    EXPECT_EQ(platform::GetLastError(), c.code) << c.path;
+  }
+  EXPECT_FALSE(fs::exists(Path("nodir")));
+}
+
+TEST_F(CmlFileTest, CmlStatSeesAppendsOfAnotherStream) {
+  platform::UniqueStream appender(platform::OpenStream(Path("day.csv").c_str(), "a"));
+  ASSERT_NE(appender, nullptr);
+  std::fputs("first record\n", appender.get());
+  std::fflush(appender.get());
+  platform::FileStatus status;
+  ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
+  EXPECT_EQ(status.size, 13u);
+  std::fputs("second\n", appender.get());
+  std::fflush(appender.get());
+  ASSERT_EQ(CML_stat(Path("day.csv").c_str(), &status), 0);
+  EXPECT_EQ(status.size, 20u);
+  ASSERT_EQ(CML_stat((dir_.path().string() + "/").c_str(), &status), 0);
+  EXPECT_TRUE(status.is_directory);
+  EXPECT_EQ(CML_stat(Path("missing").c_str(), &status), -1);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+  appender.reset();
+  EXPECT_EQ(CML_unlink(Path("day.csv").c_str()), 0);
+  EXPECT_FALSE(fs::exists(Path("day.csv")));
+}
+
+TEST(CmlAccessLockName, EncodesPathBytes) {
+  EXPECT_EQ(CML_access_lock_name("abc"), "Global\\jJWY");
+  EXPECT_EQ(CML_access_lock_name("abca"), "Global\\jJWYAE");
+  EXPECT_EQ(CML_access_lock_name("aa4"), "Global\\_EWY");
+  std::string name = CML_access_lock_name(std::string(400, 'a').c_str());
+  EXPECT_EQ(name.size(), 7u + 252u);
 }
 
 }  // namespace
