@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/list.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/printmode.h"

@@ -1,5 +1,5 @@
-// The command line of flowtally: the options block that every mode reads, the option scanner,
-// the option loop, the usage texts and the sub-option parsers of -j (search) and -p (print).
+// The options block that every mode reads, filled from the command line (cmdline.h), and the
+// helpers that the option parsers share.
 #pragma once
 
 #include <cstddef>
@@ -75,59 +75,6 @@ extern SummaryOptions g_options;
 /// The local machine name read from the site's localinfo at start-up; empty when unknown.
 extern char g_local_machine[kOptionBufSize];
 
-// ---- Option scanner --------------------------------------------------------------------------
-// The command's own single-letter scanner; its state is process-wide.
-
-/// Index of the next argument to scan; starts at 1.
-extern int optind;
-/// Argument of the option just returned, or nullptr.
-extern char* optarg;
-/// When non-zero (the start value 1), the scanner writes its own error lines on standard error.
-extern int opterr;
-
-/// Returns the next option character of argv, '?' for an illegal option or a missing argument
-/// (after "argv[0]: ERROR: ... -- c" when opterr is set), or -1 at the first argument that is
-/// not an option ("-" alone included) and after "--" (which it steps over). Options without an
-/// argument may share one word ("-vV"); an argument may follow its letter in the same word
-/// ("-dthree") or be the whole next word, whatever it begins with.
-int getopt(int argc, char* const argv[], const char* optstring);
-
-// ---- Option loop and usage ---------------------------------------------------------------------
-
-/// Fills g_options from the command line (option string "vVd:hu:c:j:p:t:ao:"). Returns 0, or
-/// -1 after its message; the caller then writes the short usage line. -h writes the long usage
-/// on standard error and ends the process with 0; an empty "-j name=" ends it with 2. When no
-/// -j is given, the search defaults to "last".
-int parse_options(int argc, char** argv);
-
-/// Writes the short usage line, or with long_text the full usage text, on stream.
-void usage(FILE* stream, bool long_text);
-
-// ---- Sub-options
-// ---------------------------------------------------------------------------------
-
-/// Takes the next comma-separated item of *optionp: ends it in place, moves *optionp past it,
-/// and matches its key (the text before any '=', exact length and case) against the
-/// nullptr-terminated keys. Returns the index of the key with *valuep at the text after '='
-/// (nullptr without '='), or -1 with *valuep at the whole item (nullptr when *optionp is empty).
-int getsubopt(char** optionp, const char* const* keys, char** valuep);
-
-/// Parses one -j argument (modified in place) into the srch_* flags, search_key and the date
-/// fields, then checks the combination of all search flags set so far. Unknown keys are
-/// skipped. Returns 0, or -1 after its message. An empty name= value writes
-/// "No JNW detected.\n" and ends the process with 2.
-int parse_search_options(char* text);
-
-/// Parses a date= value "FROM[-TO]" into date_from and date_to (both YYYYMMDD; TO defaults to
-/// FROM). Each part is YYYYMMDD, D, M/D or Y/M/D, the missing parts taken from today's local
-/// date. Returns 0, or -1 (the fields untouched) for a value longer than kDateValueMax (after
-/// "bad usage\n"), a missing FROM, more than three fields, or a day that is not in the calendar.
-int parse_date_range(const char* value);
-
-/// Parses one -p argument (modified in place) into the prt_* settings. Returns 0, or -1 after
-/// "Invalid option: %s\n" for an unknown key.
-int parse_print_options(char* text);
-
 // ---- Helpers shared by the option parsers ------------------------------------------------------
 
 /// Copies at most max_chars characters of src into dst (which holds max_chars + 1 bytes) and
@@ -137,17 +84,5 @@ void copy_truncated(char* dst, size_t max_chars, const char* src);
 /// The leading decimal number of text as the standard atoi reads it (optional blanks and sign),
 /// 0 when there is none; values beyond the int range are clamped instead of overflowing.
 int read_decimal(const char* text);
-
-/// Today's local date as YYYYMMDD into out (kDateBufSize bytes).
-void format_today(char* out);
-
-/// Converts a local day (YYYYMMDD) at time_of_day (hhmmss) into the UTC stamp out
-/// (kDateBufSize bytes), tracing "DateCnv: %s -> %s\n" under DebugKey 3. -1 when the instant
-/// cannot be represented (out untouched).
-int convert_date_bound(const char* day, const char* time_of_day, char* out);
-
-/// Puts the options block, the local machine name and the scanner state back to their start
-/// values. For tests, which run the option loop many times in one process.
-void reset_options_state();
 
 }  // namespace flowtally

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/test_support.h"
 
 namespace flowtally {

@@ -11,6 +11,7 @@
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/runscan.h"
+#include "cmds/flowtally/subopts.h"
 #include "common/lwuser.h"
 #include "environment/datestr.h"
 #include "platform/process.h"

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
+#include "cmds/flowtally/subopts.h"
 #include "cmds/flowtally/test_support.h"
 
 namespace flowtally {

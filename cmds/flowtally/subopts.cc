@@ -1,3 +1,5 @@
+#include "cmds/flowtally/subopts.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,12 @@
+#include "cmds/flowtally/subopts.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/test_support.h"
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/search.h"
