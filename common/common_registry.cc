@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/lwlog.h"
+#include "common/test_hooks.h"
 #include "platform/textcase.h"
 
 enum class CommonRegKind { kRegistry, kKey };

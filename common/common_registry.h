@@ -58,7 +58,3 @@ struct CommonRegDestroyer {
   void operator()(CommonRegObject* registry) const { common_reg_destroy_registry(registry); }
 };
 using UniqueCommonRegistry = std::unique_ptr<CommonRegObject, CommonRegDestroyer>;
-
-/// Test seam: the next `allocations` allocations of the registry routines succeed and every
-/// later one fails as an exhausted heap does; a negative count turns the failure off.
-void CommonRegFailAllocationsAfterForTest(int allocations);

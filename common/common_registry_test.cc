@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/test_hooks.h"
+
 namespace {
 
 TEST(CommonRegistryTest, KeysHoldCopiesAndCompareWithoutCase) {

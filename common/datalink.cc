@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/lwlog.h"
+#include "common/test_hooks.h"
 
 // The hidden header in front of every object's data. alignas keeps the data behind it aligned
 // for any fundamental type, as a plain malloc'ed block would be.

@@ -109,11 +109,3 @@ T* dl_make(void* master, uint32_t kind) {
   static_assert(alignof(T) <= alignof(std::max_align_t), "the store aligns for max_align_t");
   return new (dl_alloc(sizeof(T), master, kind)) T{};
 }
-
-/// Counts of the store, for tests: live objects, live links, and inconsistencies traced.
-struct DlCounts {
-  int64_t objects = 0;
-  int64_t links = 0;
-  int64_t diagnostics = 0;
-};
-DlCounts dl_counts_for_test();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/test_hooks.h"
+
 namespace {
 
 // Every test must leave the store as it found it: no object or link may outlive the test.

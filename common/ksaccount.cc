@@ -9,6 +9,7 @@
 #include "common/lwlog.h"
 #include "common/lwpw.h"
 #include "common/lwuser.h"
+#include "common/test_hooks.h"
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/registry.h"

@@ -66,6 +66,3 @@ const char* KSOperatorGroupSid(const char* domain);
 /// Everyone. False with the last-error code set when an identifier cannot be had.
 bool KSProductAccessList(bool with_operators, platform::AccessRights everyone,
                          platform::AccessList* list);
-
-/// Test seam: forgets every name, identifier and table kept so far.
-void KSAccountResetForTest();

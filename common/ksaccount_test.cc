@@ -8,10 +8,12 @@
 
 #include "common/ksreg.h"
 #include "common/lwpw.h"
+#include "common/test_hooks.h"
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace {

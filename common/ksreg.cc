@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/lwlog.h"
+#include "common/test_hooks.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 

@@ -35,6 +35,3 @@ uint32_t KSRegOpenKeyEx(KSRegRoot root, const char* path, uint32_t options,
 /// missing value, 234 when data is too small (nothing is stored), 87 for absent arguments.
 uint32_t KSRegQueryValueEx(platform::RegKey key, const char* name, uint32_t* reserved,
                            uint32_t* type, void* data, uint32_t* size);
-
-/// Test seam: the next call of each kind reads KS_REGOPENKEYEX_RETRY again.
-void KSRegResetRetryForTest();

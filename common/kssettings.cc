@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/test_hooks.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"

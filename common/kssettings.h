@@ -23,7 +23,3 @@ uint32_t KSRegGetDword(const char* keypath, const char* value);
 /// A text value under HKEY_LOCAL_MACHINE\<keypath> into *text. The system error code: 0, or
 /// why the key or the value could not be read.
 uint32_t KSRegGetString(const char* keypath, const char* value, std::string* text);
-
-/// Test seam: forgets the language id read so far, so that the next KSGetLanguageId reads the
-/// registry again.
-void KSResetLanguageIdForTest();

@@ -9,6 +9,7 @@
 
 #include "common/ksreg.h"
 #include "common/lwlog.h"
+#include "common/test_hooks.h"
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/error.h"

@@ -49,6 +49,3 @@ struct UserModalsInfo2 {
 /// calls. Both settings are read once, on first use. Returns the last status: 0 with info
 /// filled; 87 for an absent info.
 uint32_t lw_NetUserModalsGet(const char* server, uint32_t level, UserModalsInfo2* info);
-
-/// Test seam: empties the cache and forgets the retry settings.
-void lw_PwResetForTest();

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "common/ksreg.h"
+#include "common/test_hooks.h"
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace {

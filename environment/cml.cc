@@ -14,6 +14,7 @@
 #include "common/lwuser.h"
 #include "common/retry32.h"
 #include "environment/lwfile.h"
+#include "environment/test_hooks.h"
 #include "platform/error.h"
 #include "platform/security.h"
 #include "platform/textcase.h"

@@ -66,6 +66,3 @@ int CML_chown(const char* path, const char* account);
 /// The name of the cross-process lock that serialises access-list changes of path:
 /// "Global\" and an encoding of the path's bytes (at most its last 252 characters).
 std::string CML_access_lock_name(const char* path);
-
-/// Test seam: forgets the take-over test and the access lists kept by CML_chown.
-void CML_ResetForTest();

@@ -17,10 +17,13 @@
 #include "common/ksreg.h"
 #include "common/lwpw.h"
 #include "common/lwuser.h"
+#include "common/test_hooks.h"
+#include "environment/test_hooks.h"
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/security.h"
+#include "platform/test_hooks.h"
 #include "platform/testing-posix.h"
 #include "platform/testing.h"
 

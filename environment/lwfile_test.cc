@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "common/kssettings.h"
+#include "common/test_hooks.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace {

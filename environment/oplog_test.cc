@@ -12,8 +12,10 @@
 
 #include "common/ksaccount.h"
 #include "common/lwuser.h"
+#include "common/test_hooks.h"
 #include "platform/clock.h"
 #include "platform/file.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "platform/account.h"
 #include "platform/error.h"
+#include "platform/test_hooks.h"
 #include "platform/textcase.h"
 
 namespace platform {

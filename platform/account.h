@@ -75,8 +75,4 @@ inline constexpr uint32_t kNetBadNetPath = 53;
 /// host name), 87 for an absent domain.
 uint32_t MachineDomain(const char* server, uint32_t level, std::string* domain);
 
-/// Test seam: replaces MachineDomain; an empty function restores the real one.
-void SetMachineDomainForTest(
-    std::function<uint32_t(const char* server, uint32_t level, std::string* domain)> query);
-
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/test_hooks.h"
 
 namespace platform {
 namespace {

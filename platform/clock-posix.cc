@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/test_hooks.h"
 
 namespace platform {
 

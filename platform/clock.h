@@ -34,8 +34,4 @@ const char* ZoneName(int isdst);
 /// Pauses the calling thread for the given number of milliseconds.
 void Sleep(uint32_t milliseconds);
 
-/// Test seams: replace the clock or the pause; an empty function restores the real one.
-void SetClockForTest(std::function<UtcTime()> clock);
-void SetSleepForTest(std::function<void(uint32_t)> sleep);
-
 }  // namespace platform

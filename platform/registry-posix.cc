@@ -13,6 +13,7 @@
 
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 #include "platform/textcase.h"
 
 namespace platform {

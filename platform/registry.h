@@ -37,11 +37,4 @@ struct RegKeyCloser {
 };
 using UniqueRegKey = std::unique_ptr<RegKeyData, RegKeyCloser>;
 
-/// Calls made so far, for tests that count attempts.
-struct RegistryCalls {
-  int opens = 0;
-  int queries = 0;
-};
-RegistryCalls& RegistryCallsForTest();
-
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace platform {

@@ -41,6 +41,7 @@
 #include "platform/descriptors-posix.h"
 #include "platform/error.h"
 #include "platform/security.h"
+#include "platform/test_hooks.h"
 
 namespace platform {
 

@@ -68,11 +68,6 @@ bool FileSystemHasAccessLists(const char* path);
 /// 1337 for an identifier with no counterpart: then nothing is created).
 bool CreateDirectory(const char* path, const FileSecurity* security);
 
-/// Test seam: while on, every file system behaves as one that keeps no access lists (setting
-/// a list fails with 50, FileSystemHasAccessLists answers false with 50, and a creation with a
-/// security falls back to the permission bits).
-void SetNoAccessListsForTest(bool on);
-
 /// A semaphore shared by the processes of the machine under a name, with a count of at most 1:
 /// an exclusive lock on a lock file of that name, in a directory where every account may
 /// create one (/dev/shm, or the system's temporary directory without it), so processes of all

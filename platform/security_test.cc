@@ -18,6 +18,7 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/test_hooks.h"
 #include "platform/testing-posix.h"
 #include "platform/testing.h"
 

@@ -6,6 +6,7 @@
 
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/subopts.h"
+#include "cmds/flowtally/test_hooks.h"
 
 namespace flowtally {
 

@@ -31,8 +31,4 @@ int parse_options(int argc, char** argv);
 /// Writes the short usage line, or with long_text the full usage text, on stream.
 void usage(FILE* stream, bool long_text);
 
-/// Puts the options block, the local machine name and the scanner state back to their start
-/// values. For tests, which run the option loop many times in one process.
-void reset_options_state();
-
 }  // namespace flowtally

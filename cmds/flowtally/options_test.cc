@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cmds/flowtally/cmdline.h"
+#include "cmds/flowtally/test_hooks.h"
 #include "cmds/flowtally/test_support.h"
 
 namespace flowtally {

@@ -9,6 +9,7 @@
 #include "cmds/flowtally/report.h"
 #include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"
+#include "cmds/flowtally/test_hooks.h"
 #include "environment/cml.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"

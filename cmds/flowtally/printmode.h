@@ -55,9 +55,4 @@ int print_content_switch(const SummaryOptions& options);
 /// The switches handed to the report writers, from the print options.
 ReportSwitches print_report_switches(const SummaryOptions& options);
 
-/// Whether a dump has found the component specification fitting a tracker since the start of
-/// the process. For tests: print_mode_reset_for_test clears it.
-bool print_component_accepted();
-void print_mode_reset_for_test();
-
 }  // namespace flowtally

@@ -7,6 +7,7 @@
 
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/search.h"
+#include "cmds/flowtally/test_hooks.h"
 #include "cmds/flowtally/test_support.h"
 
 namespace flowtally {

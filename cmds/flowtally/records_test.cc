@@ -9,6 +9,7 @@
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/test_support.h"
 #include "common/datalink.h"
+#include "common/test_hooks.h"
 #include "environment/datestr.h"
 
 namespace flowtally {

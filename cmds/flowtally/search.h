@@ -76,7 +76,7 @@ int entry_insert_latest(const char* trackername, const char* user, const char* s
 /// Removes an entry from the list.
 void entry_remove(EntryList::iterator entry);
 
-/// Empties the entry list (for tests).
+/// Empties the entry list.
 void entry_list_clear();
 
 /// Matches component_option, the component specification (-c), against a tracker of user and

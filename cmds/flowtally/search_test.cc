@@ -13,6 +13,7 @@
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/subopts.h"
+#include "cmds/flowtally/test_hooks.h"
 #include "cmds/flowtally/test_support.h"
 
 namespace flowtally {

@@ -8,6 +8,7 @@
 
 #include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/options.h"
+#include "cmds/flowtally/test_hooks.h"
 #include "cmds/flowtally/test_support.h"
 
 namespace flowtally {

@@ -12,7 +12,9 @@
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/search.h"
+#include "cmds/flowtally/test_hooks.h"
 #include "platform/clock.h"
+#include "platform/test_hooks.h"
 #include "platform/testing.h"
 
 namespace flowtally {
