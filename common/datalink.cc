@@ -71,7 +71,11 @@ void diagnose(int line, const char* function, const char* text) {
 DlHeader* make_object(size_t size, uint32_t flags) {
   // A size near SIZE_MAX would wrap the header addition into a small block.
   if (size > std::numeric_limits<size_t>::max() - sizeof(DlHeader)) out_of_memory(size);
-  auto* h = static_cast<DlHeader*>(take_block(sizeof(DlHeader) + size));
+  // Every object gets at least one byte of data, so the address handed out always lies inside
+  // its block. One past the end would not count as a reference for a leak checker, and every
+  // list (size 0) would look leaked.
+  const size_t payload = size > 0 ? size : 1;
+  auto* h = static_cast<DlHeader*>(take_block(sizeof(DlHeader) + payload));
   std::memset(h, 0, sizeof *h);
   h->flags = flags;
   h->refcnt = (flags & kFlagRoot) != 0 ? 1 : 0;
