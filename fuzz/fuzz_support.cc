@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 
+#include "cmds/flowtally/subopts.h"
 #include "platform/test_hooks.h"
 
 namespace fuzz {
@@ -83,6 +84,18 @@ void FixTime() {
   tzset();
   platform::SetClockForTest([] { return platform::UtcTime{kNoon, 0}; });
   platform::SetSleepForTest([](uint32_t) {});
+}
+
+bool EndsTheSearch(std::string items) {
+  const char* const name_key[] = {"name", nullptr};
+  char* rest = items.data();
+  while (rest != nullptr && *rest != '\0') {
+    char* value;
+    if (flowtally::getsubopt(&rest, name_key, &value) == 0 && value != nullptr && *value == '\0') {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace fuzz

@@ -35,4 +35,8 @@ void SetEnv(const char* name, const std::string& value);
 /// Runs the process in zone UTC at 2014-09-30 12:00:00, without pauses.
 void FixTime();
 
+/// Whether the -j argument items holds an empty "name=", with which the search parser ends the
+/// process (with 2) as it is meant to. Harnesses leave such inputs out.
+bool EndsTheSearch(std::string items);
+
 }  // namespace fuzz

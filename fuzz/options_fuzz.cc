@@ -36,20 +36,10 @@ bool EndsTheProcess(const std::vector<std::string>& args) {
   Argv copy(args);
   flowtally::reset_options_state();
   flowtally::opterr = 0;
-  const char* const name_key[] = {"name", nullptr};
   int c;
   while ((c = getopt(copy.argc(), copy.pointers.data(), kOptionString)) != -1) {
     if (c == 'h') return true;
-    if (c != 'j') continue;
-    std::string items = optarg;
-    char* rest = items.data();
-    while (rest != nullptr && *rest != '\0') {
-      char* value;
-      if (flowtally::getsubopt(&rest, name_key, &value) == 0 && value != nullptr &&
-          *value == '\0') {
-        return true;
-      }
-    }
+    if (c == 'j' && fuzz::EndsTheSearch(optarg)) return true;
   }
   return false;
 }

@@ -12,28 +12,11 @@
 #include "cmds/flowtally/test_hooks.h"
 #include "fuzz/fuzz_support.h"
 
-namespace {
-
-// An empty "name=" ends the process with 2 as it is meant to; such inputs are left out.
-bool HasEmptyName(std::string items) {
-  const char* const name_key[] = {"name", nullptr};
-  char* rest = items.data();
-  while (rest != nullptr && *rest != '\0') {
-    char* value;
-    if (flowtally::getsubopt(&rest, name_key, &value) == 0 && value != nullptr && *value == '\0') {
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool fixed = (fuzz::FixTime(), true);
   (void)fixed;
   const std::vector<std::string> lines = fuzz::Lines(fuzz::Text(data, size));
-  if (lines.size() < 2 || HasEmptyName(lines[0])) return 0;
+  if (lines.size() < 2 || fuzz::EndsTheSearch(lines[0])) return 0;
 
   flowtally::reset_options_state();
   flowtally::entry_list_clear();
