@@ -5,14 +5,16 @@ set(CPACK_PACKAGE_NAME flowtally)
 set(CPACK_PACKAGE_VENDOR "flowtally")
 set(CPACK_PACKAGE_CONTACT "flowtally <flowtally@example.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "summaries of the runs of job networks")
-set(CPACK_PACKAGE_DESCRIPTION
-  "flowtally lists the runs (trackers) of the scheduler's job networks, tests their status\n\
-from scripts, and prints readable or CSV reports of them, by driving the tracker search tool.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL flowtally demo)
-set(CPACK_COMPONENT_FLOWTALLY_DESCRIPTION "the flowtally command")
-set(CPACK_COMPONENT_DEMO_DESCRIPTION "the stand-in tracker search tool and a demo installation")
+set(CPACK_COMPONENT_FLOWTALLY_DESCRIPTION
+  "flowtally lists the runs (trackers) of the scheduler's job networks, answers status tests \
+about one run with its exit code, and writes readable or CSV reports, by driving the \
+scheduler's tracker search tool.")
+set(CPACK_COMPONENT_DEMO_DESCRIPTION
+  "A stand-in for the tracker search tool and a small demo site, with flowtally-demo, which \
+runs example command lines on a temporary copy of that site.")
 set(CPACK_COMPONENT_DEMO_DEPENDS flowtally)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)

@@ -11,6 +11,7 @@ setup() {
   diff -u <(printf '%s\n' bin/flowtally share/bash-completion/completions/flowtally \
     share/man/man1/flowtally.1) <(cd "$PREFIX" && find . -type f -o -type l | sed 's|^\./||' | sort)
   [ "$(env -i "$PREFIX/bin/flowtally" --version)" = "flowtally 1.0.0" ]
+  grep -q '^\.TH FLOWTALLY 1 .* "flowtally 1.0.0"' "$PREFIX/share/man/man1/flowtally.1"
 
   cmake --install "$BUILD_DIR" --prefix "$PREFIX" --component demo >/dev/null
   [ -x "$PREFIX/share/flowtally/demo/bin/runscan" ]
