@@ -201,7 +201,9 @@ TEST_F(SecurityTest, SecuredDirectoryAppearsComplete) {
   const std::string expected =
       "user::rwx,user:" + std::to_string(uid_) + ":rwx,group::r-x,group:0:rwx,mask::rwx,other::r-x";
   for (int round = 0; round < 200; ++round) {
-    const std::string dir = Path("d" + std::to_string(round));
+    std::string name = "d";
+    name += std::to_string(round);
+    const std::string dir = Path(name);
     std::atomic<bool> created{false};
     std::string seen_default;
     std::string seen_access;
