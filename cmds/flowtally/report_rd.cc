@@ -1,10 +1,13 @@
 // The readable report of one tracker, and the print operations that the job records carry.
+#include "cmds/flowtally/report_rd.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <string>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
