@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 #include "common/kssettings.h"
@@ -82,6 +83,7 @@ std::vector<std::string> ListUsers() {
 // that is both live and archived is served live.
 std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
   std::vector<Tracker> trackers;
+  std::unordered_set<std::string> live;  // file names of the live trackers
   char dir[kPathBufSize];
   for (int pass = 0; pass < (archive ? 2 : 1); ++pass) {
     const int n = pass == 0 ? lwfile_path_user_kstrk(dir, sizeof dir, user.c_str(), nullptr)
@@ -99,10 +101,12 @@ std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
       std::string stamp;
       std::error_code ec;
       if (scan_parse_tracker_file(t.file, &t.jnw, &stamp) != 0 || e.is_directory(ec)) continue;
-      const bool live_too = std::any_of(trackers.begin(), trackers.end(), [&](const Tracker& o) {
-        return !o.archived && o.file == t.file;
-      });
-      if (!live_too) trackers.push_back(t);
+      if (pass == 0) {
+        live.insert(t.file);
+      } else if (live.count(t.file) != 0) {
+        continue;
+      }
+      trackers.push_back(std::move(t));
     }
   }
   std::stable_sort(trackers.begin(), trackers.end(),
@@ -138,10 +142,12 @@ void PrintLine(const std::string& line) {
   std::fputc('\n', stdout);
 }
 
-// Reads the lines of the network that dump names out of tracker t into out; with first_only,
-// stops at its J line. 0; 1 when the file holds no such network; -1 when it cannot be read or
-// is damaged (reported).
-int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, std::vector<std::string>* out) {
+// Reads tracker t and hands each line of the network that dump names to take_line, the
+// network's own J line marked when t is archived; with first_only, stops at that J line.
+// 0; 1 when the file holds no such network; -1 when it cannot be read or is damaged
+// (reported).
+template <class TakeLine>
+int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& take_line) {
   std::ifstream in(t.path, std::ios::binary);
   if (!in) {
     Fail("cannot read", t.path, std::strerror(errno));
@@ -162,10 +168,10 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, std::vector<s
     const ScanTake take = scan_dump_take(dump, line);
     damaged = take == ScanTake::kBadLine;
     if (take == ScanTake::kPrintHead) {
-      out->push_back(t.archived ? scan_mark_archived(line) : line);
+      take_line(t.archived ? scan_mark_archived(line) : line);
       if (first_only) return 0;
     } else if (take == ScanTake::kPrint) {
-      out->push_back(line);
+      take_line(line);
     }
   }
   if (in.bad()) {
@@ -187,29 +193,37 @@ void Search(const ScanOptions& options) {
   for (const Tracker& t : ObjectTrackers(object, options.archive)) {
     ScanDump dump;
     dump.target = object.kind == ScanObjectKind::kTracker ? object.jnw : t.jnw;
-    std::vector<std::string> head;
+    std::string head;
     ScanJLine jline;
-    if (ReadNetwork(t, &dump, true, &head) != 0 || scan_parse_jline(head[0], &jline) != 0) {
+    if (ReadNetwork(t, &dump, true, [&](const std::string& line) { head = line; }) != 0 ||
+        scan_parse_jline(head, &jline) != 0) {
       continue;
     }
-    if (scan_select(options, t.jnw, jline)) PrintLine(head[0]);
+    if (scan_select(options, t.jnw, jline)) PrintLine(head);
   }
 }
 
 // The dump (U): the lines of one tracker's network. A network that does not exist is an error,
-// and so is a damaged file, which then yields no lines at all rather than half a network.
+// and so is a damaged file, which then yields no lines at all rather than half a network: a
+// first reading checks the whole file, a second one prints as it reads, so memory stays the
+// same whatever the size of the tracker.
 void Dump(const ScanOptions& options) {
   const std::vector<Tracker> trackers = ObjectTrackers(options.object, options.archive);
-  ScanDump dump;
-  dump.target = options.object.jnw;
-  dump.nested = options.nested;
-  dump.want_stdout = options.want_stdout;
-  dump.want_stderr = options.want_stderr;
-  std::vector<std::string> lines;
-  const int rc = trackers.empty() ? 1 : ReadNetwork(trackers.front(), &dump, false, &lines);
+  ScanDump start;
+  start.target = options.object.jnw;
+  start.nested = options.nested;
+  start.want_stdout = options.want_stdout;
+  start.want_stderr = options.want_stderr;
+  ScanDump check = start;
+  const int rc = trackers.empty()
+                     ? 1
+                     : ReadNetwork(trackers.front(), &check, false, [](const std::string&) {});
   if (rc == 1) Fail("no such tracker", options.object.text, "");
   if (rc != 0) return;
-  for (const std::string& line : lines) PrintLine(line);
+  ScanDump print = start;
+  if (ReadNetwork(trackers.front(), &print, false, PrintLine) == 1) {
+    Fail("no such tracker", options.object.text, "");
+  }
 }
 
 }  // namespace
