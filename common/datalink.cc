@@ -19,6 +19,7 @@ struct alignas(std::max_align_t) DlHeader {
   DlHeader* ring_next;
   DlRing* ring_owner;
   uint32_t flags;
+  uint32_t pool_class;  // the block pool the object came from; kNoPool for a block of its own
 };
 
 struct DlLink {
@@ -63,6 +64,84 @@ void* take_block(size_t size) {
   return block;
 }
 
+// ---- Block pools --------------------------------------------------------------------------------
+//
+// Objects and links are small and many (a load makes several per job), so blocks up to
+// kPoolBlockMax bytes come from chunks of kPoolChunkSize bytes, one pool per multiple of
+// kPoolGrain; a freed block goes back to its pool's free list for the next block of that size.
+// The chunks are kept for the process. Under AddressSanitizer every block is a malloc of its
+// own, so that overflows and leaks stay visible block by block.
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DL_BLOCK_PER_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DL_BLOCK_PER_MALLOC 1
+#endif
+#endif
+
+constexpr size_t kPoolGrain = alignof(std::max_align_t);
+constexpr size_t kPoolBlockMax = 512;
+constexpr size_t kPoolChunkSize = size_t{256} * 1024;
+constexpr uint32_t kPoolClasses = kPoolBlockMax / kPoolGrain;
+constexpr uint32_t kNoPool = ~uint32_t{0};
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+struct Pool {
+  FreeBlock* free = nullptr;
+};
+
+Pool pools[kPoolClasses];
+char* chunk_next = nullptr;  // the unused rest of the current chunk
+size_t chunk_left = 0;
+
+#ifdef DL_BLOCK_PER_MALLOC
+constexpr bool kPooling = false;
+#else
+constexpr bool kPooling = true;
+#endif
+
+// The pool of blocks of size bytes, or kNoPool when the block is a malloc of its own.
+uint32_t pool_class_of(size_t size) {
+  if (!kPooling || size > kPoolBlockMax) return kNoPool;
+  return static_cast<uint32_t>((size + kPoolGrain - 1) / kPoolGrain - 1);
+}
+
+void* take_pooled(uint32_t pool_class, size_t size) {
+  if (pool_class == kNoPool) return take_block(size);
+  Pool& pool = pools[pool_class];
+  if (pool.free != nullptr) {
+    FreeBlock* block = pool.free;
+    pool.free = block->next;
+    return block;
+  }
+  const size_t rounded = (pool_class + 1) * kPoolGrain;
+  if (chunk_left < rounded) {
+    // The rest of the old chunk is too small for this block; it stays unused.
+    chunk_next = static_cast<char*>(take_block(kPoolChunkSize));
+    chunk_left = kPoolChunkSize;
+  }
+  void* block = chunk_next;
+  chunk_next += rounded;
+  chunk_left -= rounded;
+  return block;
+}
+
+void give_back(void* block, uint32_t pool_class) {
+  if (pool_class == kNoPool) {
+    std::free(block);
+    return;
+  }
+  auto* free_block = static_cast<FreeBlock*>(block);
+  free_block->next = pools[pool_class].free;
+  pools[pool_class].free = free_block;
+}
+
+const uint32_t kLinkPool = pool_class_of(sizeof(DlLink));
+
 void diagnose(int line, const char* function, const char* text) {
   ++counts.diagnostics;
   lwlog_trace(kLwlogDebug, kSource, line, function, "%s", text);
@@ -71,16 +150,18 @@ void diagnose(int line, const char* function, const char* text) {
 DlHeader* make_object(size_t size, uint32_t flags) {
   // A size near SIZE_MAX would wrap the header addition into a small block.
   if (size > std::numeric_limits<size_t>::max() - sizeof(DlHeader)) out_of_memory(size);
-  auto* h = static_cast<DlHeader*>(take_block(sizeof(DlHeader) + size));
+  const uint32_t pool_class = pool_class_of(sizeof(DlHeader) + size);
+  auto* h = static_cast<DlHeader*>(take_pooled(pool_class, sizeof(DlHeader) + size));
   std::memset(h, 0, sizeof *h);
   h->flags = flags;
+  h->pool_class = pool_class;
   h->refcnt = (flags & kFlagRoot) != 0 ? 1 : 0;
   ++counts.objects;
   return h;
 }
 
 DlLink* link_objects(DlHeader* master, DlHeader* slave, uint32_t kind) {
-  auto* link = static_cast<DlLink*>(take_block(sizeof(DlLink)));
+  auto* link = static_cast<DlLink*>(take_pooled(kLinkPool, sizeof(DlLink)));
   link->kind = kind;
   link->master = master;
   link->slave = slave;
@@ -196,7 +277,7 @@ void dlrel_free(DlLink* link) {
   --master->nchild;
   --slave->refcnt;
   std::memset(link, 0, sizeof *link);
-  std::free(link);
+  give_back(link, kLinkPool);
   --counts.links;
 
   if (slave->refcnt == 0) dl_free(data_of(slave));
@@ -228,8 +309,9 @@ void dl_free(void* object) {
   }
 
   ring_remove(h);
+  const uint32_t pool_class = h->pool_class;
   std::memset(h, 0, sizeof *h);
-  std::free(h);
+  give_back(h, pool_class);
   --counts.objects;
 }
 

@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/report_rd.h"
@@ -142,12 +141,12 @@ int64_t ExpectedEnd(int64_t expstart, int32_t expdur) {
 }
 
 void FillHead(RecordHead* r, const ComponentLine& line, int status_class) {
-  r->name = dl_strdup(line.name, r, kDlKind);
+  r->name = record_text(line.name);
   if (g_current_jnw != nullptr) {
     dlrel_new(r, g_current_jnw->name, kDlKind);
     r->parentjnw = g_current_jnw->name;
   } else {
-    r->parentjnw = dl_strdup("", r, kDlKind);
+    r->parentjnw = record_text("");
   }
   r->starttime = ToTime(line.start);
   r->endtime = ToTime(line.end);
@@ -195,8 +194,8 @@ T* MakeJob(int list, const ComponentLine& line, int status_class, const JobPrint
 void FillUnitFields(UnitJob* r, const ComponentLine& line) {
   r->errclass = line.errclass;
   r->code = line.code;
-  r->requestid = dl_strdup(line.requestid, r, kDlKind);
-  r->machine = dl_strdup(line.machine, r, kDlKind);
+  r->requestid = record_text(line.requestid);
+  r->machine = record_text(line.machine);
 }
 
 // The fields of QdrsJob and HlbsJob.
@@ -214,18 +213,18 @@ int MakeJobRecord(const ComponentLine& line, int status_class) {
       return kTypeUnit;
     case 'X': {
       auto* r = MakeJob<ErpJob>(kListErp, line, status_class, kErpOps);
-      r->machine = dl_strdup(line.machine, r, kDlKind);
-      r->jobcount = dl_strdup(line.requestid, r, kDlKind);
+      r->machine = record_text(line.machine);
+      r->jobcount = record_text(line.requestid);
       return kTypeErp;
     }
     case 'B': {
       auto* r = MakeJob<BiJob>(kListBi, line, status_class, kBiOps);
-      r->requestid = dl_strdup(line.requestid, r, kDlKind);
+      r->requestid = record_text(line.requestid);
       return kTypeBi;
     }
     case 'P': {
       auto* r = MakeJob<PcJob>(kListPc, line, status_class, kPcOps);
-      r->requestid = dl_strdup(line.requestid, r, kDlKind);
+      r->requestid = record_text(line.requestid);
       return kTypePc;
     }
     case 'V':
@@ -353,6 +352,44 @@ void AddJnw(ComponentLine& line) {
   g_current_jnw = r;
 }
 
+// Cuts a stream into the pieces read_line_piece returns, reading it in large blocks.
+class PieceReader {
+ public:
+  explicit PieceReader(FILE* f) : f_(f) {}
+
+  // As read_line_piece(f, buf, max, ended), for max up to kLinePieceMax.
+  size_t Next(char* buf, size_t max, bool* ended) {
+    if (end_ - begin_ < max && !at_eof_) Fill();
+    const size_t avail = std::min(end_ - begin_, max);
+    const char* start = block_ + begin_;
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', avail));
+    const size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : avail;
+    *ended = newline != nullptr;
+    std::memcpy(buf, start, n);
+    begin_ += n;
+    return n;
+  }
+
+ private:
+  void Fill() {
+    std::memmove(block_, block_ + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    while (end_ < sizeof block_ && !at_eof_) {
+      const size_t got = std::fread(block_ + end_, 1, sizeof block_ - end_, f_);
+      end_ += got;
+      if (got == 0) at_eof_ = true;
+    }
+  }
+
+  static constexpr size_t kBlockSize = size_t{64} * 1024;
+  FILE* f_;
+  char block_[kBlockSize];
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  bool at_eof_ = false;
+};
+
 }  // namespace
 
 // ---- Parsing ------------------------------------------------------------------------------------
@@ -360,9 +397,20 @@ void AddJnw(ComponentLine& line) {
 int parse_component_line(const char* line, ComponentLine& out) {
   if (line == nullptr) return 1;
   if (line[0] == '\t' || line[0] == ' ' || line[0] == '#') return 1;
-  std::string work(line);  // the splitter cuts its line in place
+  // The splitter cuts its line in place: a copy, on the stack when the line is a piece of a
+  // spool file.
+  char local[kLinePieceMax + 1];
+  std::string long_line;
+  char* work = local;
+  const size_t length = std::strlen(line);
+  if (length < sizeof local) {
+    std::memcpy(local, line, length + 1);
+  } else {
+    long_line.assign(line, length);
+    work = long_line.data();
+  }
   Fields f{};
-  const int found = svlib_SplitWords(work.data(), f.word, kComponentFields);
+  const int found = svlib_SplitWords(work, f.word, kComponentFields);
   if (found <= 0) return 1;
   f.count = std::min(found, kComponentFields);
   const char type = f.word[0][0];
@@ -421,6 +469,7 @@ int summary_load(const char* path) {
   ForgetLoadPointers();
 
   ComponentLine line{};
+  PieceReader reader(spool.get());
   char piece[kLinePieceMax + 1];
   int64_t offset = 0;
   bool in_long_line = false;
@@ -428,7 +477,7 @@ int summary_load(const char* path) {
     // Bytes are counted here, not through the stream position, so every offset is exact even
     // beyond 2 GiB.
     bool ended = false;
-    const size_t n = read_line_piece(spool.get(), piece, kLinePieceMax, &ended);
+    const size_t n = reader.Next(piece, kLinePieceMax, &ended);
     if (n == 0) break;
     piece[n] = '\0';
     const int64_t piece_offset = offset;

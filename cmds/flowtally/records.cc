@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "cmds/flowtally/nocase.h"
@@ -30,6 +31,12 @@ bool Is(const char* status, const char* word) {
 
 void* g_root = nullptr;
 void* g_lists[kListCount] = {};
+
+// The text blocks of the load: slaves of g_texts, filled from the front.
+constexpr size_t kTextBlockSize = size_t{64} * 1024;
+void* g_texts = nullptr;
+char* g_text_next = nullptr;
+size_t g_text_left = 0;
 
 }  // namespace
 
@@ -172,6 +179,31 @@ void reset_record_lists() {
     dl_free(list);
     list = dl_alloc(0, g_root, kDlKind);
   }
+  dl_free(g_texts);
+  g_texts = dl_alloc(0, g_root, kDlKind);
+  g_text_next = nullptr;
+  g_text_left = 0;
+}
+
+char* record_text(const char* text) {
+  if (text == nullptr) text = "";
+  if (g_texts == nullptr) reset_record_lists();
+  const size_t size = std::strlen(text) + 1;
+  char* copy;
+  if (size > kTextBlockSize / 4) {
+    // A long text takes a block of its own rather than most of a shared one.
+    copy = static_cast<char*>(dl_alloc(size, g_texts, kDlKind));
+  } else {
+    if (g_text_left < size) {
+      g_text_next = static_cast<char*>(dl_alloc(kTextBlockSize, g_texts, kDlKind));
+      g_text_left = kTextBlockSize;
+    }
+    copy = g_text_next;
+    g_text_next += size;
+    g_text_left -= size;
+  }
+  std::memcpy(copy, text, size);
+  return copy;
 }
 
 void* record_list(RecordListIndex index) { return g_lists[index]; }
@@ -188,17 +220,30 @@ void* customjob_list() { return g_lists[kListCustom]; }
 // ---- Sorted view --------------------------------------------------------------------------------
 
 SortedView sorted_view(void* list) {
-  SortedView records;
+  // The keys are measured once: a comparison then never counts characters. Records of one
+  // network share their parent text, so equal parents are mostly the same pointer.
+  struct Keyed {
+    RecordHead* record;
+    std::string_view parent;
+    std::string_view name;
+  };
+  std::vector<Keyed> keyed;
   for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
-    records.push_back(static_cast<RecordHead*>(o));
+    auto* r = static_cast<RecordHead*>(o);
+    keyed.push_back({r, r->parentjnw, r->name});
   }
   // Parent first, then name: a test on the name alone would let a record of a later parent
   // overtake records of an earlier one whenever its name is smaller.
-  std::stable_sort(records.begin(), records.end(), [](const RecordHead* a, const RecordHead* b) {
-    const int by_parent = compare_nocase(a->parentjnw, b->parentjnw);
-    if (by_parent != 0) return by_parent < 0;
-    return compare_nocase(a->name, b->name) < 0;
+  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.parent.data() != b.parent.data()) {
+      const int by_parent = compare_nocase(a.parent, b.parent);
+      if (by_parent != 0) return by_parent < 0;
+    }
+    return compare_nocase(a.name, b.name) < 0;
   });
+  SortedView records;
+  records.reserve(keyed.size());
+  for (const Keyed& k : keyed) records.push_back(k.record);
   return records;
 }
 

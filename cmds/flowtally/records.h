@@ -3,8 +3,9 @@
 //
 // Ownership: every record is an object of the linked object store (common/datalink.h), linked
 // under the list that holds it; the lists hang under one process-wide root object. A record's
-// texts are string objects linked under the record. A job record also links the name string of
-// its JNW record, so that string lives as long as any record needs it. reset_record_lists frees
+// texts are string objects linked under the record; a job record's texts live in the text
+// blocks of the load instead (record_text). A job record also links the name string of its JNW
+// record, so that string lives as long as any record needs it. reset_record_lists frees
 // the records of the previous load; pointers into them are not valid afterwards.
 #pragma once
 
@@ -203,6 +204,11 @@ enum RecordListIndex : int {
 /// Frees every list with its records and makes them anew, empty, under the root object (made on
 /// first use, kept for the process).
 void reset_record_lists();
+
+/// Copies text, terminator included, into the texts of the loaded records: blocks of the store
+/// kept with the lists and freed by reset_record_lists, so a record's text needs no object of
+/// its own. An absent text is copied as "".
+char* record_text(const char* text);
 
 /// The list of index, for the loader that fills it. Null before the first reset_record_lists.
 void* record_list(RecordListIndex index);

@@ -1,6 +1,7 @@
 // The readable report of one tracker, and the print operations that the job records carry.
 #include "cmds/flowtally/report_rd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -24,6 +25,8 @@ namespace {
 
 /// A captured line is copied in chunks of at most this many bytes, line end included.
 constexpr size_t kContentChunkMax = 1022;
+/// A content block at most this many bytes ahead of the spool stream is reached by reading on.
+constexpr size_t kSkipAheadMax = 16 * 1024;
 
 constexpr char kLabelLine[] = "%-10s: %s\n";
 constexpr char kTimeFormat[] = "%y-%m-%d %H:%M'%S";
@@ -73,8 +76,8 @@ void print_status(FILE* out, int32_t status_class) {
 }
 
 void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
-  const std::string a = report_local_time(actual, kTimeFormat, kUnset);
-  const std::string e = report_local_time(expected, kTimeFormat, kUnset);
+  const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
+  const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
   std::fprintf(out, "%-10s: %-20s   (EXP. %s)\n", label, a.c_str(), e.c_str());
 }
 
@@ -123,6 +126,25 @@ void print_summary(FILE* out, const JnwEntry& entry) {
   print_counts(out, g_load_table);
 }
 
+// Puts the stream of spool at offset. A stream that stands there already stays, and a stream a
+// short way before it reads on to it: a seek always asks the system, even within the stream's
+// buffer. 0, or -1 when the stream cannot be put there.
+int move_to(FILE* spool, int64_t offset) {
+  const long at = std::ftell(spool);  // known to the stream after its first read: no system call
+  if (at == offset) return 0;
+  if (at >= 0 && at < offset && offset - at <= static_cast<int64_t>(kSkipAheadMax)) {
+    char skipped[kContentChunkMax];
+    auto left = static_cast<size_t>(offset - at);
+    while (left > 0) {
+      const size_t got = std::fread(skipped, 1, std::min(left, sizeof skipped), spool);
+      if (got == 0) break;  // short of the offset: the seek below decides
+      left -= got;
+    }
+    if (left == 0) return 0;
+  }
+  return std::fseek(spool, static_cast<long>(offset), SEEK_SET) != 0 ? -1 : 0;
+}
+
 // Copies the content block whose marker line (letter) starts at offset in spool: every following
 // line that begins with a TAB, without the TAB, up to the first line that does not. A long line
 // arrives in several chunks; the chunks after its first are copied whole, whatever they begin
@@ -130,7 +152,7 @@ void print_summary(FILE* out, const JnwEntry& entry) {
 int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
   if (spool == nullptr || offset < 1 || offset > LONG_MAX) return -1;
-  if (std::fseek(spool, static_cast<long>(offset), SEEK_SET) != 0) return -1;
+  if (move_to(spool, offset) != 0) return -1;
   char chunk[kContentChunkMax];
   bool ended = false;
   size_t n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
@@ -141,13 +163,21 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
     if (read_line_piece(spool, chunk, kContentChunkMax, &ended) == 0) return 0;
   }
   bool line_open = false;  // the last chunk written did not end its line
-  while ((n = read_line_piece(spool, chunk, kContentChunkMax, &ended)) > 0) {
+  for (;;) {
+    // The line after the block stays unread, so that the stream stands at the next block when
+    // that is the job's other one.
+    if (!line_open) {
+      const int c = std::getc(spool);
+      if (c == EOF) break;
+      std::ungetc(c, spool);
+      if (c != '\t') break;
+    }
+    n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
+    if (n == 0) break;
     if (line_open) {
       std::fwrite(chunk, 1, n, out);
-    } else if (chunk[0] == '\t') {
-      std::fwrite(chunk + 1, 1, n - 1, out);
     } else {
-      break;
+      std::fwrite(chunk + 1, 1, n - 1, out);
     }
     line_open = !ended;
   }
