@@ -27,6 +27,8 @@ namespace {
 constexpr size_t kContentChunkMax = 1022;
 /// A content block at most this many bytes ahead of the spool stream is reached by reading on.
 constexpr size_t kSkipAheadMax = 16 * 1024;
+/// The buffer of the spool stream that the content blocks are read from.
+constexpr size_t kSpoolBufferSize = 64 * 1024;
 
 constexpr char kLabelLine[] = "%-10s: %s\n";
 constexpr char kTimeFormat[] = "%y-%m-%d %H:%M'%S";
@@ -126,12 +128,26 @@ void print_summary(FILE* out, const JnwEntry& entry) {
   print_counts(out, g_load_table);
 }
 
-// Puts the stream of spool at offset. A stream that stands there already stays, and a stream a
-// short way before it reads on to it: a seek always asks the system, even within the stream's
-// buffer. 0, or -1 when the stream cannot be put there.
+// Where the spool stream of the job sections stands, as far as the content printer knows: the
+// stream print_type_sections opened, and its position (-1 unknown). Any other stream is
+// unknown and always sought.
+struct SpoolPlace {
+  FILE* stream = nullptr;
+  int64_t at = -1;
+};
+SpoolPlace g_place;
+
+// Notes that spool stands at at (-1: unknown), when it is the stream of the job sections.
+void note_place(FILE* spool, int64_t at) {
+  if (spool == g_place.stream) g_place.at = at;
+}
+
+// Puts spool at offset. A stream that stands there already stays, and a stream a short way
+// before it reads on to it: a seek always asks the system, even within the stream's buffer.
+// 0, or -1 when the stream cannot be put there.
 int move_to(FILE* spool, int64_t offset) {
-  const long at = std::ftell(spool);  // known to the stream after its first read: no system call
-  if (at == offset) return 0;
+  const int64_t at = spool == g_place.stream ? g_place.at : -1;
+  if (at >= 0 && at == offset) return 0;
   if (at >= 0 && at < offset && offset - at <= static_cast<int64_t>(kSkipAheadMax)) {
     char skipped[kContentChunkMax];
     auto left = static_cast<size_t>(offset - at);
@@ -142,7 +158,9 @@ int move_to(FILE* spool, int64_t offset) {
     }
     if (left == 0) return 0;
   }
-  return std::fseek(spool, static_cast<long>(offset), SEEK_SET) != 0 ? -1 : 0;
+  const bool moved = std::fseek(spool, static_cast<long>(offset), SEEK_SET) == 0;
+  note_place(spool, moved ? offset : -1);
+  return moved ? 0 : -1;
 }
 
 // Copies the content block whose marker line (letter) starts at offset in spool: every following
@@ -153,14 +171,26 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
   if (spool == nullptr || offset < 1 || offset > LONG_MAX) return -1;
   if (move_to(spool, offset) != 0) return -1;
+  int64_t at = offset;
+  auto read_piece = [&](char* chunk, bool* ended) {
+    const size_t n = read_line_piece(spool, chunk, kContentChunkMax, ended);
+    at += static_cast<int64_t>(n);
+    return n;
+  };
+  struct NoteOnReturn {
+    FILE* spool;
+    const int64_t& at;
+    ~NoteOnReturn() { note_place(spool, at); }
+  } note{spool, at};
+
   char chunk[kContentChunkMax];
   bool ended = false;
-  size_t n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
+  size_t n = read_piece(chunk, &ended);
   if (n == 0) return 0;
   if (chunk[0] != letter) return -1;
   // The marker line itself is not content, however long it is.
   while (!ended) {
-    if (read_line_piece(spool, chunk, kContentChunkMax, &ended) == 0) return 0;
+    if (read_piece(chunk, &ended) == 0) return 0;
   }
   bool line_open = false;  // the last chunk written did not end its line
   for (;;) {
@@ -172,7 +202,7 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
       std::ungetc(c, spool);
       if (c != '\t') break;
     }
-    n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
+    n = read_piece(chunk, &ended);
     if (n == 0) break;
     if (line_open) {
       std::fwrite(chunk, 1, n, out);
@@ -242,6 +272,13 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
       return -1;
     }
   }
+  // Each job type walks the file again: a large buffer keeps the reads few.
+  if (spool != nullptr) std::setvbuf(spool.get(), nullptr, _IOFBF, kSpoolBufferSize);
+  // The stream's place is known from its start until it is closed.
+  struct PlaceScope {
+    explicit PlaceScope(FILE* spool) { g_place = SpoolPlace{spool, spool != nullptr ? 0 : -1}; }
+    ~PlaceScope() { g_place = SpoolPlace{}; }
+  } place(spool.get());
   void* const lists[] = {unitjob_list(), erpjob_list(),  bijob_list(),    pcjob_list(),
                          qdrsjob_list(), hlbsjob_list(), customjob_list()};
   for (void* list : lists) {
