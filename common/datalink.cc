@@ -6,6 +6,7 @@
 
 #include "common/lwlog.h"
 #include "common/test_hooks.h"
+#include "platform/memory.h"
 
 // The hidden header in front of every object's data. alignas keeps the data behind it aligned
 // for any fundamental type, as a plain malloc'ed block would be.
@@ -69,8 +70,8 @@ void* take_block(size_t size) {
 // Objects and links are small and many (a load makes several per job), so blocks up to
 // kPoolBlockMax bytes come from chunks of kPoolChunkSize bytes, one pool per multiple of
 // kPoolGrain; a freed block goes back to its pool's free list for the next block of that size.
-// The chunks are kept for the process. Under AddressSanitizer every block is a malloc of its
-// own, so that overflows and leaks stay visible block by block.
+// The chunks are regions of the platform, kept for the process. Under AddressSanitizer every block
+// is a malloc of its own, so that overflows and leaks stay visible block by block.
 
 #if defined(__SANITIZE_ADDRESS__)
 #define DL_BLOCK_PER_MALLOC 1
@@ -82,7 +83,7 @@ void* take_block(size_t size) {
 
 constexpr size_t kPoolGrain = alignof(std::max_align_t);
 constexpr size_t kPoolBlockMax = 512;
-constexpr size_t kPoolChunkSize = size_t{256} * 1024;
+constexpr size_t kPoolChunkSize = platform::kRegionSize;
 constexpr uint32_t kPoolClasses = kPoolBlockMax / kPoolGrain;
 constexpr uint32_t kNoPool = ~uint32_t{0};
 
@@ -121,7 +122,8 @@ void* take_pooled(uint32_t pool_class, size_t size) {
   const size_t rounded = (pool_class + 1) * kPoolGrain;
   if (chunk_left < rounded) {
     // The rest of the old chunk is too small for this block; it stays unused.
-    chunk_next = static_cast<char*>(take_block(kPoolChunkSize));
+    chunk_next = static_cast<char*>(platform::ReserveRegion(kPoolChunkSize));
+    if (chunk_next == nullptr) out_of_memory(kPoolChunkSize);
     chunk_left = kPoolChunkSize;
   }
   void* block = chunk_next;
