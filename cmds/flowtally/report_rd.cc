@@ -6,7 +6,9 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
@@ -30,12 +32,58 @@ constexpr size_t kSkipAheadMax = 16 * 1024;
 /// The buffer of the spool stream that the content blocks are read from.
 constexpr size_t kSpoolBufferSize = 64 * 1024;
 
-constexpr char kLabelLine[] = "%-10s: %s\n";
 constexpr char kTimeFormat[] = "%y-%m-%d %H:%M'%S";
 constexpr char kUnset[] = "-";
 constexpr char kCountRule[] = "----------------------------------------------------------\n";
 constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
+
+// One output line gathered in place and written at once: the report writes several short
+// lines per job, and a formatted print of each costs more than the copying.
+class Line {
+ public:
+  explicit Line(FILE* out) : out_(out) {}
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+  ~Line() { Flush(); }
+
+  // text, then blanks up to width characters (a text that is wider stays whole).
+  Line& Put(std::string_view text, size_t width = 0) {
+    Append(text.data(), text.size());
+    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    return *this;
+  }
+  // label as the label column of a "LABEL     : value" line.
+  Line& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
+
+ private:
+  static constexpr size_t kLabelWidth = 10;
+
+  void Append(const char* data, size_t n) {
+    if (used_ + n > sizeof buf_) {
+      Flush();
+      if (n > sizeof buf_) {
+        std::fwrite(data, 1, n, out_);
+        return;
+      }
+    }
+    std::memcpy(buf_ + used_, data, n);
+    used_ += n;
+  }
+  void Flush() {
+    if (used_ > 0) std::fwrite(buf_, 1, used_, out_);
+    used_ = 0;
+  }
+
+  FILE* out_;
+  char buf_[512];
+  size_t used_ = 0;
+};
+
+// A "LABEL     : value" line.
+void put_label_line(FILE* out, const char* label, const char* value) {
+  Line(out).Label(label).Put(value).Put("\n");
+}
 
 const char* StatusText(int32_t status_class) {
   switch (status_class) {
@@ -74,18 +122,18 @@ const char* StatusText(int32_t status_class) {
 }
 
 void print_status(FILE* out, int32_t status_class) {
-  std::fprintf(out, kLabelLine, "STATUS", StatusText(status_class));
+  put_label_line(out, "STATUS", StatusText(status_class));
 }
 
 void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
   const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
   const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
-  std::fprintf(out, "%-10s: %-20s   (EXP. %s)\n", label, a.c_str(), e.c_str());
+  Line(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
 }
 
 void print_amount(FILE* out, int64_t start, int64_t end) {
   if (start < 1 || end < 1) {
-    std::fprintf(out, kLabelLine, "AMOUNTTIME", kUnset);
+    put_label_line(out, "AMOUNTTIME", kUnset);
     return;
   }
   // An end before the start (a clock set back) is shown as a negative duration with one sign,
@@ -119,12 +167,12 @@ void print_counts(FILE* out, const CountTable& table) {
 
 void print_summary(FILE* out, const JnwEntry& entry) {
   std::fputs("**** SUMMARY ****\n", out);
-  std::fprintf(out, kLabelLine, "TRACKER-ID", entry.trackername.c_str());
+  put_label_line(out, "TRACKER-ID", entry.trackername.c_str());
   print_status(out, g_load_summary.status);
   print_time_line(out, "START TIME", g_load_summary.starttime, g_load_summary.expstarttime);
   print_time_line(out, "END TIME", g_load_summary.endtime, g_load_summary.expendtime);
   print_amount(out, g_load_summary.starttime, g_load_summary.endtime);
-  std::fprintf(out, kLabelLine, "USER", entry.user.c_str());
+  put_label_line(out, "USER", entry.user.c_str());
   print_counts(out, g_load_table);
 }
 
@@ -350,8 +398,8 @@ int summary_output_rd(FILE* out, const char* spool_path, const JnwEntry& entry,
 // ---- Print operations ---------------------------------------------------------------------------
 
 void print_common(FILE* out, const RecordHead* record) {
-  std::fprintf(out, kLabelLine, "NAME", report_text(record->name));
-  std::fprintf(out, kLabelLine, "PARENT", report_text(record->parentjnw));
+  put_label_line(out, "NAME", report_text(record->name));
+  put_label_line(out, "PARENT", report_text(record->parentjnw));
   print_status(out, record->status);
   print_time_line(out, "START TIME", record->starttime, record->expstarttime);
   print_time_line(out, "END TIME", record->endtime, record->expendtime);
@@ -369,8 +417,8 @@ void print_bijob_heading(FILE* out) { std::fputs("**** BI JOB ****\n", out); }
 void print_unitjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
   print_exit_error(out, r->errclass, r->code);
-  std::fprintf(out, kLabelLine, "EXEC MAC", report_text(r->machine));
-  std::fprintf(out, kLabelLine, "REQUEST-ID", report_text(r->requestid));
+  put_label_line(out, "EXEC MAC", report_text(r->machine));
+  put_label_line(out, "REQUEST-ID", report_text(r->requestid));
 }
 
 void print_qdrsjob_block(FILE* out, const JobRecord* record) {
@@ -380,18 +428,16 @@ void print_qdrsjob_block(FILE* out, const JobRecord* record) {
 
 void print_erpjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const ErpJob*>(record);
-  std::fprintf(out, kLabelLine, "EXEC MACH", report_text(r->machine));
-  std::fprintf(out, kLabelLine, "JOB COUNT", report_text(r->jobcount));
+  put_label_line(out, "EXEC MACH", report_text(r->machine));
+  put_label_line(out, "JOB COUNT", report_text(r->jobcount));
 }
 
 void print_pcjob_block(FILE* out, const JobRecord* record) {
-  std::fprintf(out, kLabelLine, "PCREQ-ID",
-               report_text(static_cast<const PcJob*>(record)->requestid));
+  put_label_line(out, "PCREQ-ID", report_text(static_cast<const PcJob*>(record)->requestid));
 }
 
 void print_bijob_block(FILE* out, const JobRecord* record) {
-  std::fprintf(out, kLabelLine, "BIREQ-ID",
-               report_text(static_cast<const BiJob*>(record)->requestid));
+  put_label_line(out, "BIREQ-ID", report_text(static_cast<const BiJob*>(record)->requestid));
 }
 
 void print_unitjob_stdout(FILE* out, FILE* spool, const JobRecord* record) {
