@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 #include "common/lwlog.h"
 #include "common/test_hooks.h"
@@ -16,9 +17,6 @@ struct alignas(std::max_align_t) DlHeader {
   DlLink* up;      // links in which this object is the slave, newest first
   uint32_t nchild;
   uint32_t refcnt;
-  DlHeader* ring_prev;
-  DlHeader* ring_next;
-  DlRing* ring_owner;
   uint32_t flags;
   uint32_t pool_class;  // the block pool the object came from; kNoPool for a block of its own
 };
@@ -39,10 +37,21 @@ constexpr const char* kSource = "datalink";
 
 // A root carries one permanent hold on top of its masters.
 constexpr uint32_t kFlagRoot = 1u << 0;
+// The object is in a ring; its place there is kept in ring_places.
+constexpr uint32_t kFlagInRing = 1u << 2;
 // The cursor stood on the first link when that link was freed. "The link before it" does not
 // exist then, and an empty cursor would end the iteration early; this flag makes dl_next
 // resume at the new first link instead.
 constexpr uint32_t kFlagCursorRewound = 1u << 1;
+
+// The place of an object in its ring. Few objects are ever in one, so the places are kept
+// apart from the headers rather than in every one of them.
+struct RingPlace {
+  DlHeader* prev;
+  DlHeader* next;
+  DlRing* owner;
+};
+std::unordered_map<const DlHeader*, RingPlace> ring_places;
 
 DlNoMemHandler nomem_handler = nullptr;
 DlCounts counts;
@@ -85,6 +94,11 @@ constexpr size_t kPoolGrain = alignof(std::max_align_t);
 constexpr size_t kPoolBlockMax = 512;
 constexpr size_t kPoolChunkSize = platform::kRegionSize;
 constexpr uint32_t kPoolClasses = kPoolBlockMax / kPoolGrain;
+// Links need no more than pointer alignment: they have a pool of their own, of their exact
+// size, behind the pools of objects.
+constexpr uint32_t kLinkPool = kPoolClasses;
+constexpr size_t kLinkBlock =
+    (sizeof(DlLink) + alignof(DlLink) - 1) / alignof(DlLink) * alignof(DlLink);
 constexpr uint32_t kNoPool = ~uint32_t{0};
 
 struct FreeBlock {
@@ -95,9 +109,15 @@ struct Pool {
   FreeBlock* free = nullptr;
 };
 
-Pool pools[kPoolClasses];
-char* chunk_next = nullptr;  // the unused rest of the current chunk
-size_t chunk_left = 0;
+// The unused rest of a chunk that blocks are cut from.
+struct Chunk {
+  char* next = nullptr;
+  size_t left = 0;
+};
+
+Pool pools[kPoolClasses + 1];
+Chunk object_chunk;  // objects, in multiples of kPoolGrain, so each stays aligned
+Chunk link_chunk;
 
 #ifdef DL_BLOCK_PER_MALLOC
 constexpr bool kPooling = false;
@@ -105,7 +125,8 @@ constexpr bool kPooling = false;
 constexpr bool kPooling = true;
 #endif
 
-// The pool of blocks of size bytes, or kNoPool when the block is a malloc of its own.
+// The pool of objects of size bytes, header included, or kNoPool when the object is a malloc
+// of its own.
 uint32_t pool_class_of(size_t size) {
   if (!kPooling || size > kPoolBlockMax) return kNoPool;
   return static_cast<uint32_t>((size + kPoolGrain - 1) / kPoolGrain - 1);
@@ -119,16 +140,18 @@ void* take_pooled(uint32_t pool_class, size_t size) {
     pool.free = block->next;
     return block;
   }
-  const size_t rounded = (pool_class + 1) * kPoolGrain;
-  if (chunk_left < rounded) {
+  const bool link = pool_class == kLinkPool;
+  const size_t rounded = link ? kLinkBlock : (pool_class + 1) * kPoolGrain;
+  Chunk& chunk = link ? link_chunk : object_chunk;
+  if (chunk.left < rounded) {
     // The rest of the old chunk is too small for this block; it stays unused.
-    chunk_next = static_cast<char*>(platform::ReserveRegion(kPoolChunkSize));
-    if (chunk_next == nullptr) out_of_memory(kPoolChunkSize);
-    chunk_left = kPoolChunkSize;
+    chunk.next = static_cast<char*>(platform::ReserveRegion(kPoolChunkSize));
+    if (chunk.next == nullptr) out_of_memory(kPoolChunkSize);
+    chunk.left = kPoolChunkSize;
   }
-  void* block = chunk_next;
-  chunk_next += rounded;
-  chunk_left -= rounded;
+  void* block = chunk.next;
+  chunk.next += rounded;
+  chunk.left -= rounded;
   return block;
 }
 
@@ -141,8 +164,6 @@ void give_back(void* block, uint32_t pool_class) {
   free_block->next = pools[pool_class].free;
   pools[pool_class].free = free_block;
 }
-
-const uint32_t kLinkPool = pool_class_of(sizeof(DlLink));
 
 void diagnose(int line, const char* function, const char* text) {
   ++counts.diagnostics;
@@ -163,7 +184,7 @@ DlHeader* make_object(size_t size, uint32_t flags) {
 }
 
 DlLink* link_objects(DlHeader* master, DlHeader* slave, uint32_t kind) {
-  auto* link = static_cast<DlLink*>(take_pooled(kLinkPool, sizeof(DlLink)));
+  auto* link = static_cast<DlLink*>(take_pooled(kPooling ? kLinkPool : kNoPool, sizeof(DlLink)));
   link->kind = kind;
   link->master = master;
   link->slave = slave;
@@ -195,17 +216,19 @@ void* slave_of(DlLink* link, uint32_t* kind_out) {
 }
 
 void ring_remove(DlHeader* h) {
-  DlRing* ring = h->ring_owner;
-  if (ring == nullptr) return;
+  if ((h->flags & kFlagInRing) == 0) return;
+  const auto found = ring_places.find(h);
+  const RingPlace place = found->second;
+  ring_places.erase(found);
+  h->flags &= ~kFlagInRing;
+  DlRing* ring = place.owner;
   if (--ring->count == 0) {
     ring->first = nullptr;
   } else {
-    h->ring_prev->ring_next = h->ring_next;
-    h->ring_next->ring_prev = h->ring_prev;
-    if (ring->first == data_of(h)) ring->first = data_of(h->ring_next);
+    ring_places[place.prev].next = place.next;
+    ring_places[place.next].prev = place.prev;
+    if (ring->first == data_of(h)) ring->first = data_of(place.next);
   }
-  h->ring_prev = h->ring_next = nullptr;
-  h->ring_owner = nullptr;
 }
 
 }  // namespace
@@ -279,7 +302,7 @@ void dlrel_free(DlLink* link) {
   --master->nchild;
   --slave->refcnt;
   std::memset(link, 0, sizeof *link);
-  give_back(link, kLinkPool);
+  give_back(link, kPooling ? kLinkPool : kNoPool);
   --counts.links;
 
   if (slave->refcnt == 0) dl_free(data_of(slave));
@@ -326,18 +349,17 @@ void dl_set_nomem_handler(DlNoMemHandler handler) { nomem_handler = handler; }
 void dl_ring_add(DlRing* ring, void* object) {
   if (ring == nullptr || object == nullptr) return;
   DlHeader* h = header_of(object);
-  if (h->ring_owner != nullptr) return;
-  h->ring_owner = ring;
+  if ((h->flags & kFlagInRing) != 0) return;
+  h->flags |= kFlagInRing;
   if (ring->first == nullptr) {
-    h->ring_prev = h->ring_next = h;
+    ring_places[h] = RingPlace{h, h, ring};
     ring->first = object;
   } else {
     DlHeader* first = header_of(ring->first);
-    DlHeader* last = first->ring_prev;
-    h->ring_prev = last;
-    h->ring_next = first;
-    last->ring_next = h;
-    first->ring_prev = h;
+    DlHeader* last = ring_places[first].prev;
+    ring_places[h] = RingPlace{last, first, ring};
+    ring_places[last].next = h;
+    ring_places[first].prev = h;
   }
   ++ring->count;
 }

@@ -224,22 +224,26 @@ SortedView sorted_view(void* list) {
   // network share their parent text, so equal parents are mostly the same pointer.
   struct Keyed {
     RecordHead* record;
-    std::string_view parent;
-    std::string_view name;
+    uint32_t parent_size;
+    uint32_t name_size;
+    std::string_view parent() const { return {record->parentjnw, parent_size}; }
+    std::string_view name() const { return {record->name, name_size}; }
   };
   std::vector<Keyed> keyed;
+  keyed.reserve(dl_nchild(list));
   for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
     auto* r = static_cast<RecordHead*>(o);
-    keyed.push_back({r, r->parentjnw, r->name});
+    keyed.push_back({r, static_cast<uint32_t>(std::strlen(r->parentjnw)),
+                     static_cast<uint32_t>(std::strlen(r->name))});
   }
   // Parent first, then name: a test on the name alone would let a record of a later parent
   // overtake records of an earlier one whenever its name is smaller.
   std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.parent.data() != b.parent.data()) {
-      const int by_parent = compare_nocase(a.parent, b.parent);
+    if (a.record->parentjnw != b.record->parentjnw) {
+      const int by_parent = compare_nocase(a.parent(), b.parent());
       if (by_parent != 0) return by_parent < 0;
     }
-    return compare_nocase(a.name, b.name) < 0;
+    return compare_nocase(a.name(), b.name()) < 0;
   });
   SortedView records;
   records.reserve(keyed.size());
