@@ -12,9 +12,8 @@
 // The hidden header in front of every object's data. alignas keeps the data behind it aligned
 // for any fundamental type, as a plain malloc'ed block would be.
 struct alignas(std::max_align_t) DlHeader {
-  DlLink* down;    // links in which this object is the master, newest first
-  DlLink* cursor;  // iteration position over down
-  DlLink* up;      // links in which this object is the slave, newest first
+  DlLink* down;  // links in which this object is the master, newest first
+  DlLink* up;    // links in which this object is the slave, newest first
   uint32_t nchild;
   uint32_t refcnt;
   uint32_t flags;
@@ -43,6 +42,8 @@ constexpr uint32_t kFlagInRing = 1u << 2;
 // exist then, and an empty cursor would end the iteration early; this flag makes dl_next
 // resume at the new first link instead.
 constexpr uint32_t kFlagCursorRewound = 1u << 1;
+// The object has an iteration position in cursors.
+constexpr uint32_t kFlagHasCursor = 1u << 3;
 
 // The place of an object in its ring. Few objects are ever in one, so the places are kept
 // apart from the headers rather than in every one of them.
@@ -52,6 +53,13 @@ struct RingPlace {
   DlRing* owner;
 };
 std::unordered_map<const DlHeader*, RingPlace> ring_places;
+
+// Iteration positions over the objects' slaves, kept apart from the headers: only the objects
+// that are walked (lists) ever have one. The position looked up last is kept at hand, since a
+// walk takes many steps over one object.
+std::unordered_map<const DlHeader*, DlLink*> cursors;
+const DlHeader* cursor_owner = nullptr;
+DlLink** cursor_slot = nullptr;
 
 DlNoMemHandler nomem_handler = nullptr;
 DlCounts counts;
@@ -215,6 +223,26 @@ void* slave_of(DlLink* link, uint32_t* kind_out) {
   return data_of(link->slave);
 }
 
+// The iteration position of h, made (empty) when it has none.
+DlLink*& cursor_of(DlHeader* h) {
+  if (h != cursor_owner) {
+    cursor_slot = &cursors[h];  // elements stay where they are when the table grows
+    cursor_owner = h;
+    h->flags |= kFlagHasCursor;
+  }
+  return *cursor_slot;
+}
+
+void forget_cursor(DlHeader* h) {
+  if ((h->flags & kFlagHasCursor) == 0) return;
+  cursors.erase(h);
+  if (cursor_owner == h) {
+    cursor_owner = nullptr;
+    cursor_slot = nullptr;
+  }
+  h->flags &= ~kFlagHasCursor;
+}
+
 void ring_remove(DlHeader* h) {
   if ((h->flags & kFlagInRing) == 0) return;
   const auto found = ring_places.find(h);
@@ -254,23 +282,26 @@ void* dl_first(void* master, uint32_t* kind_out) {
   if (master == nullptr) return nullptr;
   DlHeader* h = header_of(master);
   h->flags &= ~kFlagCursorRewound;
-  h->cursor = h->down;
-  return slave_of(h->cursor, kind_out);
+  DlLink*& cursor = cursor_of(h);
+  cursor = h->down;
+  return slave_of(cursor, kind_out);
 }
 
 void* dl_next(void* master, uint32_t* kind_out) {
   if (master == nullptr) return nullptr;
   DlHeader* h = header_of(master);
+  if ((h->flags & kFlagHasCursor) == 0) return nullptr;  // never walked
+  DlLink*& cursor = cursor_of(h);
   DlLink* next;
-  if (h->cursor != nullptr) {
-    next = h->cursor->mnext;
+  if (cursor != nullptr) {
+    next = cursor->mnext;
   } else if ((h->flags & kFlagCursorRewound) != 0) {
     next = h->down;
   } else {
     return nullptr;
   }
   h->flags &= ~kFlagCursorRewound;
-  h->cursor = next;
+  cursor = next;
   return slave_of(next, kind_out);
 }
 
@@ -281,9 +312,12 @@ void dlrel_free(DlLink* link) {
   // The hold keeps the master alive through the slave's cascade, which may reach back to it.
   ++master->refcnt;
 
-  if (master->cursor == link) {
-    master->cursor = link->mprev;
-    if (link->mprev == nullptr) master->flags |= kFlagCursorRewound;
+  if ((master->flags & kFlagHasCursor) != 0) {
+    DlLink*& cursor = cursor_of(master);
+    if (cursor == link) {
+      cursor = link->mprev;
+      if (link->mprev == nullptr) master->flags |= kFlagCursorRewound;
+    }
   }
   if (link->mprev != nullptr) {
     link->mprev->mnext = link->mnext;
@@ -334,6 +368,7 @@ void dl_free(void* object) {
   }
 
   ring_remove(h);
+  forget_cursor(h);
   const uint32_t pool_class = h->pool_class;
   std::memset(h, 0, sizeof *h);
   give_back(h, pool_class);
