@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "cmds/flowtally/nocase.h"
@@ -220,34 +219,21 @@ void* customjob_list() { return g_lists[kListCustom]; }
 // ---- Sorted view --------------------------------------------------------------------------------
 
 SortedView sorted_view(void* list) {
-  // The keys are measured once: a comparison then never counts characters. Records of one
-  // network share their parent text, so equal parents are mostly the same pointer.
-  struct Keyed {
-    RecordHead* record;
-    uint32_t parent_size;
-    uint32_t name_size;
-    std::string_view parent() const { return {record->parentjnw, parent_size}; }
-    std::string_view name() const { return {record->name, name_size}; }
-  };
-  std::vector<Keyed> keyed;
-  keyed.reserve(dl_nchild(list));
+  SortedView records;
+  records.reserve(dl_nchild(list));
   for (void* o = dl_first(list, nullptr); o != nullptr; o = dl_next(list, nullptr)) {
-    auto* r = static_cast<RecordHead*>(o);
-    keyed.push_back({r, static_cast<uint32_t>(std::strlen(r->parentjnw)),
-                     static_cast<uint32_t>(std::strlen(r->name))});
+    records.push_back(static_cast<RecordHead*>(o));
   }
   // Parent first, then name: a test on the name alone would let a record of a later parent
-  // overtake records of an earlier one whenever its name is smaller.
-  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.record->parentjnw != b.record->parentjnw) {
-      const int by_parent = compare_nocase(a.parent(), b.parent());
+  // overtake records of an earlier one whenever its name is smaller. Records of one network
+  // share their parent text, so equal parents are mostly the same pointer.
+  std::stable_sort(records.begin(), records.end(), [](const RecordHead* a, const RecordHead* b) {
+    if (a->parentjnw != b->parentjnw) {
+      const int by_parent = compare_nocase(a->parentjnw, b->parentjnw);
       if (by_parent != 0) return by_parent < 0;
     }
-    return compare_nocase(a.name(), b.name()) < 0;
+    return compare_nocase(a->name, b->name) < 0;
   });
-  SortedView records;
-  records.reserve(keyed.size());
-  for (const Keyed& k : keyed) records.push_back(k.record);
   return records;
 }
 
