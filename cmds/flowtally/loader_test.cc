@@ -271,6 +271,25 @@ TEST_F(RecordsTest, LongLines) {
   auto u = Records<UnitJob>(unitjob_list());
   EXPECT_EQ(static_cast<int64_t>(head.size() + 1500), u[2]->stdout_offset);
   EXPECT_STREQ("mach", u[2]->machine);
+
+  // A file far larger than one read: lines of every length end and begin everywhere, long
+  // lines among them, and every job line and marker is still found at its own offset.
+  summary_reset();
+  std::string big = head;
+  std::vector<int64_t> offsets;
+  for (int i = 0; i < 3000; ++i) {
+    big += Job('U', "J" + std::to_string(i) + std::string(i % 97, 'n'));
+    offsets.push_back(static_cast<int64_t>(big.size()));
+    big += "O\n\t" + std::string(i % 13 == 0 ? 1500 + i : i % 61, 'c') + "\n";
+  }
+  ASSERT_EQ(0, Load(big));
+  auto jobs = Records<UnitJob>(unitjob_list());
+  ASSERT_EQ(3000u, jobs.size());
+  for (int i = 0; i < 3000; ++i) {
+    const UnitJob* job = jobs[2999 - i];  // newest first
+    EXPECT_EQ("J" + std::to_string(i) + std::string(i % 97, 'n'), job->name);
+    EXPECT_EQ(offsets[i], job->stdout_offset) << i;
+  }
 }
 
 TEST_F(RecordsTest, JobsAndMarkersBeforeTheFirstJnwAndJob) {
