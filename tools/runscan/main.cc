@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/kssettings.h"
@@ -57,9 +58,17 @@ std::vector<fs::directory_entry> ListDir(const std::string& dir) {
       Fail("cannot read directory", dir, ec.message());
     return entries;
   }
-  for (; it != fs::directory_iterator(); it.increment(ec)) entries.push_back(*it);
+  // Entries of one directory order as their names do; the names are taken once, since
+  // comparing whole paths costs far more than comparing names.
+  std::vector<std::pair<std::string, fs::directory_entry>> named;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    named.emplace_back(it->path().filename().string(), *it);
+  }
   if (ec) Fail("cannot read directory", dir, ec.message());
-  std::sort(entries.begin(), entries.end());
+  std::sort(named.begin(), named.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  entries.reserve(named.size());
+  for (auto& [name, entry] : named) entries.push_back(std::move(entry));
   return entries;
 }
 
