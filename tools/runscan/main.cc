@@ -123,27 +123,29 @@ std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
   return trackers;
 }
 
-// The trackers that the object names, before the filters, by user and then file name.
-std::vector<Tracker> ObjectTrackers(const ScanObject& object, bool archive) {
+// Hands each tracker that the object names, before the filters, by user and then file name, to
+// take, one user's trackers at a time; stops when take returns false.
+template <class Take>
+void ForObjectTrackers(const ScanObject& object, bool archive, Take&& take) {
   std::vector<std::string> users;
   if (object.kind == ScanObjectKind::kMachine) {
     users = ListUsers();
   } else {
     users.push_back(object.user);
   }
-  std::vector<Tracker> found;
+  const std::string tracker_file =
+      object.kind == ScanObjectKind::kTracker
+          ? object.jnw.substr(0, object.jnw.find(':')) + "." + object.stamp + ".kstrk"
+          : std::string();
   for (const std::string& user : users) {
     for (const Tracker& t : ListTrackers(user, archive)) {
       const bool wanted =
           object.kind == ScanObjectKind::kMachine || object.kind == ScanObjectKind::kUser ||
           (object.kind == ScanObjectKind::kJnw && scan_same_name(t.jnw, object.jnw)) ||
-          (object.kind == ScanObjectKind::kTracker &&
-           scan_same_name(
-               t.file, object.jnw.substr(0, object.jnw.find(':')) + "." + object.stamp + ".kstrk"));
-      if (wanted) found.push_back(t);
+          (object.kind == ScanObjectKind::kTracker && scan_same_name(t.file, tracker_file));
+      if (wanted && !take(t)) return;
     }
   }
-  return found;
 }
 
 void PrintLine(const std::string& line) {
@@ -199,17 +201,18 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& ta
 // sub-network path, the entry line is the sub-network's J line.
 void Search(const ScanOptions& options) {
   const ScanObject& object = options.object;
-  for (const Tracker& t : ObjectTrackers(object, options.archive)) {
+  ForObjectTrackers(object, options.archive, [&](const Tracker& t) {
     ScanDump dump;
     dump.target = object.kind == ScanObjectKind::kTracker ? object.jnw : t.jnw;
     std::string head;
     ScanJLine jline;
     if (ReadNetwork(t, &dump, true, [&](const std::string& line) { head = line; }) != 0 ||
         scan_parse_jline(head, &jline) != 0) {
-      continue;
+      return true;
     }
     if (scan_select(options, t.jnw, jline)) PrintLine(head);
-  }
+    return true;
+  });
 }
 
 // The dump (U): the lines of one tracker's network. A network that does not exist is an error,
@@ -217,7 +220,11 @@ void Search(const ScanOptions& options) {
 // first reading checks the whole file, a second one prints as it reads, so memory stays the
 // same whatever the size of the tracker.
 void Dump(const ScanOptions& options) {
-  const std::vector<Tracker> trackers = ObjectTrackers(options.object, options.archive);
+  std::vector<Tracker> trackers;  // the first one the object names, if any
+  ForObjectTrackers(options.object, options.archive, [&](const Tracker& t) {
+    trackers.push_back(t);
+    return false;
+  });
   ScanDump start;
   start.target = options.object.jnw;
   start.nested = options.nested;
