@@ -93,6 +93,7 @@ std::vector<std::string> ListUsers() {
 std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
   std::vector<Tracker> trackers;
   std::unordered_set<std::string> live;  // file names of the live trackers
+  size_t live_count = 0;                 // the first trackers, live; then the archived ones
   char dir[kPathBufSize];
   for (int pass = 0; pass < (archive ? 2 : 1); ++pass) {
     const int n = pass == 0 ? lwfile_path_user_kstrk(dir, sizeof dir, user.c_str(), nullptr)
@@ -111,15 +112,18 @@ std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
       std::error_code ec;
       if (scan_parse_tracker_file(t.file, &t.jnw, &stamp) != 0 || e.is_directory(ec)) continue;
       if (pass == 0) {
-        live.insert(t.file);
+        if (archive) live.insert(t.file);
       } else if (live.count(t.file) != 0) {
         continue;
       }
       trackers.push_back(std::move(t));
     }
+    if (pass == 0) live_count = trackers.size();
   }
-  std::stable_sort(trackers.begin(), trackers.end(),
-                   [](const Tracker& a, const Tracker& b) { return a.file < b.file; });
+  // Each pass comes in file name order already: the archived trackers only merge in.
+  std::inplace_merge(trackers.begin(), trackers.begin() + static_cast<std::ptrdiff_t>(live_count),
+                     trackers.end(),
+                     [](const Tracker& a, const Tracker& b) { return a.file < b.file; });
   return trackers;
 }
 
