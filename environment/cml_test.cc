@@ -135,7 +135,7 @@ class CmlSecurityTest : public ::testing::Test {
   const std::string uid_ = std::to_string(platform::test::CurrentUid());
   // The product's list for a file that the manager account creates itself.
   const std::string created_text_ =
-      "user::rwx,user:" + uid_ + ":rwx,group::r--,group:0:rwx,mask::rwx,other::r--";
+      "user::rw-,user:" + uid_ + ":rw-,group::r--,group:0:rw-,mask::rw-,other::r--";
 };
 
 #define SKIP_WITHOUT_ACCESS_LISTS()                                                \
