@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/printmode.h"
 #include "cmds/flowtally/records.h"
