@@ -105,8 +105,10 @@ def main():
     for name, _, _, kind in cases:
         ft = statistics.median(times[name][0])
         tool = statistics.median(times[name][1])
-        print("%s\t%s\t%.3f\t%.3f\t%.2f\t%.1f\t%.1f\t%s" % (
-            a.label, name, ft, tool, ft / tool if tool > 0 else 0.0, peaks[name][0] / 2**20,
+        # Below the timer's 10 ms resolution a ratio means nothing: "-" rather than a number.
+        ratio = "%.2f" % (ft / tool) if tool > 0 else "-"
+        print("%s\t%s\t%.3f\t%.3f\t%s\t%.1f\t%.1f\t%s" % (
+            a.label, name, ft, tool, ratio, peaks[name][0] / 2**20,
             peaks[name][1] / 2**20,
             "%.1f" % (spool[kind] / 2**20) if kind else "-"))
 
