@@ -12,4 +12,7 @@ void EndRunningChildren();
 /// ends the running children. False, with the last-error code set, when it cannot be installed.
 bool InstallInterruptHandling();
 
+/// The system's description of a signal number, or nullptr where it has none.
+const char* SignalDescription(int sig);
+
 }  // namespace platform

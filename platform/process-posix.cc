@@ -28,22 +28,7 @@ bool SetEnvironmentVariable(const char* name, const char* value) {
   return true;
 }
 
-std::string DescribeChildEnd(const ChildEnd& end) {
-  switch (end.kind) {
-    case ChildEnd::kExited:
-      return "rc=" + std::to_string(end.code);
-    case ChildEnd::kSignaled: {
-      const char* name = strsignal(end.code);
-      return "ended by signal " + std::to_string(end.code) +
-             (name != nullptr ? std::string(" (") + name + ")" : std::string());
-    }
-    case ChildEnd::kTimedOut:
-      return "ended after the time limit of " + std::to_string(end.code) + " s";
-    case ChildEnd::kNotRun:
-      break;
-  }
-  return "could not be run";
-}
+const char* SignalDescription(int sig) { return strsignal(sig); }
 
 namespace {
 
