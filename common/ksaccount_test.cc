@@ -100,7 +100,7 @@ TEST_F(KSAccountTest, OpenRetriesFollowTheEnvironment) {
     retry_.Set(c.retry);
     Forget();
     pauses_.clear();
-    registry_.Set(c.unreadable ? dir_.path().c_str() : file_.c_str());
+    registry_.Set(c.unreadable ? dir_.path().string().c_str() : file_.c_str());
     bool got_key = true;
     EXPECT_EQ(OpenProductKey(&got_key), c.rc) << what;
     EXPECT_FALSE(got_key) << what;
@@ -119,7 +119,7 @@ TEST_F(KSAccountTest, OpenRetriesFollowTheEnvironment) {
   // Read once: a later change of the variable does not show.
   retry_.Set("2");
   Forget();
-  registry_.Set(dir_.path().c_str());
+  registry_.Set(dir_.path().string().c_str());
   OpenProductKey(&got_key);
   retry_.Set("4");
   platform::RegistryCallsForTest() = {};
