@@ -1,7 +1,6 @@
 // The clock and local time through the system's zone functions. The C runtime's own zone rules
 // read TZ, which here may hold a zone name that they do not understand.
-#include <time.h>
-
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -22,6 +21,29 @@ char zone_names[2][64];
 constexpr int64_t kEpochIntervals = 116444736000000000LL;
 constexpr int64_t kIntervalsPerSecond = 10000000LL;
 
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar; month 1 to 12.
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+// Seconds since the epoch of broken-down fields read as a time in no zone; fields out of their
+// range carry over (month 13 is January of the next year, second 60 the next minute).
+int64_t SecondsFromFields(const std::tm& tm) {
+  int64_t year = 1900LL + tm.tm_year + tm.tm_mon / 12;
+  int64_t month = tm.tm_mon % 12;
+  if (month < 0) {
+    month += 12;
+    --year;
+  }
+  const int64_t days = DaysFromCivil(year, month + 1, 1) + tm.tm_mday - 1;
+  return ((days * 24 + tm.tm_hour) * 60 + tm.tm_min) * 60 + tm.tm_sec;
+}
+
 const TIME_ZONE_INFORMATION* Zone(TIME_ZONE_INFORMATION* system) {
   if (zone_override) return &*zone_override;
   if (GetTimeZoneInformation(system) == TIME_ZONE_ID_INVALID) return nullptr;
@@ -29,7 +51,7 @@ const TIME_ZONE_INFORMATION* Zone(TIME_ZONE_INFORMATION* system) {
 }
 
 bool ToSystemTime(int64_t t, SYSTEMTIME* out) {
-  if (t < 0) return false;
+  if (t < 0 || t > (INT64_MAX - kEpochIntervals) / kIntervalsPerSecond) return false;
   const int64_t intervals = t * kIntervalsPerSecond + kEpochIntervals;
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(intervals & 0xffffffffLL);
@@ -80,22 +102,33 @@ bool LocalTime(int64_t t, std::tm* out) {
 }
 
 bool UtcBreakDown(int64_t t, std::tm* out) {
-  __time64_t tt = static_cast<__time64_t>(t);
-  return _gmtime64_s(out, &tt) == 0;
+  // The system's conversion covers the years 1601 to 30827, more than the C runtime's.
+  SYSTEMTIME st;
+  if (!ToSystemTime(t, &st)) return false;
+  std::tm tm{};
+  tm.tm_year = st.wYear - 1900;
+  tm.tm_mon = st.wMonth - 1;
+  tm.tm_mday = st.wDay;
+  tm.tm_hour = st.wHour;
+  tm.tm_min = st.wMinute;
+  tm.tm_sec = st.wSecond;
+  tm.tm_wday = st.wDayOfWeek;
+  tm.tm_yday =
+      static_cast<int>(DaysFromCivil(st.wYear, st.wMonth, st.wDay) - DaysFromCivil(st.wYear, 1, 1));
+  *out = tm;
+  return true;
 }
 
 int64_t MakeLocalTime(std::tm* tm) {
   // The fields are first made whole as a time of day in no zone, which also carries
   // out-of-range fields over (month 13 is January of the next year).
-  std::tm fields = *tm;
-  fields.tm_isdst = 0;
-  const __time64_t wall = _mkgmtime64(&fields);
+  const int64_t wall = SecondsFromFields(*tm);
   TIME_ZONE_INFORMATION system;
   const TIME_ZONE_INFORMATION* zone = Zone(&system);
   SYSTEMTIME local;
   SYSTEMTIME utc;
   int64_t t = -1;
-  if (wall == -1 || zone == nullptr || !ToSystemTime(wall, &local) ||
+  if (zone == nullptr || !ToSystemTime(wall, &local) ||
       TzSpecificLocalTimeToSystemTime(zone, &local, &utc) == 0 || !FromSystemTime(utc, &t) ||
       t < 0 || !LocalTime(t, tm)) {
     return -1;
