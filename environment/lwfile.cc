@@ -11,6 +11,7 @@
 #include "common/jkr.h"
 #include "common/kssettings.h"
 #include "platform/error.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
@@ -231,8 +232,9 @@ const char* lwfile_sitedb_dir() {
 }
 
 const char* lwfile_bin_path(const char* name) {
-  int n = name == nullptr ? lwfile_path_bin(bin_path, sizeof bin_path, nullptr)
-                          : lwfile_path_bin(bin_path, sizeof bin_path, "%s", name);
+  int n = name == nullptr
+              ? lwfile_path_bin(bin_path, sizeof bin_path, nullptr)
+              : lwfile_path_bin(bin_path, sizeof bin_path, "%s%s", name, platform::kProgramSuffix);
   return n < 0 ? nullptr : bin_path;
 }
 

@@ -11,6 +11,7 @@
 #include "common/kssettings.h"
 #include "common/test_hooks.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/test_hooks.h"
 #include "platform/testing.h"
@@ -106,7 +107,8 @@ TEST_F(LwfileTest, LanguageIdUnopenableKeyRetriesThenCachesSuccess) {
 TEST_F(LwfileTest, BaseDirectoryIsReadOncePerThread) {
   WriteRegistry("\"KSBaseDirectory\"=\"/opt/k\"\n");
   OnFreshThread([this] {
-    ASSERT_STREQ(lwfile_bin_path("runscan"), "/opt/k/bin/runscan");
+    const std::string tool = std::string("/opt/k/bin/runscan") + platform::kProgramSuffix;
+    ASSERT_STREQ(lwfile_bin_path("runscan"), tool.c_str());
     WriteRegistry("\"KSBaseDirectory\"=\"/opt/other\"\n");
     EXPECT_STREQ(lwfile_base_dir(), "/opt/k");
   });

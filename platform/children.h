@@ -4,6 +4,12 @@
 
 namespace platform {
 
+struct ChildEnd;  // platform/process.h
+
+/// Waits for the running child in slot (of the process's table of running children), frees
+/// the slot and says how the child ended.
+ChildEnd CollectChild(int slot);
+
 /// Ends every running child at once and collects it. Safe to call from an interrupt handler:
 /// it allocates nothing and takes no lock.
 void EndRunningChildren();

@@ -157,8 +157,9 @@ int Spawn(const std::string& program, const ChildArgs& args, HANDLE out,
   return slot;
 }
 
-// Waits for the child in slot, frees the slot and says how the child ended.
-ChildEnd Collect(int slot) {
+}  // namespace
+
+ChildEnd CollectChild(int slot) {
   ChildSlot& entry = g_children[slot];
   WaitForSingleObject(entry.process, INFINITE);
   // Waits for a time-limit callback that may be running.
@@ -179,7 +180,7 @@ ChildEnd Collect(int slot) {
   return end;
 }
 
-}  // namespace
+const char kProgramSuffix[] = ".exe";
 
 int CurrentProcessId() { return static_cast<int>(GetCurrentProcessId()); }
 
@@ -208,8 +209,6 @@ void EndRunningChildren() {
     WaitForSingleObject(process, INFINITE);
   }
 }
-
-ChildProcess::~ChildProcess() { Finish(); }
 
 bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
                          unsigned time_limit_seconds) {
@@ -240,17 +239,6 @@ bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
   return true;
 }
 
-ChildEnd ChildProcess::Finish() {
-  if (output_ != nullptr) {
-    fclose(output_);
-    output_ = nullptr;
-  }
-  if (slot_ < 0) return ChildEnd{};
-  const ChildEnd end = Collect(slot_);
-  slot_ = -1;
-  return end;
-}
-
 ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
                        const std::string& out_path, unsigned time_limit_seconds) {
   // The caller made the file under an unpredictable name; a name since swapped for a link is
@@ -273,7 +261,7 @@ ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
     SetLastError(error);
     return ChildEnd{};
   }
-  return Collect(slot);
+  return CollectChild(slot);
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // What the process services say the same way on every system.
 #include "platform/process.h"
 
+#include <cstdio>
 #include <string>
 
 #include "platform/children.h"
@@ -22,6 +23,19 @@ std::string DescribeChildEnd(const ChildEnd& end) {
       break;
   }
   return "could not be run";
+}
+
+ChildProcess::~ChildProcess() { Finish(); }
+
+ChildEnd ChildProcess::Finish() {
+  if (output_ != nullptr) {
+    std::fclose(output_);
+    output_ = nullptr;
+  }
+  if (slot_ < 0) return ChildEnd{};
+  const ChildEnd end = CollectChild(slot_);
+  slot_ = -1;
+  return end;
 }
 
 }  // namespace platform

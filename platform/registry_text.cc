@@ -1,14 +1,12 @@
-// The reader of the .reg text format, and the queries of an open key.
+// The reader of the .reg text format.
 
 #include "platform/registry_text.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "platform/error.h"
-#include "platform/test_hooks.h"
 #include "platform/textcase.h"
 
 namespace platform {
@@ -23,8 +21,6 @@ constexpr std::string_view kLocalMachine = "HKEY_LOCAL_MACHINE";
 constexpr size_t kMaxRegistryFileSize = 16 * 1024 * 1024;
 
 using ValueType = RegValueType;
-
-RegistryCalls registry_calls;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -129,8 +125,6 @@ bool ParseKeyLine(std::string_view line, std::string* path) {
 
 }  // namespace
 
-void CountRegistryOpen() { ++registry_calls.opens; }
-
 uint32_t ReadRegistryFile(std::string* contents) {
   const char* path = std::getenv("KS_REGISTRY");
   if (path == nullptr || *path == '\0') path = kDefaultRegistryFile;
@@ -197,37 +191,5 @@ uint32_t ParseRegistryKey(std::string_view contents, const char* path, RegKeyDat
   if (!found) return kErrorFileNotFound;
   return kErrorSuccess;
 }
-
-namespace {
-
-uint32_t FindValue(RegKey key, const char* name, ValueType type, const RegValue** out) {
-  ++registry_calls.queries;
-  if (key == nullptr) return kErrorInvalidHandle;
-  auto it = key->values.find(LowerCase(name == nullptr ? "" : name));
-  if (it == key->values.end()) return kErrorFileNotFound;
-  if (it->second.type != type) return kErrorInvalidData;
-  *out = &it->second;
-  return kErrorSuccess;
-}
-
-}  // namespace
-
-uint32_t RegQueryString(RegKey key, const char* name, std::string* value) {
-  const RegValue* found = nullptr;
-  uint32_t rc = FindValue(key, name, ValueType::kString, &found);
-  if (rc == kErrorSuccess && value != nullptr) *value = found->text;
-  return rc;
-}
-
-uint32_t RegQueryDword(RegKey key, const char* name, uint32_t* value) {
-  const RegValue* found = nullptr;
-  uint32_t rc = FindValue(key, name, ValueType::kDword, &found);
-  if (rc == kErrorSuccess && value != nullptr) *value = found->number;
-  return rc;
-}
-
-void RegCloseKey(RegKey key) { std::unique_ptr<RegKeyData> owned(key); }
-
-RegistryCalls& RegistryCallsForTest() { return registry_calls; }
 
 }  // namespace platform

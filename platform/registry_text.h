@@ -1,4 +1,4 @@
-// Within platform/ only: the settings as both implementations keep them once a key is open, and
+// Within platform/ only: the settings as every implementation keeps them once a key is open, and
 // the reader of the .reg text format.
 //
 // An open key holds a copy of its values, so a later change of the store never shows through a
@@ -9,8 +9,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-
-#include "platform/registry.h"
 
 namespace platform {
 
@@ -25,9 +23,6 @@ struct RegValue {
 struct RegKeyData {
   std::map<std::string, RegValue> values;  // by folded name
 };
-
-/// Counts an open for the tests that count attempts.
-void CountRegistryOpen();
 
 /// Reads the whole .reg file named by KS_REGISTRY (default /etc/kestrune/registry.reg). 0, 2
 /// when it does not exist, 5 when it cannot be read.
