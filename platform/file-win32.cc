@@ -3,7 +3,8 @@
 // Every open states its sharing to CreateFile, so a conflict is the system's sharing violation
 // (32). A shared open lets others read and write but not delete or rename the file, as the
 // product's rename and removal require. Streams are C runtime streams over such handles, in
-// binary mode unless the mode asks for text ('t'). Byte-range locks are LockFileEx locks: they
+// binary mode unless the mode asks for text ('t'); a standard stream re-opened on a file stays in
+// text mode unless the mode asks for binary ('b'). Byte-range locks are LockFileEx locks: they
 // belong to the handle, so a second open of the file, in this process too, is excluded.
 //
 // Handles are not inherited by the programs that this process starts (every open here passes
@@ -82,6 +83,7 @@ struct StreamMode {
   bool append = false;
   bool no_link = false;
   bool text = false;
+  bool binary = false;
   std::string crt_mode;  // for _fdopen
 };
 
@@ -94,6 +96,7 @@ bool ParseMode(const char* mode, StreamMode* out) {
     if (*p == 'x') exclusive = true;
     if (*p == 'n') out->no_link = true;
     if (*p == 't') out->text = true;
+    if (*p == 'b') out->binary = true;
   }
   switch (mode[0]) {
     case 'r':
@@ -298,12 +301,15 @@ FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
   }
   // The file is opened first: every failure up to the switch leaves the stream as it was. The
   // stream keeps its descriptor number, which takes the new file's handle.
+  // A standard stream stays what a console command writes, text (lines end in CR LF), unless
+  // binary is asked for: standard output re-opened on a file (-o) writes the same text.
+  const int target = _fileno(stream);
+  if (target >= 0 && target <= 2 && !parsed.binary) parsed.text = true;
   HANDLE handle = OpenForStream(path, parsed);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   int fd = DescriptorOf(handle, parsed);
   if (fd < 0) return nullptr;
   std::fflush(stream);
-  int target = _fileno(stream);
   if (target < 0 || _dup2(fd, target) != 0) {
     _close(fd);
     Fail(kErrorInvalidHandle);
