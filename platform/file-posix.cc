@@ -257,6 +257,10 @@ void RandomBytes(unsigned char* buffer, size_t size) {
 
 }  // namespace
 
+const char kPathSeparator = '/';
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           const FileSecurity* security, uint32_t disposition, uint32_t attributes) {
   (void)attributes;

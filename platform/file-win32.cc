@@ -223,6 +223,10 @@ class Handle {
 
 }  // namespace
 
+const char kPathSeparator = '\\';
+
+bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           const FileSecurity* security, uint32_t disposition, uint32_t attributes) {
   if (path == nullptr || disposition < kCreateNew || disposition > kTruncateExisting) {
