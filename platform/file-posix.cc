@@ -632,6 +632,18 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+bool SeekStream(FILE* stream, int64_t offset) {
+  if (stream == nullptr || offset < 0) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
 bool LockStreamByte(FILE* stream) {
   int fd;
   off_t position;

@@ -501,6 +501,14 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+bool SeekStream(FILE* stream, int64_t offset) {
+  if (stream == nullptr || offset < 0 || _fseeki64(stream, offset, SEEK_SET) != 0) {
+    Fail(kErrorInvalidParameter);
+    return false;
+  }
+  return true;
+}
+
 bool LockStreamByte(FILE* stream) {
   HANDLE handle;
   uint64_t position;

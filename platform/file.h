@@ -186,6 +186,10 @@ bool GetFileStatus(const char* path, FileStatus* status);
 /// code on failure.
 UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string* path);
 
+/// Moves the stream to offset bytes from the start of its file, 64-bit on every system. False
+/// with the last-error code set when it cannot.
+bool SeekStream(FILE* stream, int64_t offset);
+
 /// Number of attempts of LockStreamByte, and the pause between them.
 inline constexpr int kByteLockAttempts = 10;
 inline constexpr uint32_t kByteLockPauseMs = 1000;

@@ -126,8 +126,7 @@ void print_summary(FILE* out, const JnwEntry& entry) {
 // with. Returns 0, or -1 when there is no block at offset.
 int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
-  if (spool == nullptr || offset < 1 || offset > LONG_MAX) return -1;
-  if (std::fseek(spool, static_cast<long>(offset), SEEK_SET) != 0) return -1;
+  if (spool == nullptr || offset < 1 || !platform::SeekStream(spool, offset)) return -1;
   char chunk[kContentChunkMax];
   bool ended = false;
   size_t n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
@@ -139,6 +138,12 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   }
   bool line_open = false;  // the last chunk written did not end its line
   while ((n = read_line_piece(spool, chunk, kContentChunkMax, &ended)) > 0) {
+    // A line that the tool ended with CR LF is written with its LF alone: the output stream
+    // writes line ends the system's way.
+    if (ended && n >= 2 && chunk[n - 2] == '\r') {
+      chunk[n - 2] = '\n';
+      --n;
+    }
     if (line_open) {
       std::fwrite(chunk, 1, n, out);
     } else if (chunk[0] == '\t') {
