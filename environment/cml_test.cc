@@ -163,7 +163,7 @@ class CmlSecurityTest : public ::testing::Test {
   const std::string uid_ = std::to_string(platform::test::CurrentUid());
   // The product's list for a file that the manager account creates itself.
   const std::string created_text_ =
-      "user::rwx,user:" + uid_ + ":rwx,group::r--,group:0:rwx,mask::rwx,other::r--";
+      "user::rw-,user:" + uid_ + ":rw-,group::r--,group:0:rw-,mask::rw-,other::r--";
   std::string CallerSid() const { return "S-1-22-1-" + uid_; }
 #endif
 };

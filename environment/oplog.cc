@@ -96,8 +96,12 @@ bool LogPath(std::string* path, const char* sitedb, const std::string& name) {
 
 std::string DayFileName(const char* date, int generation) {
   std::string name = std::string("record/op/record_op_") + date;
-  if (generation > 0) name += "_" + std::to_string(generation);
-  return name + ".csv";
+  if (generation > 0) {
+    name += '_';
+    name += std::to_string(generation);
+  }
+  name += ".csv";
+  return name;
 }
 
 // Whether path exists; *failed is set when that cannot be told (a failure other than absence).

@@ -36,6 +36,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "platform/account.h"
 #include "platform/descriptors-posix.h"
@@ -107,6 +108,15 @@ bool MapList(const AccessList& list, MappedList* out) {
   for (auto& [gid, perm] : mapped.groups) perm |= mapped.everyone;
   *out = std::move(mapped);
   return true;
+}
+
+// Execute on a regular file means running it, which no access list grants: full control of
+// a file is rw-, read and execute r--. A report written with full control for its owner must
+// never become a program.
+void ForRegularFile(MappedList* mapped) {
+  for (auto& [uid, perm] : mapped->users) perm &= ~kExecute;
+  for (auto& [gid, perm] : mapped->groups) perm &= ~kExecute;
+  mapped->everyone &= ~kExecute;
 }
 
 Perm OwnerPerm(const MappedList& mapped, uid_t owner) {
@@ -198,6 +208,7 @@ bool SecureNewObject(int fd, const char* path, const FileSecurity& security, boo
     Fail(errno);
     return false;
   }
+  if (!S_ISDIR(st.st_mode)) ForRegularFile(&mapped);
   if (!SetAccessAcl(fd, path, mapped, st.st_uid)) {
     if (!Unsupported(errno)) {
       Fail(errno);
@@ -233,19 +244,19 @@ void FailCreation(int err) {
   if (err == ENOENT) SetLastError(kErrorPathNotFound);
 }
 
-// Splits path into its directory ("." or "/" when it has none other) and its last component,
+// The directory of a path ("." or "/" when it has none other) and its last component,
 // without the slashes that may end it.
-void SplitPath(const char* path, std::string* parent, std::string* base) {
-  std::string text(path);
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  size_t slash = text.find_last_of('/');
-  if (slash == std::string::npos) {
-    *parent = ".";
-    *base = text;
-  } else {
-    *parent = slash == 0 ? "/" : text.substr(0, slash);
-    *base = text.substr(slash + 1);
-  }
+struct PathParts {
+  std::string parent;
+  std::string base;
+};
+
+PathParts SplitPath(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos) return {".", std::string(path)};
+  return {slash == 0 ? std::string("/") : std::string(path.substr(0, slash)),
+          std::string(path.substr(slash + 1))};
 }
 
 // Room in a name for the temporary directory's "." and ".XXXXXX" around the target's name.
@@ -362,6 +373,7 @@ bool SetFileAccessList(const char* path, const AccessList& list) {
     Fail(errno);
     return false;
   }
+  if (!S_ISDIR(st.st_mode)) ForRegularFile(&mapped);
   if (!SetAccessAcl(-1, path, mapped, st.st_uid)) {
     Fail(errno);
     return false;
@@ -412,9 +424,7 @@ bool CreateDirectory(const char* path, const FileSecurity* security) {
   }
   // Refuse an unknown identifier before anything exists.
   if (!CheckAccessList(security->list)) return false;
-  std::string parent;
-  std::string base;
-  SplitPath(path, &parent, &base);
+  const auto [parent, base] = SplitPath(path);
   if (base.empty() || base == "." || base == "..") {
     // Names that always exist (or whose parent does not): mkdir tells which.
     FailCreation(mkdir(path, 0700) == 0 ? EEXIST : errno);

@@ -5,7 +5,8 @@
 //   - a user identifier "S-1-22-1-<uid>" (and SYSTEM, uid 0) becomes a named user entry, a group
 //     identifier "S-1-22-2-<gid>" (and Administrators, gid 0) a named group entry, Everyone the
 //     other entry; an identifier with no counterpart here fails with 1337;
-//   - full control is rwx, read and execute r-x, read r--;
+//   - full control is rwx on a directory and rw- on any other file, read and execute r-x on a
+//     directory and r-- on any other file (no file ever becomes executable by a list), read r--;
 //   - the owner entry gets what the list gives the owner's user identifier and Everyone, the
 //     owning group entry what it gives Everyone, and the mask the union of the group class;
 //   - an inheritable descriptor (a directory's) also becomes the directory's default list,

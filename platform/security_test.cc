@@ -52,6 +52,9 @@ class SecurityTest : public ::testing::Test {
                                {kEveryone, AccessRights::kRead}};
   const std::string product_text_ =
       "user::rwx,user:" + std::to_string(uid_) + ":rwx,group::r--,group:0:rwx,mask::rwx,other::r--";
+  // The same list on a regular file: full control without execute.
+  const std::string product_file_text_ =
+      "user::rw-,user:" + std::to_string(uid_) + ":rw-,group::r--,group:0:rw-,mask::rw-,other::r--";
 };
 
 #define SKIP_WITHOUT_ACCESS_LISTS()                                                \
@@ -59,12 +62,12 @@ class SecurityTest : public ::testing::Test {
     GTEST_SKIP() << "the temporary directory's file system keeps no access lists"; \
   }
 
-// Each list replaces the previous one on the same file, so no entry of an earlier list may
-// survive.
+// Each list replaces the previous one on the same directory, so no entry of an earlier list
+// may survive. On a regular file no list grants execute.
 TEST_F(SecurityTest, ListsMapToEntriesAndReplaceThePreviousList) {
   SKIP_WITHOUT_ACCESS_LISTS();
-  const std::string file = Path("file");
-  test::WriteFile(file, "x");
+  const std::string dir = Path("dir");
+  fs::create_directory(dir);
   const std::string system_owner = uid_ == 0 ? "r-x" : "---";
   struct Case {
     const char* name;
@@ -90,9 +93,15 @@ TEST_F(SecurityTest, ListsMapToEntriesAndReplaceThePreviousList) {
        "user::r-x,group::r-x,other::r-x"},
   };
   for (const Case& c : cases) {
-    ASSERT_TRUE(SetFileAccessList(file.c_str(), c.list)) << c.name << " " << GetLastError();
-    EXPECT_EQ(test::AccessListText(file), c.text) << c.name;
+    ASSERT_TRUE(SetFileAccessList(dir.c_str(), c.list)) << c.name << " " << GetLastError();
+    EXPECT_EQ(test::AccessListText(dir), c.text) << c.name;
   }
+  const std::string regular = Path("file");
+  test::WriteFile(regular, "x");
+  ASSERT_TRUE(SetFileAccessList(regular.c_str(), product_));
+  EXPECT_EQ(test::AccessListText(regular), product_file_text_);
+  ASSERT_TRUE(SetFileAccessList(regular.c_str(), {{kEveryone, AccessRights::kReadExecute}}));
+  EXPECT_EQ(test::AccessListText(regular), "user::r--,group::r--,other::r--");
 }
 
 TEST_F(SecurityTest, RefusesIdentifiersWithoutCounterpart) {
@@ -192,7 +201,9 @@ TEST_F(SecurityTest, SecuredDirectoryAppearsComplete) {
   const std::string expected =
       "user::rwx,user:" + std::to_string(uid_) + ":rwx,group::r-x,group:0:rwx,mask::rwx,other::r-x";
   for (int round = 0; round < 200; ++round) {
-    const std::string dir = Path("d" + std::to_string(round));
+    std::string name = "d";
+    name += std::to_string(round);
+    const std::string dir = Path(name);
     std::atomic<bool> created{false};
     std::string seen_default;
     std::string seen_access;
@@ -251,7 +262,7 @@ TEST_F(SecurityTest, OpenFileHandleCreatesWithTheSecurity) {
                                            &security, disposition, kFileAttributeNormal));
     ASSERT_TRUE(handle.Valid()) << disposition << " " << GetLastError();
     EXPECT_EQ(GetLastError(), kErrorSuccess);
-    EXPECT_EQ(test::AccessListText(file), product_text_) << disposition;
+    EXPECT_EQ(test::AccessListText(file), product_file_text_) << disposition;
   }
 
   // An existing file keeps its own access.
@@ -276,7 +287,7 @@ TEST_F(SecurityTest, OpenFileHandleCreatesWithTheSecurity) {
   UniqueFileHandle bits(OpenFileHandle(Path("bits").c_str(), kGenericWrite, kShareNone, &security,
                                        kCreateAlways, kFileAttributeNormal));
   ASSERT_TRUE(bits.Valid());
-  EXPECT_EQ(test::PermissionBits(Path("bits")), 0744);
+  EXPECT_EQ(test::PermissionBits(Path("bits")), 0644);
 }
 
 class SemaphoreTest : public ::testing::Test {

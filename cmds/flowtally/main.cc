@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "cmds/flowtally/cmdline.h"
@@ -67,7 +68,24 @@ void prepare_output() { platform::IgnoreBrokenPipe(); }
   std::exit(kExitUsage);
 }
 
+// "--version" and "--help" answer only as the whole first argument, before anything else
+// happens: they neither record the invocation nor need an installation. Returns the exit code,
+// or -1 when argv asks for neither.
+int answer_long_option(int argc, char** argv) {
+  if (argc < 2 || argv[1] == nullptr) return -1;
+  const bool version = std::strcmp(argv[1], "--version") == 0;
+  if (!version && std::strcmp(argv[1], "--help") != 0) return -1;
+  prepare_output();
+  if (version) {
+    std::fputs("flowtally " FLOWTALLY_VERSION "\n", stdout);
+  } else {
+    usage(stdout, true);
+  }
+  return finish_output();
+}
+
 int summary_main(int argc, char** argv) {
+  if (const int answered = answer_long_option(argc, argv); answered >= 0) return answered;
   std::set_new_handler(out_of_memory);
   lwlog_op_record(argc, argv, "flowtally.exe");
 

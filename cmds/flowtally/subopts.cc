@@ -115,7 +115,9 @@ int parse_date_part(const char* part, char* out) {
 
 int convert_date_bound(const char* day, const char* time_of_day, char* out) {
   char local[kDateBufSize];
-  std::snprintf(local, sizeof local, "%s%s", day, time_of_day);
+  // A day and time that do not fit are no time stamp; cut short, they would name another.
+  const int length = std::snprintf(local, sizeof local, "%s%s", day, time_of_day);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof local) return -1;
   char utc[kTimeStampSize] = "";
   if (svlib_CnvLocalStr(local, utc) != 0 || std::strlen(utc) != kTimeStampSize - 1) return -1;
   if (g_options.DebugKey == kDebugDateCnv) std::fprintf(stderr, "DateCnv: %s -> %s\n", local, utc);

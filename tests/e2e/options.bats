@@ -44,6 +44,36 @@ test:
   [ "$(wc -l <"$SITE/err")" -eq 20 ]
 }
 
+@test "--help and --version answer on standard output, as the whole first argument only" {
+  # Before anything else: no installation is needed.
+  export KS_REGISTRY="$SITE/missing.reg"
+  ft --help
+  expect_status 0
+  expect_stdout "$LONG_USAGE"
+  expect_stderr ""
+  ft --version
+  expect_status 0
+  expect_stdout $'flowtally 1.0.0\n'
+  expect_stderr ""
+  run "$PROG" --version
+  [ "$status" -eq 0 ]
+  "$PROG" --help >/dev/full 2>"$SITE/err" || status=$?
+  expect_status 3
+  expect_stderr $'flowtally: Unable to write output:standard output\nflowtally: No space left on device\n'
+
+  write_registry '"KSLanguageId"="0"'
+  for args in "-a --version" "--versions"; do
+    # shellcheck disable=SC2086 # the words are the arguments
+    ft $args
+    expect_status 3
+    expect_stdout ""
+  done
+  # Elsewhere the scanner reads "--help" as letters, and finds -h among them.
+  ft -a --help
+  expect_status 0
+  expect_stdout ""
+}
+
 @test "-x -h writes the scanner line, then the long usage, and exits 0" {
   ft -x -h
   expect_status 0
@@ -194,10 +224,14 @@ $pad|hostname:username:JNW.YYYYMMDDhhmmss.kstrk)
   TZ=UTC ft -o "$SITE/new.txt"
   expect_status 0
   grep -q '^  1)  *DAILY.20140930010203 ' "$SITE/new.txt"
-  # Full control for the manager (the running user) and Administrators, read for Everyone.
+  # Full control (never execute: it is a report) for the manager (the running user) and
+  # Administrators, read for Everyone, whatever the creation mask.
   local mode
   mode=$(stat -c %A "$SITE/new.txt")
-  [ "${mode:0:4}" = "-rwx" ] && [ "${mode:7:3}" = "r--" ]
+  [ "${mode:0:4}" = "-rw-" ] && [ "${mode:7:3}" = "r--" ]
+  (umask 077 && TZ=UTC ft -o "$SITE/masked.txt")
+  mode=$(stat -c %A "$SITE/masked.txt")
+  [ "${mode:0:4}" = "-rw-" ] && [ "${mode:7:3}" = "r--" ]
 
   # Without a manager account the security cannot be built: nothing is created.
   sed -i '/^"KSMgrAccount"=/d' "$KS_REGISTRY"

@@ -1,0 +1,64 @@
+#!/usr/bin/env bats
+# The installed flowtally: what an installation holds, the demo component, the manual page and
+# the bash completion, and the README's examples, which the demo runs.
+
+setup() {
+  PREFIX="$BATS_TEST_TMPDIR/prefix"
+}
+
+@test "an installation holds the command, its manual page and its completion; the demo only on request" {
+  cmake --install "$BUILD_DIR" --prefix "$PREFIX" >/dev/null
+  diff -u <(printf '%s\n' bin/flowtally share/bash-completion/completions/flowtally \
+    share/man/man1/flowtally.1) <(cd "$PREFIX" && find . -type f -o -type l | sed 's|^\./||' | sort)
+  [ "$(env -i "$PREFIX/bin/flowtally" --version)" = "flowtally 1.0.0" ]
+  grep -q '^\.TH FLOWTALLY 1 .* "flowtally 1.0.0"' "$PREFIX/share/man/man1/flowtally.1"
+
+  cmake --install "$BUILD_DIR" --prefix "$PREFIX" --component demo >/dev/null
+  [ -x "$PREFIX/share/flowtally/demo/bin/runscan" ]
+  run env -u KS_REGISTRY TMPDIR="$BATS_TEST_TMPDIR" "$PREFIX/bin/flowtally-demo"
+  [ "$status" -eq 0 ]
+  [ "$(grep -c '^(exit code' <<<"$output")" -eq 7 ]
+  grep -qx '  1)        BACKUP.20261206220000       bob         done 12/06-22:00 12/06-22:41' \
+    <<<"$output"
+  grep -q '^DAILY,20261207010000,alice,demohost,' <<<"$output"
+  # The demo works on a copy that it removes.
+  [ -z "$(find "$BATS_TEST_TMPDIR" -maxdepth 1 -name 'flowtally-demo.*')" ]
+}
+
+@test "the manual page has no roff warnings" {
+  command -v groff >/dev/null || skip "groff is not installed"
+  run groff -man -ww -z "$SRC_DIR/packaging/flowtally.1"
+  [ "$status" -eq 0 ]
+  [ -z "$output" ]
+}
+
+@test "the completion offers the items after -j and -p, and the values of a print item" {
+  # shellcheck disable=SC1091
+  source "$SRC_DIR/packaging/flowtally.bash"
+  complete_line() {
+    COMP_LINE=$1
+    COMP_POINT=${#COMP_LINE}
+    read -r -a COMP_WORDS <<<"$COMP_LINE"
+    COMP_CWORD=${#COMP_WORDS[@]}
+    _flowtally
+    printf '%s\n' "${COMPREPLY[*]}"
+  }
+  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle" ]
+  [ "$(complete_line 'flowtally -a -p format=csv,st')" = "csv,style=" ]
+  [ "$(complete_line 'flowtally -p format=')" = "csv rd" ]
+  [ "$(complete_line 'flowtally -j name=DAILY,')" = "DAILY,name= DAILY,run DAILY,last DAILY,date= DAILY,today DAILY,prep DAILY,trk= DAILY,tid=" ]
+  [ "$(complete_line 'flowtally -t testp=error/st')" = "error/stopped" ]
+}
+
+@test "every example of the README is one that the demo runs" {
+  local examples line count=0
+  examples=$(sed -n 's/^run \(.*[^ ]\) *#.*$/\1/p; s/^run \([^#]*[^ ]\)$/\1/p' "$SRC_DIR/demo/examples")
+  while IFS= read -r line; do
+    count=$((count + 1))
+    grep -qxF -- "$line" <<<"$examples" || {
+      echo "README example not in demo/examples: $line" >&2
+      return 1
+    }
+  done < <(sed -n '/^Examples/,/^```$/s/^flowtally \(.*[^ ]\) *#.*$/\1/p; /^Examples/,/^```$/s/^flowtally \([^#]*[^ ]\)$/\1/p' "$SRC_DIR/README.md")
+  [ "$count" -ge 5 ]
+}
