@@ -3,22 +3,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 #include "common/lwlog.h"
 #include "common/test_hooks.h"
+#include "platform/memory.h"
 
 // The hidden header in front of every object's data. alignas keeps the data behind it aligned
 // for any fundamental type, as a plain malloc'ed block would be.
 struct alignas(std::max_align_t) DlHeader {
-  DlLink* down;    // links in which this object is the master, newest first
-  DlLink* cursor;  // iteration position over down
-  DlLink* up;      // links in which this object is the slave, newest first
+  DlLink* down;  // links in which this object is the master, newest first
+  DlLink* up;    // links in which this object is the slave, newest first
   uint32_t nchild;
   uint32_t refcnt;
-  DlHeader* ring_prev;
-  DlHeader* ring_next;
-  DlRing* ring_owner;
   uint32_t flags;
+  uint32_t pool_class;  // the block pool the object came from; kNoPool for a block of its own
 };
 
 struct DlLink {
@@ -37,10 +36,30 @@ constexpr const char* kSource = "datalink";
 
 // A root carries one permanent hold on top of its masters.
 constexpr uint32_t kFlagRoot = 1u << 0;
+// The object is in a ring; its place there is kept in ring_places.
+constexpr uint32_t kFlagInRing = 1u << 2;
 // The cursor stood on the first link when that link was freed. "The link before it" does not
 // exist then, and an empty cursor would end the iteration early; this flag makes dl_next
 // resume at the new first link instead.
 constexpr uint32_t kFlagCursorRewound = 1u << 1;
+// The object has an iteration position in cursors.
+constexpr uint32_t kFlagHasCursor = 1u << 3;
+
+// The place of an object in its ring. Few objects are ever in one, so the places are kept
+// apart from the headers rather than in every one of them.
+struct RingPlace {
+  DlHeader* prev;
+  DlHeader* next;
+  DlRing* owner;
+};
+std::unordered_map<const DlHeader*, RingPlace> ring_places;
+
+// Iteration positions over the objects' slaves, kept apart from the headers: only the objects
+// that are walked (lists) ever have one. The position looked up last is kept at hand, since a
+// walk takes many steps over one object.
+std::unordered_map<const DlHeader*, DlLink*> cursors;
+const DlHeader* cursor_owner = nullptr;
+DlLink** cursor_slot = nullptr;
 
 DlNoMemHandler nomem_handler = nullptr;
 DlCounts counts;
@@ -63,6 +82,97 @@ void* take_block(size_t size) {
   return block;
 }
 
+// ---- Block pools --------------------------------------------------------------------------------
+//
+// Objects and links are small and many (a load makes several per job), so blocks up to
+// kPoolBlockMax bytes come from chunks of kPoolChunkSize bytes, one pool per multiple of
+// kPoolGrain; a freed block goes back to its pool's free list for the next block of that size.
+// The chunks are regions of the platform, kept for the process. Under AddressSanitizer every block
+// is a malloc of its own, so that overflows and leaks stay visible block by block.
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DL_BLOCK_PER_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DL_BLOCK_PER_MALLOC 1
+#endif
+#endif
+
+constexpr size_t kPoolGrain = alignof(std::max_align_t);
+constexpr size_t kPoolBlockMax = 512;
+constexpr size_t kPoolChunkSize = platform::kRegionSize;
+constexpr uint32_t kPoolClasses = kPoolBlockMax / kPoolGrain;
+// Links need no more than pointer alignment: they have a pool of their own, of their exact
+// size, behind the pools of objects.
+constexpr uint32_t kLinkPool = kPoolClasses;
+constexpr size_t kLinkBlock =
+    (sizeof(DlLink) + alignof(DlLink) - 1) / alignof(DlLink) * alignof(DlLink);
+constexpr uint32_t kNoPool = ~uint32_t{0};
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+struct Pool {
+  FreeBlock* free = nullptr;
+};
+
+// The unused rest of a chunk that blocks are cut from.
+struct Chunk {
+  char* next = nullptr;
+  size_t left = 0;
+};
+
+Pool pools[kPoolClasses + 1];
+Chunk object_chunk;  // objects, in multiples of kPoolGrain, so each stays aligned
+Chunk link_chunk;
+
+#ifdef DL_BLOCK_PER_MALLOC
+constexpr bool kPooling = false;
+#else
+constexpr bool kPooling = true;
+#endif
+
+// The pool of objects of size bytes, header included, or kNoPool when the object is a malloc
+// of its own.
+uint32_t pool_class_of(size_t size) {
+  if (!kPooling || size > kPoolBlockMax) return kNoPool;
+  return static_cast<uint32_t>((size + kPoolGrain - 1) / kPoolGrain - 1);
+}
+
+void* take_pooled(uint32_t pool_class, size_t size) {
+  if (pool_class == kNoPool) return take_block(size);
+  Pool& pool = pools[pool_class];
+  if (pool.free != nullptr) {
+    FreeBlock* block = pool.free;
+    pool.free = block->next;
+    return block;
+  }
+  const bool link = pool_class == kLinkPool;
+  const size_t rounded = link ? kLinkBlock : (pool_class + 1) * kPoolGrain;
+  Chunk& chunk = link ? link_chunk : object_chunk;
+  if (chunk.left < rounded) {
+    // The rest of the old chunk is too small for this block; it stays unused.
+    chunk.next = static_cast<char*>(platform::ReserveRegion(kPoolChunkSize));
+    if (chunk.next == nullptr) out_of_memory(kPoolChunkSize);
+    chunk.left = kPoolChunkSize;
+  }
+  void* block = chunk.next;
+  chunk.next += rounded;
+  chunk.left -= rounded;
+  return block;
+}
+
+void give_back(void* block, uint32_t pool_class) {
+  if (pool_class == kNoPool) {
+    std::free(block);
+    return;
+  }
+  auto* free_block = static_cast<FreeBlock*>(block);
+  free_block->next = pools[pool_class].free;
+  pools[pool_class].free = free_block;
+}
+
 void diagnose(int line, const char* function, const char* text) {
   ++counts.diagnostics;
   lwlog_trace(kLwlogDebug, kSource, line, function, "%s", text);
@@ -71,16 +181,22 @@ void diagnose(int line, const char* function, const char* text) {
 DlHeader* make_object(size_t size, uint32_t flags) {
   // A size near SIZE_MAX would wrap the header addition into a small block.
   if (size > std::numeric_limits<size_t>::max() - sizeof(DlHeader)) out_of_memory(size);
-  auto* h = static_cast<DlHeader*>(take_block(sizeof(DlHeader) + size));
+  // Every object gets at least one byte of data, so the address handed out always lies inside
+  // its block. One past the end would not count as a reference for a leak checker, and every
+  // list (size 0) would look leaked.
+  const size_t payload = size > 0 ? size : 1;
+  const uint32_t pool_class = pool_class_of(sizeof(DlHeader) + payload);
+  auto* h = static_cast<DlHeader*>(take_pooled(pool_class, sizeof(DlHeader) + payload));
   std::memset(h, 0, sizeof *h);
   h->flags = flags;
+  h->pool_class = pool_class;
   h->refcnt = (flags & kFlagRoot) != 0 ? 1 : 0;
   ++counts.objects;
   return h;
 }
 
 DlLink* link_objects(DlHeader* master, DlHeader* slave, uint32_t kind) {
-  auto* link = static_cast<DlLink*>(take_block(sizeof(DlLink)));
+  auto* link = static_cast<DlLink*>(take_pooled(kPooling ? kLinkPool : kNoPool, sizeof(DlLink)));
   link->kind = kind;
   link->master = master;
   link->slave = slave;
@@ -111,18 +227,40 @@ void* slave_of(DlLink* link, uint32_t* kind_out) {
   return data_of(link->slave);
 }
 
+// The iteration position of h, made (empty) when it has none.
+DlLink*& cursor_of(DlHeader* h) {
+  if (h != cursor_owner) {
+    cursor_slot = &cursors[h];  // elements stay where they are when the table grows
+    cursor_owner = h;
+    h->flags |= kFlagHasCursor;
+  }
+  return *cursor_slot;
+}
+
+void forget_cursor(DlHeader* h) {
+  if ((h->flags & kFlagHasCursor) == 0) return;
+  cursors.erase(h);
+  if (cursor_owner == h) {
+    cursor_owner = nullptr;
+    cursor_slot = nullptr;
+  }
+  h->flags &= ~kFlagHasCursor;
+}
+
 void ring_remove(DlHeader* h) {
-  DlRing* ring = h->ring_owner;
-  if (ring == nullptr) return;
+  if ((h->flags & kFlagInRing) == 0) return;
+  const auto found = ring_places.find(h);
+  const RingPlace place = found->second;
+  ring_places.erase(found);
+  h->flags &= ~kFlagInRing;
+  DlRing* ring = place.owner;
   if (--ring->count == 0) {
     ring->first = nullptr;
   } else {
-    h->ring_prev->ring_next = h->ring_next;
-    h->ring_next->ring_prev = h->ring_prev;
-    if (ring->first == data_of(h)) ring->first = data_of(h->ring_next);
+    ring_places[place.prev].next = place.next;
+    ring_places[place.next].prev = place.prev;
+    if (ring->first == data_of(h)) ring->first = data_of(place.next);
   }
-  h->ring_prev = h->ring_next = nullptr;
-  h->ring_owner = nullptr;
 }
 
 }  // namespace
@@ -148,23 +286,26 @@ void* dl_first(void* master, uint32_t* kind_out) {
   if (master == nullptr) return nullptr;
   DlHeader* h = header_of(master);
   h->flags &= ~kFlagCursorRewound;
-  h->cursor = h->down;
-  return slave_of(h->cursor, kind_out);
+  DlLink*& cursor = cursor_of(h);
+  cursor = h->down;
+  return slave_of(cursor, kind_out);
 }
 
 void* dl_next(void* master, uint32_t* kind_out) {
   if (master == nullptr) return nullptr;
   DlHeader* h = header_of(master);
+  if ((h->flags & kFlagHasCursor) == 0) return nullptr;  // never walked
+  DlLink*& cursor = cursor_of(h);
   DlLink* next;
-  if (h->cursor != nullptr) {
-    next = h->cursor->mnext;
+  if (cursor != nullptr) {
+    next = cursor->mnext;
   } else if ((h->flags & kFlagCursorRewound) != 0) {
     next = h->down;
   } else {
     return nullptr;
   }
   h->flags &= ~kFlagCursorRewound;
-  h->cursor = next;
+  cursor = next;
   return slave_of(next, kind_out);
 }
 
@@ -175,9 +316,12 @@ void dlrel_free(DlLink* link) {
   // The hold keeps the master alive through the slave's cascade, which may reach back to it.
   ++master->refcnt;
 
-  if (master->cursor == link) {
-    master->cursor = link->mprev;
-    if (link->mprev == nullptr) master->flags |= kFlagCursorRewound;
+  if ((master->flags & kFlagHasCursor) != 0) {
+    DlLink*& cursor = cursor_of(master);
+    if (cursor == link) {
+      cursor = link->mprev;
+      if (link->mprev == nullptr) master->flags |= kFlagCursorRewound;
+    }
   }
   if (link->mprev != nullptr) {
     link->mprev->mnext = link->mnext;
@@ -196,7 +340,7 @@ void dlrel_free(DlLink* link) {
   --master->nchild;
   --slave->refcnt;
   std::memset(link, 0, sizeof *link);
-  std::free(link);
+  give_back(link, kPooling ? kLinkPool : kNoPool);
   --counts.links;
 
   if (slave->refcnt == 0) dl_free(data_of(slave));
@@ -228,8 +372,10 @@ void dl_free(void* object) {
   }
 
   ring_remove(h);
+  forget_cursor(h);
+  const uint32_t pool_class = h->pool_class;
   std::memset(h, 0, sizeof *h);
-  std::free(h);
+  give_back(h, pool_class);
   --counts.objects;
 }
 
@@ -242,18 +388,17 @@ void dl_set_nomem_handler(DlNoMemHandler handler) { nomem_handler = handler; }
 void dl_ring_add(DlRing* ring, void* object) {
   if (ring == nullptr || object == nullptr) return;
   DlHeader* h = header_of(object);
-  if (h->ring_owner != nullptr) return;
-  h->ring_owner = ring;
+  if ((h->flags & kFlagInRing) != 0) return;
+  h->flags |= kFlagInRing;
   if (ring->first == nullptr) {
-    h->ring_prev = h->ring_next = h;
+    ring_places[h] = RingPlace{h, h, ring};
     ring->first = object;
   } else {
     DlHeader* first = header_of(ring->first);
-    DlHeader* last = first->ring_prev;
-    h->ring_prev = last;
-    h->ring_next = first;
-    last->ring_next = h;
-    first->ring_prev = h;
+    DlHeader* last = ring_places[first].prev;
+    ring_places[h] = RingPlace{last, first, ring};
+    ring_places[last].next = h;
+    ring_places[first].prev = h;
   }
   ++ring->count;
 }

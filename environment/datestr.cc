@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "common/lwlog.h"
 #include "platform/clock.h"
@@ -12,6 +13,9 @@ namespace {
 
 constexpr char kSource[] = "datestr";
 constexpr int kStampDigits = kTimeStampSize - 1;
+// The years that ymd2day counts: those a four-digit stamp can name.
+constexpr int kMinYear = 0;
+constexpr int kMaxYear = 9999;
 
 // Days before the first of each month in a common year.
 constexpr int kDaysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
@@ -72,13 +76,18 @@ int ymd2day(int year, int month, int day) {
   lwlog_trace(kLwlogDebug, kSource, __LINE__, "ymd2day()", "Entering function,y=%d,m=%d,d=%d\n",
               year, month, day);
   if (month < 1 || month > 12) return 0;
+  // A year of more than four digits has no stamp, and its day count would not fit the result.
+  if (year < kMinYear || year > kMaxYear) return 0;
   // Every fourth year from 1972 is a leap year; there is no century rule, which is exact for
   // 1970 to 2099.
   int n = year - 1970;
   int q = n / 4;
   int r = n % 4;
-  int res = r * 365 + q * 1461 + (r == 3 ? 1 : 0) + kDaysBeforeMonth[month - 1] +
-            (r == 2 && month > 2 ? 1 : 0) + day - 1;
+  // Days run on without limits (day 32 of January is February 1), so sum them wide.
+  int64_t wide = int64_t{r} * 365 + int64_t{q} * 1461 + (r == 3 ? 1 : 0) +
+                 kDaysBeforeMonth[month - 1] + (r == 2 && month > 2 ? 1 : 0) + int64_t{day} - 1;
+  if (wide < std::numeric_limits<int>::min() || wide > std::numeric_limits<int>::max()) return 0;
+  int res = static_cast<int>(wide);
   lwlog_trace(kLwlogDebug, kSource, __LINE__, "ymd2day()", "return function,res=%d;return res\n",
               res);
   return res;

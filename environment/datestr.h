@@ -14,7 +14,8 @@ int svlib_CnvStrTime(const char* stamp, int64_t* t);
 /// UTC stamp to time value; 0 when the first 14 characters are not all digits.
 int64_t str2time_t(const char* stamp);
 
-/// Days since 1970-01-01 (every fourth year from 1972 a leap year); 0 for a month outside 1..12.
+/// Days since 1970-01-01 (every fourth year from 1972 a leap year); 0 for a month outside 1..12,
+/// a year outside 0..9999, or a day so far out that the count does not fit an int.
 int ymd2day(int year, int month, int day);
 
 /// Local stamp, or "-", to a time value through the local-time conversion. 0, or -1 when the

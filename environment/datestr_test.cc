@@ -52,6 +52,18 @@ TEST(DatestrTest, StampRoundTrip) {
   }
 }
 
+// Years beyond four digits, and days far out, are refused instead of overflowing the count.
+TEST(DatestrTest, Ymd2dayRange) {
+  EXPECT_EQ(ymd2day(1970, 1, 1), 0);
+  EXPECT_EQ(ymd2day(9999, 12, 31), 2932956);  // the edges still count
+  EXPECT_EQ(ymd2day(0, 1, 1), -719542);
+  EXPECT_EQ(ymd2day(10000, 1, 1), 0);
+  EXPECT_EQ(ymd2day(-1, 1, 1), 0);
+  EXPECT_EQ(ymd2day(2147483647, 12, 31), 0);
+  EXPECT_EQ(ymd2day(-2147483647 - 1, 1, 1), 0);
+  EXPECT_EQ(ymd2day(2014, 1, 2147483647), 0);
+}
+
 TEST(DatestrTest, CnvTimeStr) {
   struct Case {
     int64_t t;

@@ -55,8 +55,8 @@ int svlib_SplitWords(char* line, char** words, int capacity) {
       in_word = true;
     }
     // A lead byte takes the next byte with it, unless the line ends there: a cut two-byte
-    // character must not carry the walk past the terminator.
-    p += IsLeadByte(c, language_id) && p[1] != '\0' ? 2 : 1;
+    // character must not carry the walk past the terminator. No ASCII byte leads one.
+    p += c >= 0x80 && IsLeadByte(c, language_id) && p[1] != '\0' ? 2 : 1;
   }
   // The walk always consumes the whole line, so nothing is left to resume. Keeping p (its
   // terminator) instead would leave a pointer into the caller's buffer that a later resuming

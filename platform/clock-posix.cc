@@ -1,5 +1,7 @@
+#include <stdlib.h>
 #include <time.h>
 
+#include <string>
 #include <utility>
 
 #include "platform/clock.h"
@@ -10,6 +12,30 @@ namespace platform {
 namespace {
 std::function<UtcTime()> clock_override;
 std::function<void(uint32_t)> sleep_override;
+
+// The zone is read again only when TZ changes: tzset costs more than the conversion itself,
+// and a report converts several times per job. The last conversion is kept as well, since
+// neighbouring records often carry the same times.
+struct LocalTimeCache {
+  bool zone_read = false;
+  bool tz_set = false;
+  std::string tz;
+  bool have_last = false;
+  int64_t last_t = 0;
+  std::tm last_tm{};
+};
+LocalTimeCache local_cache;
+
+void ReadZoneIfChanged() {
+  const char* tz = getenv("TZ");
+  LocalTimeCache& c = local_cache;
+  if (c.zone_read && c.tz_set == (tz != nullptr) && (tz == nullptr || c.tz == tz)) return;
+  tzset();
+  c.zone_read = true;
+  c.tz_set = tz != nullptr;
+  c.tz = tz != nullptr ? tz : "";
+  c.have_last = false;
+}
 }  // namespace
 
 UtcTime ClockNow() {
@@ -20,9 +46,18 @@ UtcTime ClockNow() {
 }
 
 bool LocalTime(int64_t t, std::tm* out) {
+  ReadZoneIfChanged();
+  LocalTimeCache& c = local_cache;
+  if (c.have_last && c.last_t == t) {
+    *out = c.last_tm;
+    return true;
+  }
   time_t tt = static_cast<time_t>(t);
-  tzset();
-  return localtime_r(&tt, out) != nullptr;
+  if (localtime_r(&tt, out) == nullptr) return false;
+  c.have_last = true;
+  c.last_t = t;
+  c.last_tm = *out;
+  return true;
 }
 
 bool UtcBreakDown(int64_t t, std::tm* out) {
@@ -33,7 +68,7 @@ bool UtcBreakDown(int64_t t, std::tm* out) {
 int64_t MakeLocalTime(std::tm* tm) { return static_cast<int64_t>(mktime(tm)); }
 
 const char* ZoneName(int isdst) {
-  tzset();
+  ReadZoneIfChanged();
   return tzname[isdst > 0 ? 1 : 0];
 }
 

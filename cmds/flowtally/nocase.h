@@ -14,11 +14,9 @@ inline bool equal_nocase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && compare_nocase(a, b) == 0;
 }
 
-/// The same for C texts, where a null text reads as "".
-inline int compare_nocase(const char* a, const char* b) {
-  return compare_nocase(std::string_view(a != nullptr ? a : ""),
-                        std::string_view(b != nullptr ? b : ""));
-}
+/// The same for C texts, where a null text reads as "". Walks both texts once, without
+/// measuring them first.
+int compare_nocase(const char* a, const char* b);
 inline bool equal_nocase(const char* a, const char* b) { return compare_nocase(a, b) == 0; }
 
 }  // namespace flowtally

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "cmds/flowtally/records.h"
+#include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/report.h"
 #include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"

@@ -1,14 +1,12 @@
-// Component records of one tracker: the parsed form of a runscan component line, the status
-// classes, the count tables, the job and JNW records held in the linked object store, and the
-// loader that reads a dumped spool file into them.
+// Component records of one tracker: the status classes, the count tables, and the job and JNW
+// records held in the linked object store, in their lists.
 //
 // Ownership: every record is an object of the linked object store (common/datalink.h), linked
 // under the list that holds it; the lists hang under one process-wide root object. A record's
-// texts are string objects linked under the record. A job record also links the name string of
-// its JNW record, so that string lives as long as any record needs it. summary_reset frees the
-// records of the previous load; pointers into them are not valid afterwards.
-//
-// Single-threaded: the loader and the word splitter keep process-wide state.
+// texts are string objects linked under the record; a job record's texts live in the text
+// blocks of the load instead (record_text). A job record also links the name string of its JNW
+// record, so that string lives as long as any record needs it. reset_record_lists frees
+// the records of the previous load; pointers into them are not valid afterwards.
 #pragma once
 
 #include <cstddef>
@@ -17,57 +15,6 @@
 #include <vector>
 
 namespace flowtally {
-
-// ---- Component lines ----------------------------------------------------------------------------
-
-/// A component line is cut into at most this many fields; later fields are ignored.
-inline constexpr int kComponentFields = 20;
-/// The loader reads a spool file in pieces of at most this many characters, line end included.
-inline constexpr size_t kLinePieceMax = 1022;
-
-/// Widths of the texts of ComponentLine (characters, without the terminator). Longer fields are
-/// cut to these widths.
-inline constexpr size_t kCompNameMax = 256;
-inline constexpr size_t kCompStatusMax = 16;
-inline constexpr size_t kCompExtstatMax = 128;
-inline constexpr size_t kCompStampMax = 14;
-inline constexpr size_t kCompMachineMax = 255;
-inline constexpr size_t kCompRequestIdMax = 265;
-
-/// Sub-kinds of a 'Z' line: "java" makes an HLBS job, anything else a custom job.
-inline constexpr int32_t kSubkindHlbs = 8;
-inline constexpr int32_t kSubkindCustom = 9;
-
-/// The parsed form of one component line. One instance is reused for every line of a load, so
-/// a field that a line type does not set keeps the previous line's value (a 'J' line sets
-/// neither errclass, code, machine nor requestid; a 'V' line neither machine nor requestid; 'O'
-/// and 'E' lines set only type). A field that a line type uses but the line does not carry
-/// reads as absent: "-" for a time stamp, "" for a text, 0 for a number.
-struct ComponentLine {
-  char type;                              // type letter
-  int32_t subkind;                        // 'Z' lines: kSubkindHlbs or kSubkindCustom
-  char name[kCompNameMax + 1];            // component name; 'J': JNW name from the path
-  char status[kCompStatusMax + 1];        // status word (wait, prep, submit, run, done, ...)
-  char extstat[kCompExtstatMax + 1];      // extended status flag letters
-  char start[kCompStampMax + 1];          // start stamp or "-"
-  char end[kCompStampMax + 1];            // end stamp or "-"
-  char expstart[kCompStampMax + 1];       // expected start stamp or "-"
-  int32_t expdur;                         // expected duration in seconds
-  int32_t errclass;                       // error class, 0 when the job ended with exit code
-  int32_t code;                           // exit code, or error code when errclass != 0
-  char machine[kCompMachineMax + 1];      // machine that ran the job
-  char requestid[kCompRequestIdMax + 1];  // request id of the job
-};
-
-/// Splits line (not modified; any length) with svlib_SplitWords and decodes it into out.
-/// Returns 0 when accepted; 1 when it is not a component line (first byte tab, blank or '#',
-/// no field, or a type letter outside B D E J O P U V X Z); -1 for a 'J' line whose tracker
-/// path has no JNW name. 'E' and 'O' lines are accepted with only type set.
-///
-/// For a 'J' line, name is the JNW path of the tracker path (machine:user:NAME.STAMP[.suffix])
-/// and expstart is the tracker's stamp, moved by field 10 seconds when field 10 is not "-" and
-/// the stamp is a valid time; expdur is 0 when field 9 is "-".
-int parse_component_line(const char* line, ComponentLine& out);
 
 // ---- Status classes -----------------------------------------------------------------------------
 
@@ -218,46 +165,7 @@ struct JnwRecord : RecordHead {
   CountTable counts;
 };
 
-// Print operations installed into the job records. The readable report defines what they
-// write; every record type installs print_common.
-void print_common(FILE* out, const RecordHead* record);
-
-void print_unitjob_heading(FILE* out);
-void print_customjob_heading(FILE* out);
-void print_qdrsjob_heading(FILE* out);
-void print_hlbsjob_heading(FILE* out);
-void print_erpjob_heading(FILE* out);
-void print_pcjob_heading(FILE* out);
-void print_bijob_heading(FILE* out);
-
-/// UnitJob and CustomJob: exit/error code, machine, request id.
-void print_unitjob_block(FILE* out, const JobRecord* record);
-/// QdrsJob and HlbsJob: exit/error code.
-void print_qdrsjob_block(FILE* out, const JobRecord* record);
-/// ErpJob: machine, job count.
-void print_erpjob_block(FILE* out, const JobRecord* record);
-/// PcJob: request id.
-void print_pcjob_block(FILE* out, const JobRecord* record);
-/// BiJob: request id.
-void print_bijob_block(FILE* out, const JobRecord* record);
-
-/// UnitJob and CustomJob: STDOUT (stdout_offset) and STDERR (stderr_offset).
-void print_unitjob_stdout(FILE* out, FILE* spool, const JobRecord* record);
-void print_unitjob_stderr(FILE* out, FILE* spool, const JobRecord* record);
-/// QdrsJob and HlbsJob: STDOUT and STDERR.
-void print_qdrsjob_stdout(FILE* out, FILE* spool, const JobRecord* record);
-void print_qdrsjob_stderr(FILE* out, FILE* spool, const JobRecord* record);
-/// ErpJob: SPOOL (spool_offset) and JOBLOG (joblog_offset).
-void print_erpjob_spool(FILE* out, FILE* spool, const JobRecord* record);
-void print_erpjob_joblog(FILE* out, FILE* spool, const JobRecord* record);
-/// PcJob: CHAIN LOG (chainlog_offset) and CHAIN PROCESS (chainproc_offset).
-void print_pcjob_chainlog(FILE* out, FILE* spool, const JobRecord* record);
-void print_pcjob_chainproc(FILE* out, FILE* spool, const JobRecord* record);
-/// BiJob: its first content block prints nothing; its second is IPKG STATUS (ipkg_offset).
-void print_bijob_nothing(FILE* out, FILE* spool, const JobRecord* record);
-void print_bijob_ipkg(FILE* out, FILE* spool, const JobRecord* record);
-
-// ---- The load -----------------------------------------------------------------------------------
+// ---- The loaded tracker ----------------------------------------------------------------------
 
 /// Summary of the tracker loaded last, filled from the first 'J' line of the load.
 struct LoadSummary {
@@ -275,33 +183,38 @@ extern LoadSummary g_load_summary;
 /// Counts every line of the load: each job line, and each 'J' line in blocks 0 and 2.
 extern CountTable g_load_table;
 
-/// Empties everything a load fills: frees jnwname and jnwdate, zeroes the summary's times and
-/// class and the load table, frees the JNW list and the seven type lists with their records,
-/// and makes them anew, empty, under the root object (made on first use, kept for the process).
-/// Also forgets the current JNW record, the last type code and each list's last added record.
-/// Returns 0.
-int summary_reset();
-
-/// Reads the spool file at path into the lists, the load summary and the load table. A load
-/// starts with no current JNW record and no last job record: job lines before the first 'J'
-/// line are loaded without a parent and counted only into the load table; 'O'/'E' lines before
-/// the first job line change nothing. Returns 0; -1 after "flowtally: Unable to open spool
-/// file:PATH" and "flowtally: " with the system's error text when the file cannot be opened,
-/// and -1 after "flowtally: Unable to read spool file:PATH" and the error text when reading
-/// fails (what was read so far stays loaded). With DebugKey kDebugLoad every piece read, every
-/// accepted line and every noted content block is traced on standard error.
-int summary_load(const char* path);
-
 /// Frees the load summary's jnwname and jnwdate (null afterwards).
 void summary_free_names();
 
-/// Reads at most max bytes of f into buf, up to and including a line end; buf is not
-/// terminated. Returns the bytes read (0 at end of file or on a read error); *ended tells whether
-/// they end with a line end. Lengths are counted, so a NUL byte is read like any other.
-size_t read_line_piece(FILE* f, char* buf, size_t max, bool* ended);
+// ---- Lists --------------------------------------------------------------------------------------
+
+/// The record lists, one per record type.
+enum RecordListIndex : int {
+  kListJnw,
+  kListUnit,
+  kListErp,
+  kListBi,
+  kListPc,
+  kListQdrs,
+  kListHlbs,
+  kListCustom,
+  kListCount
+};
+
+/// Frees every list with its records and makes them anew, empty, under the root object (made on
+/// first use, kept for the process).
+void reset_record_lists();
+
+/// Copies text, terminator included, into the texts of the loaded records: blocks of the store
+/// kept with the lists and freed by reset_record_lists, so a record's text needs no object of
+/// its own. An absent text is copied as "".
+char* record_text(const char* text);
+
+/// The list of index, for the loader that fills it. Null before the first reset_record_lists.
+void* record_list(RecordListIndex index);
 
 /// The lists, for the report writers: store objects whose slaves (dl_first/dl_next with their
-/// own cursor) are the records, newest first. Null before the first summary_reset.
+/// own cursor) are the records, newest first. Null before the first reset_record_lists.
 void* jnw_list();        // JnwRecord
 void* unitjob_list();    // UnitJob
 void* erpjob_list();     // ErpJob

@@ -1,5 +1,6 @@
 #include "cmds/flowtally/report_common.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -8,15 +9,16 @@
 
 namespace flowtally {
 
-std::string report_local_time(int64_t t, const char* format, const char* unset) {
+TimeText report_local_time(int64_t t, const char* format, const char* unset) {
+  TimeText out;
   std::tm tm{};
-  if (t < 1 || !platform::LocalTime(t, &tm)) return unset;
   // Both reports' formats fit easily; a result that would not fit is shown as unset rather than
   // cut.
-  char text[64];
-  const size_t n = std::strftime(text, sizeof text, format, &tm);
-  if (n == 0) return unset;
-  return std::string(text, n);
+  if (t < 1 || !platform::LocalTime(t, &tm) ||
+      std::strftime(out.text, sizeof out.text, format, &tm) == 0) {
+    std::snprintf(out.text, sizeof out.text, "%s", unset);
+  }
+  return out;
 }
 
 bool report_is_error_class(int32_t status_class) { return status_class == 8 || status_class == 9; }

@@ -1,6 +1,7 @@
 // Helpers shared by the two report writers (readable and CSV).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,10 +10,19 @@
 
 namespace flowtally {
 
+/// Room for a time written by report_local_time, terminator included.
+inline constexpr size_t kTimeTextSize = 64;
+
+/// A time written as text, held in place.
+struct TimeText {
+  char text[kTimeTextSize];
+  const char* c_str() const { return text; }
+};
+
 /// t (seconds since 1970 UTC) broken down in local time (the zone follows TZ) and written with
 /// the strftime format. Returns unset when t is below 1 (a time that is not set), or when t
-/// cannot be shown in local time.
-std::string report_local_time(int64_t t, const char* format, const char* unset);
+/// cannot be shown in local time, or when the result would not fit.
+TimeText report_local_time(int64_t t, const char* format, const char* unset);
 
 /// A record's text as written: a text that is not there reads as "".
 inline const char* report_text(const char* text) { return text != nullptr ? text : ""; }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/options.h"
-#include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/test_support.h"

@@ -1,10 +1,16 @@
 // The readable report of one tracker, and the print operations that the job records carry.
+#include "cmds/flowtally/report_rd.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
@@ -21,13 +27,63 @@ namespace {
 
 /// A captured line is copied in chunks of at most this many bytes, line end included.
 constexpr size_t kContentChunkMax = 1022;
+/// A content block at most this many bytes ahead of the spool stream is reached by reading on.
+constexpr size_t kSkipAheadMax = 16 * 1024;
+/// The buffer of the spool stream that the content blocks are read from.
+constexpr size_t kSpoolBufferSize = 64 * 1024;
 
-constexpr char kLabelLine[] = "%-10s: %s\n";
 constexpr char kTimeFormat[] = "%y-%m-%d %H:%M'%S";
 constexpr char kUnset[] = "-";
 constexpr char kCountRule[] = "----------------------------------------------------------\n";
 constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
+
+// One output line gathered in place and written at once: the report writes several short
+// lines per job, and a formatted print of each costs more than the copying.
+class Line {
+ public:
+  explicit Line(FILE* out) : out_(out) {}
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+  ~Line() { Flush(); }
+
+  // text, then blanks up to width characters (a text that is wider stays whole).
+  Line& Put(std::string_view text, size_t width = 0) {
+    Append(text.data(), text.size());
+    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    return *this;
+  }
+  // label as the label column of a "LABEL     : value" line.
+  Line& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
+
+ private:
+  static constexpr size_t kLabelWidth = 10;
+
+  void Append(const char* data, size_t n) {
+    if (used_ + n > sizeof buf_) {
+      Flush();
+      if (n > sizeof buf_) {
+        std::fwrite(data, 1, n, out_);
+        return;
+      }
+    }
+    std::memcpy(buf_ + used_, data, n);
+    used_ += n;
+  }
+  void Flush() {
+    if (used_ > 0) std::fwrite(buf_, 1, used_, out_);
+    used_ = 0;
+  }
+
+  FILE* out_;
+  char buf_[512];
+  size_t used_ = 0;
+};
+
+// A "LABEL     : value" line.
+void put_label_line(FILE* out, const char* label, const char* value) {
+  Line(out).Label(label).Put(value).Put("\n");
+}
 
 const char* StatusText(int32_t status_class) {
   switch (status_class) {
@@ -66,18 +122,18 @@ const char* StatusText(int32_t status_class) {
 }
 
 void print_status(FILE* out, int32_t status_class) {
-  std::fprintf(out, kLabelLine, "STATUS", StatusText(status_class));
+  put_label_line(out, "STATUS", StatusText(status_class));
 }
 
 void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
-  const std::string a = report_local_time(actual, kTimeFormat, kUnset);
-  const std::string e = report_local_time(expected, kTimeFormat, kUnset);
-  std::fprintf(out, "%-10s: %-20s   (EXP. %s)\n", label, a.c_str(), e.c_str());
+  const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
+  const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
+  Line(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
 }
 
 void print_amount(FILE* out, int64_t start, int64_t end) {
   if (start < 1 || end < 1) {
-    std::fprintf(out, kLabelLine, "AMOUNTTIME", kUnset);
+    put_label_line(out, "AMOUNTTIME", kUnset);
     return;
   }
   // An end before the start (a clock set back) is shown as a negative duration with one sign,
@@ -111,13 +167,48 @@ void print_counts(FILE* out, const CountTable& table) {
 
 void print_summary(FILE* out, const JnwEntry& entry) {
   std::fputs("**** SUMMARY ****\n", out);
-  std::fprintf(out, kLabelLine, "TRACKER-ID", entry.trackername.c_str());
+  put_label_line(out, "TRACKER-ID", entry.trackername.c_str());
   print_status(out, g_load_summary.status);
   print_time_line(out, "START TIME", g_load_summary.starttime, g_load_summary.expstarttime);
   print_time_line(out, "END TIME", g_load_summary.endtime, g_load_summary.expendtime);
   print_amount(out, g_load_summary.starttime, g_load_summary.endtime);
-  std::fprintf(out, kLabelLine, "USER", entry.user.c_str());
+  put_label_line(out, "USER", entry.user.c_str());
   print_counts(out, g_load_table);
+}
+
+// Where the spool stream of the job sections stands, as far as the content printer knows: the
+// stream print_type_sections opened, and its position (-1 unknown). Any other stream is
+// unknown and always sought.
+struct SpoolPlace {
+  FILE* stream = nullptr;
+  int64_t at = -1;
+};
+SpoolPlace g_place;
+
+// Notes that spool stands at at (-1: unknown), when it is the stream of the job sections.
+void note_place(FILE* spool, int64_t at) {
+  if (spool == g_place.stream) g_place.at = at;
+}
+
+// Puts spool at offset. A stream that stands there already stays, and a stream a short way
+// before it reads on to it: a seek always asks the system, even within the stream's buffer.
+// 0, or -1 when the stream cannot be put there.
+int move_to(FILE* spool, int64_t offset) {
+  const int64_t at = spool == g_place.stream ? g_place.at : -1;
+  if (at >= 0 && at == offset) return 0;
+  if (at >= 0 && at < offset && offset - at <= static_cast<int64_t>(kSkipAheadMax)) {
+    char skipped[kContentChunkMax];
+    auto left = static_cast<size_t>(offset - at);
+    while (left > 0) {
+      const size_t got = std::fread(skipped, 1, std::min(left, sizeof skipped), spool);
+      if (got == 0) break;  // short of the offset: the seek below decides
+      left -= got;
+    }
+    if (left == 0) return 0;
+  }
+  const bool moved = platform::SeekStream(spool, offset);
+  note_place(spool, moved ? offset : -1);
+  return moved ? 0 : -1;
 }
 
 // Copies the content block whose marker line (letter) starts at offset in spool: every following
@@ -126,18 +217,41 @@ void print_summary(FILE* out, const JnwEntry& entry) {
 // with. Returns 0, or -1 when there is no block at offset.
 int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
-  if (spool == nullptr || offset < 1 || !platform::SeekStream(spool, offset)) return -1;
+  if (spool == nullptr || offset < 1) return -1;
+  if (move_to(spool, offset) != 0) return -1;
+  int64_t at = offset;
+  auto read_piece = [&](char* chunk, bool* ended) {
+    const size_t n = read_line_piece(spool, chunk, kContentChunkMax, ended);
+    at += static_cast<int64_t>(n);
+    return n;
+  };
+  struct NoteOnReturn {
+    FILE* spool;
+    const int64_t& at;
+    ~NoteOnReturn() { note_place(spool, at); }
+  } note{spool, at};
+
   char chunk[kContentChunkMax];
   bool ended = false;
-  size_t n = read_line_piece(spool, chunk, kContentChunkMax, &ended);
+  size_t n = read_piece(chunk, &ended);
   if (n == 0) return 0;
   if (chunk[0] != letter) return -1;
   // The marker line itself is not content, however long it is.
   while (!ended) {
-    if (read_line_piece(spool, chunk, kContentChunkMax, &ended) == 0) return 0;
+    if (read_piece(chunk, &ended) == 0) return 0;
   }
   bool line_open = false;  // the last chunk written did not end its line
-  while ((n = read_line_piece(spool, chunk, kContentChunkMax, &ended)) > 0) {
+  for (;;) {
+    // The line after the block stays unread, so that the stream stands at the next block when
+    // that is the job's other one.
+    if (!line_open) {
+      const int c = std::getc(spool);
+      if (c == EOF) break;
+      std::ungetc(c, spool);
+      if (c != '\t') break;
+    }
+    n = read_piece(chunk, &ended);
+    if (n == 0) break;
     // A line that the tool ended with CR LF is written with its LF alone: the output stream
     // writes line ends the system's way.
     if (ended && n >= 2 && chunk[n - 2] == '\r') {
@@ -146,10 +260,8 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
     }
     if (line_open) {
       std::fwrite(chunk, 1, n, out);
-    } else if (chunk[0] == '\t') {
-      std::fwrite(chunk + 1, 1, n - 1, out);
     } else {
-      break;
+      std::fwrite(chunk + 1, 1, n - 1, out);
     }
     line_open = !ended;
   }
@@ -214,6 +326,13 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
       return -1;
     }
   }
+  // Each job type walks the file again: a large buffer keeps the reads few.
+  if (spool != nullptr) std::setvbuf(spool.get(), nullptr, _IOFBF, kSpoolBufferSize);
+  // The stream's place is known from its start until it is closed.
+  struct PlaceScope {
+    explicit PlaceScope(FILE* spool) { g_place = SpoolPlace{spool, spool != nullptr ? 0 : -1}; }
+    ~PlaceScope() { g_place = SpoolPlace{}; }
+  } place(spool.get());
   void* const lists[] = {unitjob_list(), erpjob_list(),  bijob_list(),    pcjob_list(),
                          qdrsjob_list(), hlbsjob_list(), customjob_list()};
   for (void* list : lists) {
@@ -285,8 +404,8 @@ int summary_output_rd(FILE* out, const char* spool_path, const JnwEntry& entry,
 // ---- Print operations ---------------------------------------------------------------------------
 
 void print_common(FILE* out, const RecordHead* record) {
-  std::fprintf(out, kLabelLine, "NAME", report_text(record->name));
-  std::fprintf(out, kLabelLine, "PARENT", report_text(record->parentjnw));
+  put_label_line(out, "NAME", report_text(record->name));
+  put_label_line(out, "PARENT", report_text(record->parentjnw));
   print_status(out, record->status);
   print_time_line(out, "START TIME", record->starttime, record->expstarttime);
   print_time_line(out, "END TIME", record->endtime, record->expendtime);
@@ -304,8 +423,8 @@ void print_bijob_heading(FILE* out) { std::fputs("**** BI JOB ****\n", out); }
 void print_unitjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
   print_exit_error(out, r->errclass, r->code);
-  std::fprintf(out, kLabelLine, "EXEC MAC", report_text(r->machine));
-  std::fprintf(out, kLabelLine, "REQUEST-ID", report_text(r->requestid));
+  put_label_line(out, "EXEC MAC", report_text(r->machine));
+  put_label_line(out, "REQUEST-ID", report_text(r->requestid));
 }
 
 void print_qdrsjob_block(FILE* out, const JobRecord* record) {
@@ -315,18 +434,16 @@ void print_qdrsjob_block(FILE* out, const JobRecord* record) {
 
 void print_erpjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const ErpJob*>(record);
-  std::fprintf(out, kLabelLine, "EXEC MACH", report_text(r->machine));
-  std::fprintf(out, kLabelLine, "JOB COUNT", report_text(r->jobcount));
+  put_label_line(out, "EXEC MACH", report_text(r->machine));
+  put_label_line(out, "JOB COUNT", report_text(r->jobcount));
 }
 
 void print_pcjob_block(FILE* out, const JobRecord* record) {
-  std::fprintf(out, kLabelLine, "PCREQ-ID",
-               report_text(static_cast<const PcJob*>(record)->requestid));
+  put_label_line(out, "PCREQ-ID", report_text(static_cast<const PcJob*>(record)->requestid));
 }
 
 void print_bijob_block(FILE* out, const JobRecord* record) {
-  std::fprintf(out, kLabelLine, "BIREQ-ID",
-               report_text(static_cast<const BiJob*>(record)->requestid));
+  put_label_line(out, "BIREQ-ID", report_text(static_cast<const BiJob*>(record)->requestid));
 }
 
 void print_unitjob_stdout(FILE* out, FILE* spool, const JobRecord* record) {

@@ -257,6 +257,47 @@ TEST_F(ReportRdTest, ContentLinesEndingInCrLfAreWrittenWithTheLineEndAlone) {
   EXPECT_NE(std::string::npos, Report(1, true).find(stdout_block));
 }
 
+TEST_F(ReportRdTest, ContentOfALargeSpoolFileInReportOrder) {
+  // Jobs in the file in the reverse of report order, each with its own content lines, some
+  // blocks larger than any read-ahead, some lines longer than a chunk, and lines that cross the
+  // loader's read blocks: every job's blocks and only its blocks appear, in report order.
+  std::string spool =
+      "J m:opuser:DAILY.20140930120000.kstrk done 0 20140930120002 - - - 1800 0 -\n";
+  std::vector<std::string> expected;
+  for (int job = 59; job >= 0; --job) {
+    char name[16];
+    std::snprintf(name, sizeof name, "JOB%02d", job);
+    spool += "U " + std::string(name) + " done 0 0 20140930120005 20140930121005 1 mach1 - - 6 -\n";
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+    const int lines = job % 7 == 0 ? 900 : 3 + job % 5;  // 900 lines: about 30 KiB
+    for (int i = 0; i < lines; ++i) {
+      std::string line = "c-" + std::string(name) + "-out-" + std::to_string(i);
+      if (i % 40 == 3) line += std::string(1500 + job, 'w');  // longer than a chunk
+      out.push_back(line);
+    }
+    if (job % 3 != 0) err.push_back("c-" + std::string(name) + "-err");
+    spool += "O\n";
+    for (const std::string& l : out) spool += "\t" + l + "\n";
+    if (!err.empty()) spool += "E\n\t" + err[0] + "\n";
+    std::vector<std::string> block = out;
+    block.insert(block.end(), err.begin(), err.end());
+    expected.insert(expected.begin(), block.begin(), block.end());
+  }
+  ASSERT_GT(spool.size(), 3u * 64 * 1024);
+  Load(spool);
+  const std::string report = Report(1, true);
+  std::vector<std::string> got;
+  size_t at = 0;
+  while (at < report.size()) {
+    const size_t end = report.find('\n', at);
+    const std::string line = report.substr(at, end - at);
+    if (line.rfind("c-", 0) == 0) got.push_back(line);
+    at = end == std::string::npos ? report.size() : end + 1;
+  }
+  EXPECT_EQ(expected, got);
+}
+
 TEST_F(ReportRdTest, ComponentJobIsTheFirstMatchInTypeOrder) {
   Load(kDaily +
        std::string("U JOB1 done 0 0 20140930120005 20140930121005 9 m9 - 20140930120000 600 s\n"

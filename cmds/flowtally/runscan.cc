@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "cmds/flowtally/records.h"
+#include "cmds/flowtally/line_piece.h"
 #include "common/kssettings.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"

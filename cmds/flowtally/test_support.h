@@ -9,8 +9,8 @@
 #include <string>
 
 #include "cmds/flowtally/cmdline.h"
+#include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/options.h"
-#include "cmds/flowtally/records.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/test_hooks.h"
 #include "platform/clock.h"

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
-#include "cmds/flowtally/records.h"
 #include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"
 

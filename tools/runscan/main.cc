@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/kssettings.h"
@@ -56,9 +58,17 @@ std::vector<fs::directory_entry> ListDir(const std::string& dir) {
       Fail("cannot read directory", dir, ec.message());
     return entries;
   }
-  for (; it != fs::directory_iterator(); it.increment(ec)) entries.push_back(*it);
+  // Entries of one directory order as their names do; the names are taken once, since
+  // comparing whole paths costs far more than comparing names.
+  std::vector<std::pair<std::string, fs::directory_entry>> named;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    named.emplace_back(it->path().filename().string(), *it);
+  }
   if (ec) Fail("cannot read directory", dir, ec.message());
-  std::sort(entries.begin(), entries.end());
+  std::sort(named.begin(), named.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  entries.reserve(named.size());
+  for (auto& [name, entry] : named) entries.push_back(std::move(entry));
   return entries;
 }
 
@@ -82,6 +92,8 @@ std::vector<std::string> ListUsers() {
 // that is both live and archived is served live.
 std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
   std::vector<Tracker> trackers;
+  std::unordered_set<std::string> live;  // file names of the live trackers
+  size_t live_count = 0;                 // the first trackers, live; then the archived ones
   char dir[kPathBufSize];
   for (int pass = 0; pass < (archive ? 2 : 1); ++pass) {
     const int n = pass == 0 ? lwfile_path_user_kstrk(dir, sizeof dir, user.c_str(), nullptr)
@@ -99,38 +111,45 @@ std::vector<Tracker> ListTrackers(const std::string& user, bool archive) {
       std::string stamp;
       std::error_code ec;
       if (scan_parse_tracker_file(t.file, &t.jnw, &stamp) != 0 || e.is_directory(ec)) continue;
-      const bool live_too = std::any_of(trackers.begin(), trackers.end(), [&](const Tracker& o) {
-        return !o.archived && o.file == t.file;
-      });
-      if (!live_too) trackers.push_back(t);
+      if (pass == 0) {
+        if (archive) live.insert(t.file);
+      } else if (live.count(t.file) != 0) {
+        continue;
+      }
+      trackers.push_back(std::move(t));
     }
+    if (pass == 0) live_count = trackers.size();
   }
-  std::stable_sort(trackers.begin(), trackers.end(),
-                   [](const Tracker& a, const Tracker& b) { return a.file < b.file; });
+  // Each pass comes in file name order already: the archived trackers only merge in.
+  std::inplace_merge(trackers.begin(), trackers.begin() + static_cast<std::ptrdiff_t>(live_count),
+                     trackers.end(),
+                     [](const Tracker& a, const Tracker& b) { return a.file < b.file; });
   return trackers;
 }
 
-// The trackers that the object names, before the filters, by user and then file name.
-std::vector<Tracker> ObjectTrackers(const ScanObject& object, bool archive) {
+// Hands each tracker that the object names, before the filters, by user and then file name, to
+// take, one user's trackers at a time; stops when take returns false.
+template <class Take>
+void ForObjectTrackers(const ScanObject& object, bool archive, Take&& take) {
   std::vector<std::string> users;
   if (object.kind == ScanObjectKind::kMachine) {
     users = ListUsers();
   } else {
     users.push_back(object.user);
   }
-  std::vector<Tracker> found;
+  const std::string tracker_file =
+      object.kind == ScanObjectKind::kTracker
+          ? object.jnw.substr(0, object.jnw.find(':')) + "." + object.stamp + ".kstrk"
+          : std::string();
   for (const std::string& user : users) {
     for (const Tracker& t : ListTrackers(user, archive)) {
       const bool wanted =
           object.kind == ScanObjectKind::kMachine || object.kind == ScanObjectKind::kUser ||
           (object.kind == ScanObjectKind::kJnw && scan_same_name(t.jnw, object.jnw)) ||
-          (object.kind == ScanObjectKind::kTracker &&
-           scan_same_name(
-               t.file, object.jnw.substr(0, object.jnw.find(':')) + "." + object.stamp + ".kstrk"));
-      if (wanted) found.push_back(t);
+          (object.kind == ScanObjectKind::kTracker && scan_same_name(t.file, tracker_file));
+      if (wanted && !take(t)) return;
     }
   }
-  return found;
 }
 
 void PrintLine(const std::string& line) {
@@ -138,10 +157,12 @@ void PrintLine(const std::string& line) {
   std::fputc('\n', stdout);
 }
 
-// Reads the lines of the network that dump names out of tracker t into out; with first_only,
-// stops at its J line. 0; 1 when the file holds no such network; -1 when it cannot be read or
-// is damaged (reported).
-int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, std::vector<std::string>* out) {
+// Reads tracker t and hands each line of the network that dump names to take_line, the
+// network's own J line marked when t is archived; with first_only, stops at that J line.
+// 0; 1 when the file holds no such network; -1 when it cannot be read or is damaged
+// (reported).
+template <class TakeLine>
+int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& take_line) {
   std::ifstream in(t.path, std::ios::binary);
   if (!in) {
     Fail("cannot read", t.path, std::strerror(errno));
@@ -162,10 +183,10 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, std::vector<s
     const ScanTake take = scan_dump_take(dump, line);
     damaged = take == ScanTake::kBadLine;
     if (take == ScanTake::kPrintHead) {
-      out->push_back(t.archived ? scan_mark_archived(line) : line);
+      take_line(t.archived ? scan_mark_archived(line) : line);
       if (first_only) return 0;
     } else if (take == ScanTake::kPrint) {
-      out->push_back(line);
+      take_line(line);
     }
   }
   if (in.bad()) {
@@ -184,32 +205,45 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, std::vector<s
 // sub-network path, the entry line is the sub-network's J line.
 void Search(const ScanOptions& options) {
   const ScanObject& object = options.object;
-  for (const Tracker& t : ObjectTrackers(object, options.archive)) {
+  ForObjectTrackers(object, options.archive, [&](const Tracker& t) {
     ScanDump dump;
     dump.target = object.kind == ScanObjectKind::kTracker ? object.jnw : t.jnw;
-    std::vector<std::string> head;
+    std::string head;
     ScanJLine jline;
-    if (ReadNetwork(t, &dump, true, &head) != 0 || scan_parse_jline(head[0], &jline) != 0) {
-      continue;
+    if (ReadNetwork(t, &dump, true, [&](const std::string& line) { head = line; }) != 0 ||
+        scan_parse_jline(head, &jline) != 0) {
+      return true;
     }
-    if (scan_select(options, t.jnw, jline)) PrintLine(head[0]);
-  }
+    if (scan_select(options, t.jnw, jline)) PrintLine(head);
+    return true;
+  });
 }
 
 // The dump (U): the lines of one tracker's network. A network that does not exist is an error,
-// and so is a damaged file, which then yields no lines at all rather than half a network.
+// and so is a damaged file, which then yields no lines at all rather than half a network: a
+// first reading checks the whole file, a second one prints as it reads, so memory stays the
+// same whatever the size of the tracker.
 void Dump(const ScanOptions& options) {
-  const std::vector<Tracker> trackers = ObjectTrackers(options.object, options.archive);
-  ScanDump dump;
-  dump.target = options.object.jnw;
-  dump.nested = options.nested;
-  dump.want_stdout = options.want_stdout;
-  dump.want_stderr = options.want_stderr;
-  std::vector<std::string> lines;
-  const int rc = trackers.empty() ? 1 : ReadNetwork(trackers.front(), &dump, false, &lines);
+  std::vector<Tracker> trackers;  // the first one the object names, if any
+  ForObjectTrackers(options.object, options.archive, [&](const Tracker& t) {
+    trackers.push_back(t);
+    return false;
+  });
+  ScanDump start;
+  start.target = options.object.jnw;
+  start.nested = options.nested;
+  start.want_stdout = options.want_stdout;
+  start.want_stderr = options.want_stderr;
+  ScanDump check = start;
+  const int rc = trackers.empty()
+                     ? 1
+                     : ReadNetwork(trackers.front(), &check, false, [](const std::string&) {});
   if (rc == 1) Fail("no such tracker", options.object.text, "");
   if (rc != 0) return;
-  for (const std::string& line : lines) PrintLine(line);
+  ScanDump print = start;
+  if (ReadNetwork(trackers.front(), &print, false, PrintLine) == 1) {
+    Fail("no such tracker", options.object.text, "");
+  }
 }
 
 }  // namespace
