@@ -87,7 +87,12 @@ TEST(CommonRegistryTest, NamesInOneBucketAreChained) {
 }
 
 TEST(CommonRegistryDeathTest, MisuseAndExhaustionEndTheProcessWithCode1) {
+#ifdef _WIN32
+  // GoogleTest's own expressions on Windows know no brackets or counts.
+  const std::string head = R"(^\[.+\]:\d\d\d\d\d+:ERR:common_registry\(\d+\):)";
+#else
   const std::string head = R"(^\[[0-9/ :.]+\]:[0-9]{5,}:ERR:common_registry\([0-9]+\):)";
+#endif
   struct {
     const char* what;
     std::function<void()> run;

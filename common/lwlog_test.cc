@@ -11,13 +11,18 @@
 namespace {
 
 TEST(LwlogTraceTest, DropsTheLineAndKeepsBothErrorCodes) {
+  // The codes are set and read right around the call: capturing standard error makes system
+  // calls of its own, which set the system's last-error code where it is the system's.
+  testing::internal::CaptureStderr();
   platform::SetLastError(platform::kErrorSharingViolation);
   errno = ENOENT;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(-1, lwlog_trace(kLwlogError, "datestr", 10, "str2time_t()", "invalid ts %d\n", 1));
+  const int rc = lwlog_trace(kLwlogError, "datestr", 10, "str2time_t()", "invalid ts %d\n", 1);
+  const uint32_t code = platform::GetLastError();
+  const int err = errno;
+  EXPECT_EQ(-1, rc);
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
-  EXPECT_EQ(platform::kErrorSharingViolation, platform::GetLastError());
-  EXPECT_EQ(ENOENT, errno);
+  EXPECT_EQ(platform::kErrorSharingViolation, code);
+  EXPECT_EQ(ENOENT, err);
 }
 
 TEST(CommonLoggerTest, WritesErrorLinesInTheFixedShape) {

@@ -189,7 +189,7 @@ TEST_F(LwPwTest, BadArgumentsAndUnreadableRegistry) {
   EXPECT_EQ(lw_GetPWbyname(std::string(256, 'a').c_str(), &record), -1);
   EXPECT_EQ(platform::RegistryCallsForTest().opens, 0);
 
-  registry_.Set(dir_.path().c_str());  // a directory: every open fails with 5
+  registry_.Set(dir_.path().string().c_str());  // a directory: every open fails with 5
   EXPECT_EQ(lw_GetPWbyname("alice", &record), -1);
   EXPECT_EQ(platform::RegistryCallsForTest().opens, 5);
   EXPECT_EQ(pauses_, std::vector<uint32_t>(4, 100));

@@ -16,6 +16,9 @@
 #include "platform/registry.h"
 #include "platform/test_hooks.h"
 #include "platform/testing.h"
+#ifdef _WIN32
+#include "platform/testing-win32.h"
+#endif
 
 namespace {
 
@@ -43,8 +46,12 @@ class FileAccessTest : public ::testing::Test {
   // Has another process hold name exclusively for two seconds, and waits until it does.
   void HoldElsewhere(const std::string& name) {
     Write(name, "held");
+#ifdef _WIN32
+    ASSERT_TRUE(holder_.Hold("share", Path(name), 2000));
+#else
     std::string command = "flock -x '" + Path(name) + "' sleep 2 &";
     ASSERT_EQ(std::system(command.c_str()), 0);
+#endif
     for (int i = 0; i < 300; ++i) {
       platform::UniqueStream probe(platform::OpenStream(Path(name).c_str(), "r"));
       if (probe == nullptr && platform::GetLastError() == platform::kErrorSharingViolation) {
@@ -57,6 +64,9 @@ class FileAccessTest : public ::testing::Test {
   }
 
   platform::test::TempDir dir_{"retry32_test"};
+#ifdef _WIN32
+  platform::test::HeldElsewhere holder_;  // goes before the directory that holds its file
+#endif
   platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
   std::vector<uint32_t> pauses_;
 };
@@ -88,6 +98,9 @@ TEST_F(FileAccessTest, HeldFileRetriesUnderTheSettings) {
   EXPECT_EQ(retry32_creat(Path("held").c_str(), platform::kPermissionWrite), -1);
   EXPECT_NE(retry32_rename(Path("held").c_str(), Path("moved").c_str()), 0);
   EXPECT_EQ(pauses_.size(), 10u);
+#ifdef _WIN32
+  holder_.Finish();  // a file held without sharing cannot be read here until it is let go
+#endif
   EXPECT_EQ(Read("held"), "held");
 }
 

@@ -11,6 +11,8 @@
 #include "common/jkr.h"
 #include "common/kssettings.h"
 #include "platform/error.h"
+#include "platform/file.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
@@ -42,16 +44,17 @@ int BuildPath(char* dst, size_t cap, const char* root, std::string_view dirs, co
   if (cap > 0) dst[0] = '\0';
   if (root == nullptr) return -1;
 
-  std::string path(root);
-  path += '/';
-  path += dirs;
+  // Below the root, components are separated the system's way.
+  std::string below = "/";
+  below += dirs;
   if (name != nullptr) {
     char suffix[kSuffixMax + 1];
     suffix[0] = '/';
     int n = std::vsnprintf(suffix + 1, sizeof suffix - 1, name, ap);
     if (n < 0 || static_cast<size_t>(n) + 1 > kSuffixMax) return -1;
-    path.append(suffix, static_cast<size_t>(n) + 1);
+    below.append(suffix, static_cast<size_t>(n) + 1);
   }
+  const std::string path = root + platform::NativeSeparators(below);
   if (cap > 0 && path.size() >= cap) return -1;
   std::memcpy(dst, path.c_str(), path.size() + 1);
   return static_cast<int>(path.size());
@@ -61,7 +64,10 @@ int BuildPath(char* dst, size_t cap, const char* root, std::string_view dirs, co
 bool IsPlainUserName(const char* user) {
   if (user == nullptr || *user == '\0') return false;
   if (std::strcmp(user, ".") == 0 || std::strcmp(user, "..") == 0) return false;
-  return std::strchr(user, '/') == nullptr;
+  for (const char* c = user; *c != '\0'; ++c) {
+    if (platform::IsPathSeparator(*c)) return false;
+  }
+  return true;
 }
 
 int BuildUserPath(char* dst, size_t cap, const char* user, std::string_view subdirectory,
@@ -231,8 +237,9 @@ const char* lwfile_sitedb_dir() {
 }
 
 const char* lwfile_bin_path(const char* name) {
-  int n = name == nullptr ? lwfile_path_bin(bin_path, sizeof bin_path, nullptr)
-                          : lwfile_path_bin(bin_path, sizeof bin_path, "%s", name);
+  int n = name == nullptr
+              ? lwfile_path_bin(bin_path, sizeof bin_path, nullptr)
+              : lwfile_path_bin(bin_path, sizeof bin_path, "%s%s", name, platform::kProgramSuffix);
   return n < 0 ? nullptr : bin_path;
 }
 

@@ -28,8 +28,9 @@ const char* lwfile_sitedb_dir();
 /// for diagnosis only.
 int lwfile_sitelist_load_dbpath(const char* site, char* dst, size_t cap, JkrError* err);
 
-/// <base>/bin/<name> in the calling thread's program-path buffer, valid until its next call;
-/// nullptr when the base directory is unknown or the path does not fit.
+/// <base>/bin/<name> (with the system's program suffix, ".exe" on Windows) in the calling thread's
+/// program-path buffer, valid until its next call; nullptr when the base directory is unknown or
+/// the path does not fit.
 const char* lwfile_bin_path(const char* name);
 
 // Path builders. Each writes <root>/<subdirectory>[/<name>] into dst and returns its length,

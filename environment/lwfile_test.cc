@@ -11,6 +11,8 @@
 #include "common/kssettings.h"
 #include "common/test_hooks.h"
 #include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/test_hooks.h"
 #include "platform/testing.h"
@@ -103,10 +105,16 @@ TEST_F(LwfileTest, LanguageIdUnopenableKeyRetriesThenCachesSuccess) {
   EXPECT_EQ(platform::RegistryCallsForTest().opens, 0);
 }
 
+// root and below it the path that the builders write with the system's separators.
+std::string Under(const std::string& root, const std::string& below) {
+  return root + platform::NativeSeparators(below);
+}
+
 TEST_F(LwfileTest, BaseDirectoryIsReadOncePerThread) {
   WriteRegistry("\"KSBaseDirectory\"=\"/opt/k\"\n");
   OnFreshThread([this] {
-    ASSERT_STREQ(lwfile_bin_path("runscan"), "/opt/k/bin/runscan");
+    const std::string tool = Under("/opt/k", "/bin/runscan") + platform::kProgramSuffix;
+    ASSERT_STREQ(lwfile_bin_path("runscan"), tool.c_str());
     WriteRegistry("\"KSBaseDirectory\"=\"/opt/other\"\n");
     EXPECT_STREQ(lwfile_base_dir(), "/opt/k");
   });
@@ -155,32 +163,38 @@ TEST_F(LwfileTest, PathBuilders) {
       std::string built;
       std::string expected;
     } cases[] = {
-        {Built(lwfile_path_spool(p, sizeof p, nullptr), p), "/site/spool"},
-        {Built(lwfile_path_spool(p, sizeof p, "nmap/localinfo"), p), "/site/spool/nmap/localinfo"},
-        {Built(lwfile_path_spool_tmp(p, sizeof p, nullptr), p), "/site/spool/tmp"},
-        {Built(lwfile_path_etc(p, sizeof p, "site.list"), p), "/opt/100%s/etc/site.list"},
-        {Built(lwfile_path_bin(p, sizeof p, "%s-%03d", "x", 7), p), "/opt/100%s/bin/x-007"},
-        {Built(lwfile_path_sitedb_etc(p, sizeof p, nullptr), p), "/site/etc"},
-        {Built(lwfile_path_spool_wkcal(p, sizeof p, nullptr), p), "/site/spool/wkcal.d"},
+        {Built(lwfile_path_spool(p, sizeof p, nullptr), p), Under("/site", "/spool")},
+        {Built(lwfile_path_spool(p, sizeof p, "nmap/localinfo"), p),
+         Under("/site", "/spool/nmap/localinfo")},
+        {Built(lwfile_path_spool_tmp(p, sizeof p, nullptr), p), Under("/site", "/spool/tmp")},
+        {Built(lwfile_path_etc(p, sizeof p, "site.list"), p),
+         Under("/opt/100%s", "/etc/site.list")},
+        {Built(lwfile_path_bin(p, sizeof p, "%s-%03d", "x", 7), p),
+         Under("/opt/100%s", "/bin/x-007")},
+        {Built(lwfile_path_sitedb_etc(p, sizeof p, nullptr), p), Under("/site", "/etc")},
+        {Built(lwfile_path_spool_wkcal(p, sizeof p, nullptr), p), Under("/site", "/spool/wkcal.d")},
         {Built(lwfile_path_spool_lock_templates_customjob(p, sizeof p, "a"), p),
-         "/site/spool/lock/templates/customjob/a"},
-        {Built(lwfile_path_user(p, sizeof p, "alice", nullptr), p), "/site/spool/users/alice"},
+         Under("/site", "/spool/lock/templates/customjob/a")},
+        {Built(lwfile_path_user(p, sizeof p, "alice", nullptr), p),
+         Under("/site", "/spool/users/alice")},
         {Built(lwfile_path_user_lock_plan(p, sizeof p, "al%ice", nullptr), p),
-         "/site/spool/users/al%ice/lock/plan"},
+         Under("/site", "/spool/users/al%ice/lock/plan")},
         {Built(
              lwfile_path_user_kstrk(p, sizeof p, "alice", "%s.%s.kstrk", "DAILY", "20240102030405"),
              p),
-         "/site/spool/users/alice/kstrk/DAILY.20240102030405.kstrk"},
+         Under("/site", "/spool/users/alice/kstrk/DAILY.20240102030405.kstrk")},
         {Built(lwfile_path_user_tracker_seq(p, sizeof p, "alice", 7, nullptr), p),
-         "/site/spool/users/alice/tracker/seq_0007"},
+         Under("/site", "/spool/users/alice/tracker/seq_0007")},
         {Built(lwfile_path_user_tracker_seq(p, sizeof p, "bob", 9999, "f"), p),
-         "/site/spool/users/bob/tracker/seq_9999/f"},
+         Under("/site", "/spool/users/bob/tracker/seq_9999/f")},
     };
     for (const auto& c : cases) EXPECT_EQ(c.built, c.expected);
     EXPECT_EQ(lwfile_path_spool(p, 0, nullptr), 11);  // capacity 0: no bound
-    EXPECT_STREQ(p, "/site/spool");
+    EXPECT_EQ(std::string(p), Under("/site", "/spool"));
 
-    const char* refused_users[] = {"", ".", "..", "a/b", nullptr};
+    // A user name names one directory: on Windows '\\' separates as well.
+    const char* refused_users[] = {
+        "", ".", "..", "a/b", platform::IsPathSeparator('\\') ? "a\\b" : "", nullptr};
     for (const char* user : refused_users) {
       EXPECT_EQ(lwfile_path_user_sock(p, sizeof p, user, nullptr), -1);
     }

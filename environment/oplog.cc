@@ -88,8 +88,9 @@ bool LocalDate(char* date, size_t cap) {
 
 // <sitedb>/spool/log[/<name>] into path; false when it does not fit.
 bool LogPath(std::string* path, const char* sitedb, const std::string& name) {
-  *path = std::string(sitedb) + "/spool/log";
-  if (!name.empty()) *path += "/" + name;
+  std::string below = "/spool/log";
+  if (!name.empty()) below += "/" + name;
+  *path = sitedb + platform::NativeSeparators(below);
   return path->size() < kPathBufSize;
 }
 

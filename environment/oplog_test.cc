@@ -165,7 +165,8 @@ TEST_F(OpLogTest, CommandLineStaysBelowItsLimit) {
     });
     mark_.Set(nullptr);
     std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(OpDir())) files.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(OpDir()))
+      files.push_back(entry.path().string());
     ASSERT_EQ(files.size(), 1u);
     std::string line = ReadFile(files[0]);
     ASSERT_FALSE(line.empty());

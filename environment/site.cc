@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/retry32.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -45,7 +47,8 @@ int svlib_GetLocalMachine(char* out) {
     return -1;
   }
   char path[kSpoolBufSize + 1];
-  if (std::snprintf(path, sizeof path, "%s%s", spool_dir, kLocalInfoPath) >=
+  if (std::snprintf(path, sizeof path, "%s%s", spool_dir,
+                    platform::NativeSeparators(kLocalInfoPath).c_str()) >=
       static_cast<int>(sizeof path)) {
     std::fprintf(Messages(), "Fail to open(ec=%d)\n",
                  static_cast<int>(platform::kErrorFilenameExcedRange));

@@ -84,7 +84,7 @@ class SiteTest : public ::testing::Test {
     fs::create_directories(nmap);
     fs::remove(nmap / "localinfo");
     if (text) platform::test::WriteFile(nmap / "localinfo", *text);
-    sitedb_.Set((dir_ / "sitedb").c_str());
+    sitedb_.Set((dir_ / "sitedb").string().c_str());
     return StartUp();
   }
 
@@ -107,7 +107,7 @@ class SiteTest : public ::testing::Test {
 
   platform::test::TempDir temp_{"site_test"};
   const fs::path dir_ = temp_.path();
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", (dir_ / "registry.reg").c_str()};
+  platform::test::ScopedEnv registry_{"KS_REGISTRY", (dir_ / "registry.reg").string().c_str()};
   platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", nullptr};
   platform::test::ScopedEnv site_{"ZOV_SITE", nullptr};
   std::vector<uint32_t> pauses_;
@@ -234,7 +234,7 @@ TEST_F(SiteTest, ReadersWaitForTheLockOnTheFirstByte) {
   // Another reader holds the lock copy's first byte; the copy is not empty, so a lock taken at
   // the end of the file would not meet it.
   platform::test::WriteFile(LockCopy(), "s=/d\n");
-  platform::UniqueStream holder(platform::OpenStream(LockCopy().c_str(), "a"));
+  platform::UniqueStream holder(platform::OpenStream(LockCopy().string().c_str(), "a"));
   ASSERT_TRUE(holder);
   std::rewind(holder.get());
   ASSERT_TRUE(platform::LockStreamByte(holder.get()));
@@ -305,9 +305,9 @@ TEST_F(SiteTest, LocalMachineFailures) {
   // A localinfo held by another process is retried, then reported with its code.
   ReadLocalMachine("hostname: alpha\n");
   fs::path localinfo = dir_ / "sitedb" / "spool" / "nmap" / "localinfo";
-  platform::UniqueFileHandle held(
-      platform::OpenFileHandle(localinfo.c_str(), platform::kGenericRead, platform::kShareNone,
-                               nullptr, platform::kOpenExisting, platform::kFileAttributeNormal));
+  platform::UniqueFileHandle held(platform::OpenFileHandle(
+      localinfo.string().c_str(), platform::kGenericRead, platform::kShareNone, nullptr,
+      platform::kOpenExisting, platform::kFileAttributeNormal));
   ASSERT_TRUE(held.Valid());
   pauses_.clear();
   m = StartUp();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/account.h"
+#include "platform/account_system.h"
 #include "platform/error.h"
-#include "platform/test_hooks.h"
 #include "platform/textcase.h"
 
 namespace platform {
@@ -44,8 +44,6 @@ constexpr WellKnownAccount kWellKnown[] = {
     {"Everyone", kEveryoneSid, "", AccountUse::kWellKnownGroup},
     {"SYSTEM", kSystemSid, kNtAuthorityDomain, AccountUse::kWellKnownGroup},
 };
-
-std::function<uint32_t(const char*, uint32_t, std::string*)> machine_domain_override;
 
 // The reentrant database calls report a too-small buffer with ERANGE; the size hint of
 // sysconf may be absent or too small for a long member list, so the buffer grows until it fits.
@@ -143,13 +141,6 @@ std::string HostNameOrEmpty() {
   std::string host;
   if (!GetHostName(&host)) host.clear();
   return host;
-}
-
-// nullptr, "" and the host name itself all name this machine.
-bool IsLocalMachine(const char* system) {
-  if (system == nullptr || *system == '\0') return true;
-  std::string host;
-  return GetHostName(&host) && EqualIgnoringCase(system, host);
 }
 
 // "S-<revision>-<authority>[-<subauthority>]..." with decimal numbers, up to 15 subauthorities.
@@ -287,27 +278,6 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
   return true;
 }
 
-bool LocalAccountId(std::string_view sid, AccountUse* use, uint32_t* id) {
-  for (const auto& [prefix, kind] :
-       {std::pair{kUserPrefix, AccountUse::kUser}, std::pair{kGroupPrefix, AccountUse::kGroup}}) {
-    if (sid.size() <= prefix.size() || !EqualIgnoringCase(sid.substr(0, prefix.size()), prefix)) {
-      continue;
-    }
-    std::string_view digits = sid.substr(prefix.size());
-    if (digits.size() > 10) return false;
-    uint64_t value = 0;
-    for (char c : digits) {
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value >= UINT32_MAX) return false;
-    *use = kind;
-    *id = static_cast<uint32_t>(value);
-    return true;
-  }
-  return false;
-}
-
 bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use) {
   if (sid == nullptr) {
     SetLastError(kErrorInvalidParameter);
@@ -348,11 +318,7 @@ bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, A
   return true;
 }
 
-uint32_t MachineDomain(const char* server, uint32_t level, std::string* domain) {
-  if (machine_domain_override) return machine_domain_override(server, level, domain);
-  if (domain == nullptr) return kErrorInvalidParameter;
-  if (level != 2) return kErrorInvalidLevel;
-  if (!IsLocalMachine(server)) return kNetBadNetPath;
+uint32_t SystemDomainName(std::string* domain) {
   char buf[256];
   if (getdomainname(buf, sizeof buf) != 0) return ErrorFromErrno(errno);
   buf[sizeof buf - 1] = '\0';  // a truncated name need not be terminated
@@ -360,11 +326,6 @@ uint32_t MachineDomain(const char* server, uint32_t level, std::string* domain) 
   // An unset NIS domain reads as "(none)" on Linux.
   *domain = (text == "(none)") ? std::string() : std::string(text);
   return kErrorSuccess;
-}
-
-void SetMachineDomainForTest(
-    std::function<uint32_t(const char* server, uint32_t level, std::string* domain)> query) {
-  machine_domain_override = std::move(query);
 }
 
 }  // namespace platform

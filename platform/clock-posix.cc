@@ -89,4 +89,6 @@ void SetClockForTest(std::function<UtcTime()> clock) { clock_override = std::mov
 
 void SetSleepForTest(std::function<void(uint32_t)> sleep) { sleep_override = std::move(sleep); }
 
+void SetZoneForTest(const ZoneForTest* /*zone*/) {}
+
 }  // namespace platform

@@ -257,6 +257,10 @@ void RandomBytes(unsigned char* buffer, size_t size) {
 
 }  // namespace
 
+const char kPathSeparator = '/';
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
                           const FileSecurity* security, uint32_t disposition, uint32_t attributes) {
   (void)attributes;
@@ -626,6 +630,18 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   }
   Fail(EEXIST);
   return UniqueFileHandle();
+}
+
+bool SeekStream(FILE* stream, int64_t offset) {
+  if (stream == nullptr || offset < 0) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    Fail(errno);
+    return false;
+  }
+  return true;
 }
 
 bool LockStreamByte(FILE* stream) {

@@ -52,6 +52,16 @@ inline constexpr uint32_t kFileAttributeNormal = 0x80u;
 inline constexpr uint32_t kPermissionRead = 0x0100u;
 inline constexpr uint32_t kPermissionWrite = 0x0080u;
 
+/// The separator that the product's path builders put between components: '/' on POSIX, '\' on
+/// Windows (which takes '/' as well, so Unix paths that Wine maps work as given).
+extern const char kPathSeparator;
+
+/// Whether c separates the components of a path here: '/', and on Windows '\' too.
+bool IsPathSeparator(char c);
+
+/// path with each '/' written as kPathSeparator.
+std::string NativeSeparators(std::string path);
+
 /// An open file. On POSIX the value is the file descriptor.
 using FileHandle = intptr_t;
 inline constexpr FileHandle kInvalidFileHandle = -1;
@@ -175,6 +185,10 @@ bool GetFileStatus(const char* path, FileStatus* status);
 /// (shared). *path receives the file's path. Returns an invalid handle with the last-error
 /// code on failure.
 UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string* path);
+
+/// Moves the stream to offset bytes from the start of its file, 64-bit on every system. False
+/// with the last-error code set when it cannot.
+bool SeekStream(FILE* stream, int64_t offset);
 
 /// Number of attempts of LockStreamByte, and the pause between them.
 inline constexpr int kByteLockAttempts = 10;

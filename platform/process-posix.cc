@@ -18,6 +18,8 @@ extern char** environ;
 
 namespace platform {
 
+const char kProgramSuffix[] = "";
+
 int CurrentProcessId() { return static_cast<int>(getpid()); }
 
 bool SetEnvironmentVariable(const char* name, const char* value) {
@@ -28,22 +30,7 @@ bool SetEnvironmentVariable(const char* name, const char* value) {
   return true;
 }
 
-std::string DescribeChildEnd(const ChildEnd& end) {
-  switch (end.kind) {
-    case ChildEnd::kExited:
-      return "rc=" + std::to_string(end.code);
-    case ChildEnd::kSignaled: {
-      const char* name = strsignal(end.code);
-      return "ended by signal " + std::to_string(end.code) +
-             (name != nullptr ? std::string(" (") + name + ")" : std::string());
-    }
-    case ChildEnd::kTimedOut:
-      return "ended after the time limit of " + std::to_string(end.code) + " s";
-    case ChildEnd::kNotRun:
-      break;
-  }
-  return "could not be run";
-}
+const char* SignalDescription(int sig) { return strsignal(sig); }
 
 namespace {
 
@@ -181,8 +168,9 @@ int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int clo
   return slot;
 }
 
-// Waits for the child in slot, frees the slot and says how the child ended.
-ChildEnd Collect(int slot) {
+}  // namespace
+
+ChildEnd CollectChild(int slot) {
   const pid_t pid = g_children[slot].pid;
   // Waited for without collecting it first: until it is collected its pid cannot be reused, so
   // the alarm handler may still end it by that pid at any moment before the slot is freed.
@@ -210,8 +198,6 @@ ChildEnd Collect(int slot) {
   return end;
 }
 
-}  // namespace
-
 void EndRunningChildren() {
   for (ChildSlot& slot : g_children) {
     const pid_t pid = slot.pid;
@@ -224,8 +210,6 @@ void EndRunningChildren() {
     slot.pid = 0;
   }
 }
-
-ChildProcess::~ChildProcess() { Finish(); }
 
 bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
                          unsigned time_limit_seconds) {
@@ -266,17 +250,6 @@ bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
   return true;
 }
 
-ChildEnd ChildProcess::Finish() {
-  if (output_ != nullptr) {
-    fclose(output_);
-    output_ = nullptr;
-  }
-  if (slot_ < 0) return ChildEnd{};
-  const ChildEnd end = Collect(slot_);
-  slot_ = -1;
-  return end;
-}
-
 ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
                        const std::string& out_path, unsigned time_limit_seconds) {
   // The caller made the file exclusively under an unpredictable name; O_NOFOLLOW refuses the
@@ -291,7 +264,7 @@ ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
   const int slot = Spawn(program, args, fd, -1, time_limit_seconds);
   close(fd);
   if (slot < 0) return ChildEnd{};
-  return Collect(slot);
+  return CollectChild(slot);
 }
 
 }  // namespace platform

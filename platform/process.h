@@ -7,6 +7,9 @@
 
 namespace platform {
 
+/// What the name of a program file ends in: "" on POSIX, ".exe" on Windows.
+extern const char kProgramSuffix[];
+
 /// The calling process's id.
 int CurrentProcessId();
 

@@ -140,7 +140,7 @@ TEST_F(RegistryTest, FileErrors) {
   registry_.Set(dir_.Path("absent/registry.reg").c_str());
   EXPECT_EQ(Open(kProductKeyPath, &key), 2u);
   // Exists but cannot be read; a directory fails for every user, root included.
-  registry_.Set(dir_.path().c_str());
+  registry_.Set(dir_.path().string().c_str());
   EXPECT_EQ(Open(kProductKeyPath, &key), 5u);
   EXPECT_EQ(key, nullptr);
 }

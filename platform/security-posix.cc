@@ -474,15 +474,15 @@ std::string NamedSemaphore::LockFilePath(const std::string& name) {
 NamedSemaphore::~NamedSemaphore() { Close(); }
 
 void NamedSemaphore::Close() {
-  if (fd_ < 0) return;
+  if (handle_ < 0) return;
   // Whoever holds the lock while the file still bears the name removes it; a process that
   // waits on the removed file finds that out once it has the lock, and opens the name anew.
   // Without the lock (another process has it) the file stays for that process.
-  if (held_ || TryLock(fd_)) {
-    if (StillNamed(fd_, path_)) unlink(path_.c_str());
+  if (held_ || TryLock(handle_)) {
+    if (StillNamed(handle_, path_)) unlink(path_.c_str());
   }
-  close(fd_);  // gives the lock back
-  fd_ = -1;
+  close(handle_);  // gives the lock back
+  handle_ = -1;
   held_ = false;
   path_.clear();
 }
@@ -497,13 +497,13 @@ bool NamedSemaphore::OpenOrCreate(const std::string& name) {
   }
   int fd = OpenLockFile(path);
   if (fd < 0) return false;
-  fd_ = fd;
+  handle_ = fd;
   path_ = std::move(path);
   return true;
 }
 
 bool NamedSemaphore::Wait() {
-  if (fd_ < 0 || held_) {
+  if (handle_ < 0 || held_) {
     Fail(EINVAL);
     return false;
   }
@@ -511,31 +511,31 @@ bool NamedSemaphore::Wait() {
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    while (fcntl(fd_, F_OFD_SETLKW, &lock) != 0) {
+    while (fcntl(handle_, F_OFD_SETLKW, &lock) != 0) {
       if (errno != EINTR) {
         Fail(errno);
         return false;
       }
     }
-    if (StillNamed(fd_, path_)) break;
+    if (StillNamed(handle_, path_)) break;
     // The holder before removed the file: the name is a new file now, or none.
-    close(fd_);
-    fd_ = OpenLockFile(path_);
-    if (fd_ < 0) return false;
+    close(handle_);
+    handle_ = OpenLockFile(path_);
+    if (handle_ < 0) return false;
   }
   held_ = true;
   return true;
 }
 
 bool NamedSemaphore::Release() {
-  if (fd_ < 0 || !held_) {
+  if (handle_ < 0 || !held_) {
     Fail(EINVAL);
     return false;
   }
   struct flock lock = {};
   lock.l_type = F_UNLCK;
   lock.l_whence = SEEK_SET;
-  if (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
+  if (fcntl(handle_, F_OFD_SETLK, &lock) != 0) {
     Fail(errno);
     return false;
   }

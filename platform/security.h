@@ -102,7 +102,7 @@ class NamedSemaphore {
  private:
   void Close();
 
-  int fd_ = -1;
+  intptr_t handle_ = -1;  // the lock file's descriptor, or the system's object
   std::string path_;
   bool held_ = false;
 };

@@ -5,16 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 
 // Builds under AddressSanitizer or LeakSanitizer check for leaks when a process ends.
 #if defined(__SANITIZE_ADDRESS__)
@@ -29,6 +32,11 @@
 #endif
 
 namespace platform::test {
+
+#ifdef _WIN32
+// Tests give each case its own settings in a .reg file named by KS_REGISTRY, as on POSIX.
+inline const bool kRegistryFileForTests = (SetRegistryFileForTest(true), true);
+#endif
 
 /// For the child of a death test that ends the process in the middle of its work: what it
 /// allocates after this call is never reported as leaked. Such a child leaves its objects
@@ -74,6 +82,17 @@ class TempDir {
       if (c == '/') c = '_';  // parameterised tests are named "Case/N"
     }
     std::string pattern = (std::filesystem::temp_directory_path() / (name + ".XXXXXX")).string();
+#ifdef _WIN32
+    std::random_device random;
+    for (int tries = 0; tries < 100 && dir_.empty(); ++tries) {
+      std::string candidate = pattern.substr(0, pattern.size() - 6);
+      for (int i = 0; i < 6; ++i)
+        candidate += "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) dir_ = candidate;
+    }
+    if (dir_.empty()) ADD_FAILURE() << "cannot create a temporary directory like " << pattern;
+#else
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr) {
@@ -81,6 +100,7 @@ class TempDir {
       return;
     }
     dir_ = buf.data();
+#endif
   }
   ~TempDir() {
     std::error_code ec;
@@ -111,11 +131,17 @@ class ScopedEnv {
 
   /// Changes the value again; the state before the object still comes back at the end.
   void Set(const char* value) {
+#ifdef _WIN32
+    // An empty value removes the variable; the C runtime passes the change on to the system's
+    // block, which children inherit.
+    _putenv_s(name_.c_str(), value != nullptr ? value : "");
+#else
     if (value != nullptr) {
       setenv(name_.c_str(), value, 1);
     } else {
       unsetenv(name_.c_str());
     }
+#endif
   }
   /// Puts the state before the object back now.
   void Restore() { Set(old_ ? old_->c_str() : nullptr); }
@@ -125,14 +151,64 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+#ifdef _WIN32
+/// The zone of a TZ text such as "JST-9" or "EST5EDT,M3.2.0,M11.1.0" (whole hours, rules by
+/// month, week and weekday at 02:00) in the terms of the Windows zone functions.
+inline ZoneForTest ZoneOfTz(const std::string& tz) {
+  ZoneForTest zone;
+  size_t i = 0;
+  auto name = [&] {
+    size_t start = i;
+    while (i < tz.size() && std::isalpha(static_cast<unsigned char>(tz[i]))) ++i;
+    return tz.substr(start, i - start);
+  };
+  auto number = [&] {
+    size_t start = i;
+    if (i < tz.size() && (tz[i] == '-' || tz[i] == '+')) ++i;
+    while (i < tz.size() && std::isdigit(static_cast<unsigned char>(tz[i]))) ++i;
+    return std::atoi(tz.substr(start, i - start).c_str());
+  };
+  auto rule = [&](ZoneRuleForTest* r) {
+    if (i + 1 >= tz.size() || tz[i] != ',' || tz[i + 1] != 'M') return;
+    i += 2;
+    r->month = number();
+    ++i;
+    r->week = number();
+    ++i;
+    r->weekday = number();
+    r->hour = 2;
+  };
+  zone.standard_name = name();
+  zone.bias_minutes = number() * 60;
+  zone.daylight_name = name();
+  if (!zone.daylight_name.empty()) {
+    zone.daylight_bias_minutes = -60;
+    rule(&zone.daylight_start);
+    rule(&zone.standard_start);
+  }
+  return zone;
+}
+#endif
+
 /// Sets TZ for the life of the object, so local time follows the given zone, and restores the
 /// previous zone after.
 class ScopedZone {
  public:
-  explicit ScopedZone(const char* tz) : tz_("TZ", tz) { tzset(); }
+  explicit ScopedZone(const char* tz) : tz_("TZ", tz) {
+#ifdef _WIN32
+    const ZoneForTest zone = ZoneOfTz(tz != nullptr ? tz : "UTC0");
+    SetZoneForTest(&zone);
+#else
+    tzset();
+#endif
+  }
   ~ScopedZone() {
     tz_.Restore();
+#ifdef _WIN32
+    SetZoneForTest(nullptr);
+#else
     tzset();
+#endif
   }
   ScopedZone(const ScopedZone&) = delete;
   ScopedZone& operator=(const ScopedZone&) = delete;

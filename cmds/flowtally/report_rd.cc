@@ -206,7 +206,7 @@ int move_to(FILE* spool, int64_t offset) {
     }
     if (left == 0) return 0;
   }
-  const bool moved = std::fseek(spool, static_cast<long>(offset), SEEK_SET) == 0;
+  const bool moved = platform::SeekStream(spool, offset);
   note_place(spool, moved ? offset : -1);
   return moved ? 0 : -1;
 }
@@ -217,7 +217,7 @@ int move_to(FILE* spool, int64_t offset) {
 // with. Returns 0, or -1 when there is no block at offset.
 int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
-  if (spool == nullptr || offset < 1 || offset > LONG_MAX) return -1;
+  if (spool == nullptr || offset < 1) return -1;
   if (move_to(spool, offset) != 0) return -1;
   int64_t at = offset;
   auto read_piece = [&](char* chunk, bool* ended) {
@@ -252,6 +252,12 @@ int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
     }
     n = read_piece(chunk, &ended);
     if (n == 0) break;
+    // A line that the tool ended with CR LF is written with its LF alone: the output stream
+    // writes line ends the system's way.
+    if (ended && n >= 2 && chunk[n - 2] == '\r') {
+      chunk[n - 2] = '\n';
+      --n;
+    }
     if (line_open) {
       std::fwrite(chunk, 1, n, out);
     } else {

@@ -246,6 +246,17 @@ TEST_F(ReportRdTest, ContentCopiesLongLinesWholeAndEndsAtTheNextLine) {
   EXPECT_EQ(report.size(), report.find(stderr_block) + stderr_block.size());
 }
 
+TEST_F(ReportRdTest, ContentLinesEndingInCrLfAreWrittenWithTheLineEndAlone) {
+  Load(
+      "J m:opuser:DAILY.20140930120000.kstrk done 0 20140930120002 - - - 1800 0 -\r\n"
+      "U JOB1 done 0 0 20140930120005 20140930121005 1234 mach1 - - 600 -\r\n"
+      "O\r\n\tfirst\r\n\t\r\n\tlast\r\n");
+  set_component("DAILY/JOB1");
+  const std::string stdout_block =
+      "STDOUT    : \n" + std::string(kRule) + "first\n\nlast\n" + kRule;
+  EXPECT_NE(std::string::npos, Report(1, true).find(stdout_block));
+}
+
 TEST_F(ReportRdTest, ContentOfALargeSpoolFileInReportOrder) {
   // Jobs in the file in the reverse of report order, each with its own content lines, some
   // blocks larger than any read-ahead, some lines longer than a chunk, and lines that cross the

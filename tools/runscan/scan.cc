@@ -5,6 +5,7 @@
 
 #include "environment/datestr.h"
 #include "environment/splitwords.h"
+#include "platform/file.h"
 #include "platform/textcase.h"
 
 namespace {
@@ -33,7 +34,9 @@ bool IsStamp(const std::string& s) {
 bool IsPlainName(const std::string& s, const char* also_forbidden) {
   if (s.empty() || s == "." || s == "..") return false;
   for (char c : s) {
-    if (c == '/' || c == ':' || std::strchr(also_forbidden, c) != nullptr) return false;
+    if (platform::IsPathSeparator(c) || c == ':' || std::strchr(also_forbidden, c) != nullptr) {
+      return false;
+    }
   }
   return true;
 }
