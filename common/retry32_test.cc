@@ -24,8 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileAccessTest : public ::testing::Test {
+class FileAccessTest : public platform::test::RegistryFileTest {
  protected:
+  FileAccessTest() : RegistryFileTest("retry32_test") {}
   void SetUp() override {
     SetRegistry("");
     platform::SetSleepForTest([this](uint32_t ms) { pauses_.push_back(ms); });
@@ -33,16 +34,6 @@ class FileAccessTest : public ::testing::Test {
   }
   void TearDown() override { platform::SetSleepForTest(nullptr); }
 
-  std::string Path(const std::string& name) const { return dir_.Path(name); }
-  void Write(const std::string& name, const std::string& text) const {
-    platform::test::WriteFile(Path(name), text);
-  }
-  std::string Read(const std::string& name) const { return platform::test::ReadFile(Path(name)); }
-  // Values (in .reg syntax) under the product key, in a registry file of this test's own.
-  void SetRegistry(const std::string& values) {
-    Write("registry.reg", platform::test::RegistryText(values));
-    registry_.Set(Path("registry.reg").c_str());
-  }
   // Has another process hold name exclusively for two seconds, and waits until it does.
   void HoldElsewhere(const std::string& name) {
     Write(name, "held");
@@ -63,11 +54,9 @@ class FileAccessTest : public ::testing::Test {
     FAIL() << "flock did not take " << name;
   }
 
-  platform::test::TempDir dir_{"retry32_test"};
 #ifdef _WIN32
   platform::test::HeldElsewhere holder_;  // goes before the directory that holds its file
 #endif
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
   std::vector<uint32_t> pauses_;
 };
 

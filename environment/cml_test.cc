@@ -44,9 +44,9 @@ void OnFreshThread(F body) {
 
 // Every test starts with nothing kept, a registry whose manager account is the caller and
 // whose operator group is the caller's group, and a site directory of its own.
-class CmlSecurityTest : public ::testing::Test {
+class CmlSecurityTest : public platform::test::RegistryFileTest {
  protected:
-  CmlSecurityTest() {
+  CmlSecurityTest() : RegistryFileTest("cml_test") {
     Forget();
     platform::SetSleepForTest([](uint32_t) {});
     platform::SetMachineDomainForTest([](const char*, uint32_t, std::string* domain) {
@@ -83,15 +83,13 @@ class CmlSecurityTest : public ::testing::Test {
   }
   // Writes the registry file; the names and lists kept so far are forgotten unless keep.
   void UseRegistry(const std::string& values, bool keep = false) {
-    platform::test::WriteFile(Path("registry.reg"), platform::test::RegistryText(values));
-    registry_.Set(Path("registry.reg").c_str());
+    SetRegistry(values);
     if (keep) {
       KSAccountResetForTest();
     } else {
       Forget();
     }
   }
-  std::string Path(const std::string& name) const { return dir_.Path(name); }
   // The name of the semaphore that guards the access list of path.
   static std::string LockName(const std::string& path) {
     return CML_access_lock_name(path.c_str()).substr(sizeof "Global\\" - 1);
@@ -141,8 +139,6 @@ class CmlSecurityTest : public ::testing::Test {
     return stream;
   }
 
-  platform::test::TempDir dir_{"cml_test"};
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
   platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", (dir_.path() / "site").string().c_str()};
   platform::test::ScopedEnv site_{"ZOV_SITE", nullptr};
   uint32_t error_ = 0;
@@ -436,23 +432,10 @@ TEST(CmlCheckpath, ColonRules) {
 }
 
 // A directory and a registry of the test's own, for the opens of the name rules.
-class CmlFileTest : public ::testing::Test {
+class CmlFileTest : public platform::test::RegistryFileTest {
  protected:
+  CmlFileTest() : RegistryFileTest("cml_test") {}
   void SetUp() override { SetRegistry(""); }
-
-  std::string Path(const std::string& name) const { return dir_.Path(name); }
-  void Write(const std::string& name, const std::string& text) const {
-    platform::test::WriteFile(Path(name), text);
-  }
-  std::string Read(const std::string& name) const { return platform::test::ReadFile(Path(name)); }
-  // Values (in .reg syntax) under the product key.
-  void SetRegistry(const std::string& values) {
-    Write("registry.reg", platform::test::RegistryText(values));
-    registry_.Set(Path("registry.reg").c_str());
-  }
-
-  platform::test::TempDir dir_{"cml_test"};
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
 };
 
 TEST_F(CmlFileTest, CmlFreopenCreatesTruncatesAndReports) {

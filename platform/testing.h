@@ -217,4 +217,26 @@ class ScopedZone {
   ScopedEnv tz_;
 };
 
+/// A test with a directory of its own and a registry file in it that KS_REGISTRY names, for
+/// the code above that reads the product key. Derived fixtures write the registry in their
+/// SetUp (or constructor), before the code under test first reads it.
+class RegistryFileTest : public ::testing::Test {
+ protected:
+  explicit RegistryFileTest(const std::string& prefix) : dir_(prefix) {}
+
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  void Write(const std::string& name, const std::string& text) const {
+    WriteFile(Path(name), text);
+  }
+  std::string Read(const std::string& name) const { return ReadFile(Path(name)); }
+  // Values (in .reg syntax) under the product key.
+  void SetRegistry(const std::string& values) {
+    Write("registry.reg", RegistryText(values));
+    registry_.Set(Path("registry.reg").c_str());
+  }
+
+  TempDir dir_;
+  ScopedEnv registry_{"KS_REGISTRY", nullptr};
+};
+
 }  // namespace platform::test
