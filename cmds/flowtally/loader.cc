@@ -142,12 +142,8 @@ int64_t ExpectedEnd(int64_t expstart, int32_t expdur) {
 
 void FillHead(RecordHead* r, const ComponentLine& line, int status_class) {
   r->name = record_text(line.name);
-  if (g_current_jnw != nullptr) {
-    dlrel_new(r, g_current_jnw->name, kDlKind);
-    r->parentjnw = g_current_jnw->name;
-  } else {
-    r->parentjnw = record_text("");
-  }
+  // The network's name lives in the load's texts as long as the record does.
+  r->parentjnw = g_current_jnw != nullptr ? g_current_jnw->name : record_text("");
   r->starttime = ToTime(line.start);
   r->endtime = ToTime(line.end);
   r->expstarttime = ToTime(line.expstart);
@@ -332,8 +328,8 @@ void AddJnw(ComponentLine& line) {
   const std::string parent =
       last_colon != nullptr ? std::string(line.name, static_cast<size_t>(last_colon - line.name))
                             : std::string();
-  r->parentjnw = dl_strdup(parent.c_str(), r, kDlKind);
-  r->name = dl_strdup(line.name, r, kDlKind);
+  r->parentjnw = record_text(parent.c_str());
+  r->name = record_text(line.name);
   r->basename = r->name + (basename - line.name);
   r->starttime = start;
   r->endtime = end;

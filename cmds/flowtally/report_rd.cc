@@ -38,51 +38,9 @@ constexpr char kCountRule[] = "-------------------------------------------------
 constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
 
-// One output line gathered in place and written at once: the report writes several short
-// lines per job, and a formatted print of each costs more than the copying.
-class Line {
- public:
-  explicit Line(FILE* out) : out_(out) {}
-  Line(const Line&) = delete;
-  Line& operator=(const Line&) = delete;
-  ~Line() { Flush(); }
-
-  // text, then blanks up to width characters (a text that is wider stays whole).
-  Line& Put(std::string_view text, size_t width = 0) {
-    Append(text.data(), text.size());
-    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
-    return *this;
-  }
-  // label as the label column of a "LABEL     : value" line.
-  Line& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
-
- private:
-  static constexpr size_t kLabelWidth = 10;
-
-  void Append(const char* data, size_t n) {
-    if (used_ + n > sizeof buf_) {
-      Flush();
-      if (n > sizeof buf_) {
-        std::fwrite(data, 1, n, out_);
-        return;
-      }
-    }
-    std::memcpy(buf_ + used_, data, n);
-    used_ += n;
-  }
-  void Flush() {
-    if (used_ > 0) std::fwrite(buf_, 1, used_, out_);
-    used_ = 0;
-  }
-
-  FILE* out_;
-  char buf_[512];
-  size_t used_ = 0;
-};
-
 // A "LABEL     : value" line.
 void put_label_line(FILE* out, const char* label, const char* value) {
-  Line(out).Label(label).Put(value).Put("\n");
+  ReportLine(out).Label(label).Put(value).Put("\n");
 }
 
 const char* StatusText(int32_t status_class) {
@@ -128,7 +86,7 @@ void print_status(FILE* out, int32_t status_class) {
 void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
   const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
   const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
-  Line(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
+  ReportLine(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
 }
 
 void print_amount(FILE* out, int64_t start, int64_t end) {
@@ -140,8 +98,15 @@ void print_amount(FILE* out, int64_t start, int64_t end) {
   // not with a sign on every field.
   const int64_t d = end - start;
   const uint64_t magnitude = d < 0 ? 0 - static_cast<uint64_t>(d) : static_cast<uint64_t>(d);
-  std::fprintf(out, "%-10s: %s%" PRIu64 ":%02" PRIu64 "'%02" PRIu64 "\n", "AMOUNTTIME",
-               d < 0 ? "-" : "", magnitude / 3600, magnitude / 60 % 60, magnitude % 60);
+  ReportLine(out)
+      .Label("AMOUNTTIME")
+      .Put(d < 0 ? "-" : "")
+      .PutNumber(static_cast<int64_t>(magnitude / 3600))
+      .Put(':')
+      .PutTwoDigits(static_cast<int>(magnitude / 60 % 60))
+      .Put('\'')
+      .PutTwoDigits(static_cast<int>(magnitude % 60))
+      .Put('\n');
 }
 
 void print_counts(FILE* out, const CountTable& table) {
@@ -279,8 +244,13 @@ void print_content_block(FILE* out, FILE* spool, const char* label, char letter,
 
 void print_exit_error(FILE* out, int32_t errclass, int32_t code) {
   // A job ends either with an exit code (error class 0) or with an error class and code.
-  std::fprintf(out, "%-10s: %d\n", "EXIT CODE", errclass == 0 ? code : 0);
-  std::fprintf(out, "%-10s: %d/%d\n", "ERROR CODE", errclass, errclass != 0 ? code : 0);
+  ReportLine(out).Label("EXIT CODE").PutNumber(errclass == 0 ? code : 0).Put('\n');
+  ReportLine(out)
+      .Label("ERROR CODE")
+      .PutNumber(errclass)
+      .Put('/')
+      .PutNumber(errclass != 0 ? code : 0)
+      .Put('\n');
 }
 
 // Writes the records of one sorted view that pass the filters. With a name filter, only the
