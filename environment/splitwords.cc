@@ -24,6 +24,11 @@ int svlib_SplitWords(char* line, char** words, int capacity) {
 
   while (*p != '\0') {
     const unsigned char c = static_cast<unsigned char>(*p);
+    // Most bytes carry a word on: no separator, brace or lead byte.
+    if (in_word && c < 0x80 && !IsSeparator(c) && c != '{' && c != '}') {
+      ++p;
+      continue;
+    }
     bool starts = false;
     bool ends = false;
     if (IsSeparator(c)) {

@@ -390,23 +390,13 @@ class PieceReader {
 
 // ---- Parsing ------------------------------------------------------------------------------------
 
-int parse_component_line(const char* line, ComponentLine& out) {
-  if (line == nullptr) return 1;
+namespace {
+
+// Decodes line, cutting it into words in place; as parse_component_line otherwise.
+int ParseInPlace(char* line, ComponentLine& out) {
   if (line[0] == '\t' || line[0] == ' ' || line[0] == '#') return 1;
-  // The splitter cuts its line in place: a copy, on the stack when the line is a piece of a
-  // spool file.
-  char local[kLinePieceMax + 1];
-  std::string long_line;
-  char* work = local;
-  const size_t length = std::strlen(line);
-  if (length < sizeof local) {
-    std::memcpy(local, line, length + 1);
-  } else {
-    long_line.assign(line, length);
-    work = long_line.data();
-  }
   Fields f{};
-  const int found = svlib_SplitWords(work, f.word, kComponentFields);
+  const int found = svlib_SplitWords(line, f.word, kComponentFields);
   if (found <= 0) return 1;
   f.count = std::min(found, kComponentFields);
   const char type = f.word[0][0];
@@ -439,6 +429,25 @@ int parse_component_line(const char* line, ComponentLine& out) {
   }
   out.type = type;
   return 0;
+}
+
+}  // namespace
+
+int parse_component_line(const char* line, ComponentLine& out) {
+  if (line == nullptr) return 1;
+  // The splitter cuts its line in place: a copy, on the stack when the line is a piece of a
+  // spool file.
+  char local[kLinePieceMax + 1];
+  std::string long_line;
+  char* work = local;
+  const size_t length = std::strlen(line);
+  if (length < sizeof local) {
+    std::memcpy(local, line, length + 1);
+  } else {
+    long_line.assign(line, length);
+    work = long_line.data();
+  }
+  return ParseInPlace(work, out);
 }
 
 // ---- The load -----------------------------------------------------------------------------------
@@ -484,7 +493,8 @@ int summary_load(const char* path) {
     in_long_line = !ended;
     if (rest_of_long_line) continue;
 
-    if (parse_component_line(piece, line) != 0) continue;
+    // The piece is not needed after its trace: it is split in place.
+    if (ParseInPlace(piece, line) != 0) continue;
     if (Debugging()) std::fprintf(stderr, "ent: type=%c, name=%s\n", line.type, line.name);
     switch (line.type) {
       case 'J':

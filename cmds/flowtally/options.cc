@@ -21,6 +21,14 @@ void copy_truncated(char* dst, size_t max_chars, const char* src) {
 
 int read_decimal(const char* text) {
   if (text == nullptr) return 0;
+  // Plain digits that cannot overflow need no conversion call.
+  int value_of_digits = 0;
+  int digits = 0;
+  while (digits < 9 && text[digits] >= '0' && text[digits] <= '9') {
+    value_of_digits = value_of_digits * 10 + (text[digits] - '0');
+    ++digits;
+  }
+  if (digits > 0 && text[digits] == '\0') return value_of_digits;
   int saved = errno;
   long value = std::strtol(text, nullptr, 10);
   errno = saved;
