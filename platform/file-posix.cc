@@ -632,6 +632,8 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+bool IsTerminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+
 bool SeekStream(FILE* stream, int64_t offset) {
   if (stream == nullptr || offset < 0) {
     Fail(EINVAL);

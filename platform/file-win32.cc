@@ -501,6 +501,8 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
+
 bool SeekStream(FILE* stream, int64_t offset) {
   if (stream == nullptr || offset < 0 || _fseeki64(stream, offset, SEEK_SET) != 0) {
     Fail(kErrorInvalidParameter);
