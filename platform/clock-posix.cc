@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <string>
 #include <utility>
 
 #include "platform/clock.h"
@@ -16,8 +15,8 @@ namespace {
 std::function<UtcTime()> clock_override;
 std::function<void(uint32_t)> sleep_override;
 
-// The zone is read again only when TZ changes: tzset costs more than the conversion itself,
-// and a report converts several times per job.
+// The zone is read once, on first use (tzset costs more than the conversion itself, and a report
+// converts several times per job), and again after a test has set another.
 //
 // Within one hour of UTC a zone keeps one offset (no zone moves its clocks twice in an hour), so
 // an hour whose first and last second the system breaks down with the same offset, and exactly
@@ -35,20 +34,15 @@ constexpr int kZoneHours = 64;
 
 struct LocalTimeCache {
   bool zone_read = false;
-  bool tz_set = false;
-  std::string tz;
   ZoneHour hours[kZoneHours];
 };
 LocalTimeCache local_cache;
 
-void ReadZoneIfChanged() {
-  const char* tz = getenv("TZ");
+void ReadZone() {
   LocalTimeCache& c = local_cache;
-  if (c.zone_read && c.tz_set == (tz != nullptr) && (tz == nullptr || c.tz == tz)) return;
+  if (c.zone_read) return;
   tzset();
   c.zone_read = true;
-  c.tz_set = tz != nullptr;
-  c.tz = tz != nullptr ? tz : "";
   std::fill(std::begin(c.hours), std::end(c.hours), ZoneHour{});
 }
 
@@ -61,6 +55,17 @@ void BreakDown(int64_t local, std::tm* out) {
   out->tm_hour = static_cast<int>(secs / 3600);
   out->tm_min = static_cast<int>(secs / 60 % 60);
   out->tm_sec = static_cast<int>(secs % 60);
+  // Neighbouring times mostly fall on one day: its date is kept.
+  static int64_t last_days = INT64_MIN;
+  static std::tm last_date{};
+  if (days == last_days) {
+    out->tm_mday = last_date.tm_mday;
+    out->tm_mon = last_date.tm_mon;
+    out->tm_year = last_date.tm_year;
+    out->tm_wday = last_date.tm_wday;
+    out->tm_yday = last_date.tm_yday;
+    return;
+  }
   out->tm_wday = static_cast<int>(days + 4 - FloorDiv(days + 4, 7) * 7);  // 1970-01-01: Thursday
   // Days to civil date, in 400-year eras that start on 1 March.
   const int64_t z = days + 719468;
@@ -78,6 +83,8 @@ void BreakDown(int64_t local, std::tm* out) {
   out->tm_mon = static_cast<int>(month - 1);
   out->tm_year = static_cast<int>(year - 1900);
   out->tm_yday = kDaysBefore[month - 1] + static_cast<int>(day) - 1 + (leap && month > 2 ? 1 : 0);
+  last_days = days;
+  last_date = *out;
 }
 
 bool SameFields(const std::tm& a, const std::tm& b) {
@@ -124,7 +131,7 @@ UtcTime ClockNow() {
 }
 
 bool LocalTime(int64_t t, std::tm* out) {
-  ReadZoneIfChanged();
+  ReadZone();
   // Times beyond the hours' arithmetic (and the system's own range) go to the system.
   constexpr int64_t kArithmeticLimit = int64_t{1} << 40;
   if (t > -kArithmeticLimit && t < kArithmeticLimit) {
@@ -149,7 +156,7 @@ bool UtcBreakDown(int64_t t, std::tm* out) {
 int64_t MakeLocalTime(std::tm* tm) { return static_cast<int64_t>(mktime(tm)); }
 
 const char* ZoneName(int isdst) {
-  ReadZoneIfChanged();
+  ReadZone();
   return tzname[isdst > 0 ? 1 : 0];
 }
 
@@ -170,6 +177,6 @@ void SetClockForTest(std::function<UtcTime()> clock) { clock_override = std::mov
 
 void SetSleepForTest(std::function<void(uint32_t)> sleep) { sleep_override = std::move(sleep); }
 
-void SetZoneForTest(const ZoneForTest* /*zone*/) {}
+void SetZoneForTest(const ZoneForTest* /*zone*/) { local_cache.zone_read = false; }
 
 }  // namespace platform

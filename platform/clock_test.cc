@@ -27,7 +27,7 @@ TEST(LocalTimeTest, AgreesWithTheSystemAroundChangesOfOffset) {
   const int64_t centres[] = {1774746000, 1792890000,          1775318400, 1791043200,
                              1483228800, -86400 * 365 * 30LL, 4102444800};
   for (const char* zone : zones) {
-    test::ScopedEnv tz("TZ", zone);
+    test::ScopedZone tz(zone);
     for (int64_t centre : centres) {
       for (int64_t t = centre - 2 * 86400; t < centre + 2 * 86400; t += 599) {
         std::tm mine{};

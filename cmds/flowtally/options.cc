@@ -13,7 +13,7 @@ char g_local_machine[kOptionBufSize] = {};
 void copy_truncated(char* dst, size_t max_chars, const char* src) {
   size_t n = 0;
   if (src != nullptr) {
-    while (n < max_chars && src[n] != '\0') ++n;
+    n = strnlen(src, max_chars);
     std::memcpy(dst, src, n);
   }
   dst[n] = '\0';
