@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/report_rd.h"
@@ -348,44 +349,6 @@ void AddJnw(ComponentLine& line) {
   g_current_jnw = r;
 }
 
-// Cuts a stream into the pieces read_line_piece returns, reading it in large blocks.
-class PieceReader {
- public:
-  explicit PieceReader(FILE* f) : f_(f) {}
-
-  // As read_line_piece(f, buf, max, ended), for max up to kLinePieceMax.
-  size_t Next(char* buf, size_t max, bool* ended) {
-    if (end_ - begin_ < max && !at_eof_) Fill();
-    const size_t avail = std::min(end_ - begin_, max);
-    const char* start = block_ + begin_;
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', avail));
-    const size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : avail;
-    *ended = newline != nullptr;
-    std::memcpy(buf, start, n);
-    begin_ += n;
-    return n;
-  }
-
- private:
-  void Fill() {
-    std::memmove(block_, block_ + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    while (end_ < sizeof block_ && !at_eof_) {
-      const size_t got = std::fread(block_ + end_, 1, sizeof block_ - end_, f_);
-      end_ += got;
-      if (got == 0) at_eof_ = true;
-    }
-  }
-
-  static constexpr size_t kBlockSize = size_t{64} * 1024;
-  FILE* f_;
-  char block_[kBlockSize];
-  size_t begin_ = 0;
-  size_t end_ = 0;
-  bool at_eof_ = false;
-};
-
 }  // namespace
 
 // ---- Parsing ------------------------------------------------------------------------------------
@@ -474,7 +437,7 @@ int summary_load(const char* path) {
   ForgetLoadPointers();
 
   ComponentLine line{};
-  PieceReader reader(spool.get());
+  LinePieceReader reader(spool.get());
   char piece[kLinePieceMax + 1];
   int64_t offset = 0;
   bool in_long_line = false;

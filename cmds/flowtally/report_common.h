@@ -1,4 +1,4 @@
-// Helpers shared by the two report writers (readable and CSV).
+// Helpers shared by the two report writers (readable and CSV) and the listing.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +35,12 @@ class ReportLine {
   ReportLine& Put(std::string_view text, size_t width = 0) {
     Append(text.data(), text.size());
     for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    return *this;
+  }
+  /// Blanks up to width characters, then text, as "%*s" writes it.
+  ReportLine& PutRight(std::string_view text, size_t width) {
+    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    Append(text.data(), text.size());
     return *this;
   }
   ReportLine& Put(char c) {
