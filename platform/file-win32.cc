@@ -501,6 +501,10 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
+  return _fwrite_nolock(data, 1, size, stream);
+}
+
 bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
 
 bool SeekStream(FILE* stream, int64_t offset) {

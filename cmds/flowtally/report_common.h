@@ -10,6 +10,7 @@
 
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
+#include "platform/file.h"
 
 namespace flowtally {
 
@@ -78,7 +79,7 @@ class ReportLine {
     if (used_ + n > sizeof buf_) {
       Flush();
       if (n > sizeof buf_) {
-        std::fwrite(data, 1, n, out_);
+        platform::WriteStreamUnlocked(data, n, out_);
         return;
       }
     }
@@ -86,7 +87,7 @@ class ReportLine {
     used_ += n;
   }
   void Flush() {
-    if (used_ > 0) std::fwrite(buf_, 1, used_, out_);
+    if (used_ > 0) platform::WriteStreamUnlocked(buf_, used_, out_);
     used_ = 0;
   }
 

@@ -298,7 +298,7 @@ bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches,
     if (switches.second_content && record->print_second_content != nullptr) {
       record->print_second_content(out, spool, record);
     }
-    std::fputs("\n", out);
+    ReportLine(out).Put('\n');
     if (name_filter != nullptr) break;
   }
   return written;
