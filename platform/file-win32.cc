@@ -501,8 +501,9 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+// The system's runtime library (msvcrt) has no unlocked write: the locked one serves.
 size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
-  return _fwrite_nolock(data, 1, size, stream);
+  return std::fwrite(data, 1, size, stream);
 }
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
