@@ -36,10 +36,22 @@ int svlib_SplitWords(char* line, char** words, int capacity) {
 
   while (*p != '\0') {
     const unsigned char c = static_cast<unsigned char>(*p);
-    // Most bytes carry a word on: no separator, brace or lead byte.
-    if (in_word && kPlain[c]) {
+    // Most bytes start or carry on a word (no separator, brace or lead byte), and most
+    // separators stand outside braces.
+    if (kPlain[c]) {
+      if (!in_word) {
+        if (words != nullptr && count < capacity) words[count] = p;
+        ++count;
+        in_word = true;
+      }
       while (kPlain[static_cast<unsigned char>(*++p)]) {
       }
+      continue;
+    }
+    if (depth == 0 && IsSeparator(c)) {
+      if (in_word) *p = '\0';
+      in_word = false;
+      ++p;
       continue;
     }
     bool starts = false;

@@ -259,8 +259,9 @@ TEST_F(ReportRdTest, ContentLinesEndingInCrLfAreWrittenWithTheLineEndAlone) {
 
 TEST_F(ReportRdTest, ContentOfALargeSpoolFileInReportOrder) {
   // Jobs in the file in the reverse of report order, each with its own content lines, some
-  // blocks larger than any read-ahead, some lines longer than a chunk, and lines that cross the
-  // loader's read blocks: every job's blocks and only its blocks appear, in report order.
+  // blocks larger than any read-ahead, some lines longer than a chunk, lines that cross the
+  // loader's read blocks, and a file larger than the window the report reads it through: every
+  // job's blocks and only its blocks appear, in report order.
   std::string spool =
       "J m:opuser:DAILY.20140930120000.kstrk done 0 20140930120002 - - - 1800 0 -\n";
   std::vector<std::string> expected;
@@ -270,7 +271,7 @@ TEST_F(ReportRdTest, ContentOfALargeSpoolFileInReportOrder) {
     spool += "U " + std::string(name) + " done 0 0 20140930120005 20140930121005 1 mach1 - - 6 -\n";
     std::vector<std::string> out;
     std::vector<std::string> err;
-    const int lines = job % 7 == 0 ? 900 : 3 + job % 5;  // 900 lines: about 30 KiB
+    const int lines = job % 7 == 0 ? 3000 : 3 + job % 5;  // 3000 lines: about 170 KiB
     for (int i = 0; i < lines; ++i) {
       std::string line = "c-" + std::string(name) + "-out-" + std::to_string(i);
       if (i % 40 == 3) line += std::string(1500 + job, 'w');  // longer than a chunk
@@ -284,7 +285,7 @@ TEST_F(ReportRdTest, ContentOfALargeSpoolFileInReportOrder) {
     block.insert(block.end(), err.begin(), err.end());
     expected.insert(expected.begin(), block.begin(), block.end());
   }
-  ASSERT_GT(spool.size(), 3u * 64 * 1024);
+  ASSERT_GT(spool.size(), size_t{3} * 512 * 1024);
   Load(spool);
   const std::string report = Report(1, true);
   std::vector<std::string> got;
