@@ -37,9 +37,12 @@ constexpr char kCountRule[] = "-------------------------------------------------
 constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
 
+// The lines of one block of the report (a record's common lines, a type block) are gathered in
+// one ReportLine and written at once.
+
 // A "LABEL     : value" line.
-void put_label_line(FILE* out, const char* label, const char* value) {
-  ReportLine(out).Label(label).Put(value).Put("\n");
+void put_label_line(ReportLine& text, const char* label, const char* value) {
+  text.Label(label).Put(value).Put('\n');
 }
 
 const char* StatusText(int32_t status_class) {
@@ -78,27 +81,26 @@ const char* StatusText(int32_t status_class) {
   }
 }
 
-void print_status(FILE* out, int32_t status_class) {
-  put_label_line(out, "STATUS", StatusText(status_class));
+void print_status(ReportLine& text, int32_t status_class) {
+  put_label_line(text, "STATUS", StatusText(status_class));
 }
 
-void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
+void print_time_line(ReportLine& text, const char* label, int64_t actual, int64_t expected) {
   const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
   const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
-  ReportLine(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
+  text.Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
 }
 
-void print_amount(FILE* out, int64_t start, int64_t end) {
+void print_amount(ReportLine& text, int64_t start, int64_t end) {
   if (start < 1 || end < 1) {
-    put_label_line(out, "AMOUNTTIME", kUnset);
+    put_label_line(text, "AMOUNTTIME", kUnset);
     return;
   }
   // An end before the start (a clock set back) is shown as a negative duration with one sign,
   // not with a sign on every field.
   const int64_t d = end - start;
   const uint64_t magnitude = d < 0 ? 0 - static_cast<uint64_t>(d) : static_cast<uint64_t>(d);
-  ReportLine(out)
-      .Label("AMOUNTTIME")
+  text.Label("AMOUNTTIME")
       .Put(d < 0 ? "-" : "")
       .PutNumber(static_cast<int64_t>(magnitude / 3600))
       .Put(':')
@@ -130,13 +132,16 @@ void print_counts(FILE* out, const CountTable& table) {
 }
 
 void print_summary(FILE* out, const JnwEntry& entry) {
-  std::fputs("**** SUMMARY ****\n", out);
-  put_label_line(out, "TRACKER-ID", entry.trackername.c_str());
-  print_status(out, g_load_summary.status);
-  print_time_line(out, "START TIME", g_load_summary.starttime, g_load_summary.expstarttime);
-  print_time_line(out, "END TIME", g_load_summary.endtime, g_load_summary.expendtime);
-  print_amount(out, g_load_summary.starttime, g_load_summary.endtime);
-  put_label_line(out, "USER", entry.user.c_str());
+  {
+    ReportLine text(out);
+    text.Put("**** SUMMARY ****\n");
+    put_label_line(text, "TRACKER-ID", entry.trackername.c_str());
+    print_status(text, g_load_summary.status);
+    print_time_line(text, "START TIME", g_load_summary.starttime, g_load_summary.expstarttime);
+    print_time_line(text, "END TIME", g_load_summary.endtime, g_load_summary.expendtime);
+    print_amount(text, g_load_summary.starttime, g_load_summary.endtime);
+    put_label_line(text, "USER", entry.user.c_str());
+  }
   print_counts(out, g_load_table);
 }
 
@@ -265,11 +270,10 @@ void print_content_block(FILE* out, FILE* spool, const char* label, char letter,
   text.Put(kContentRule);
 }
 
-void print_exit_error(FILE* out, int32_t errclass, int32_t code) {
+void print_exit_error(ReportLine& text, int32_t errclass, int32_t code) {
   // A job ends either with an exit code (error class 0) or with an error class and code.
-  ReportLine(out).Label("EXIT CODE").PutNumber(errclass == 0 ? code : 0).Put('\n');
-  ReportLine(out)
-      .Label("ERROR CODE")
+  text.Label("EXIT CODE").PutNumber(errclass == 0 ? code : 0).Put('\n');
+  text.Label("ERROR CODE")
       .PutNumber(errclass)
       .Put('/')
       .PutNumber(errclass != 0 ? code : 0)
@@ -398,12 +402,13 @@ int summary_output_rd(FILE* out, const char* spool_path, const JnwEntry& entry,
 // ---- Print operations ---------------------------------------------------------------------------
 
 void print_common(FILE* out, const RecordHead* record) {
-  put_label_line(out, "NAME", report_text(record->name));
-  put_label_line(out, "PARENT", report_text(record->parentjnw));
-  print_status(out, record->status);
-  print_time_line(out, "START TIME", record->starttime, record->expstarttime);
-  print_time_line(out, "END TIME", record->endtime, record->expendtime);
-  print_amount(out, record->starttime, record->endtime);
+  ReportLine text(out);
+  put_label_line(text, "NAME", report_text(record->name));
+  put_label_line(text, "PARENT", report_text(record->parentjnw));
+  print_status(text, record->status);
+  print_time_line(text, "START TIME", record->starttime, record->expstarttime);
+  print_time_line(text, "END TIME", record->endtime, record->expendtime);
+  print_amount(text, record->starttime, record->endtime);
 }
 
 void print_unitjob_heading(FILE* out) { std::fputs("**** UNITJOB ****\n", out); }
@@ -416,28 +421,33 @@ void print_bijob_heading(FILE* out) { std::fputs("**** BI JOB ****\n", out); }
 
 void print_unitjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
-  print_exit_error(out, r->errclass, r->code);
-  put_label_line(out, "EXEC MAC", report_text(r->machine));
-  put_label_line(out, "REQUEST-ID", report_text(r->requestid));
+  ReportLine text(out);
+  print_exit_error(text, r->errclass, r->code);
+  put_label_line(text, "EXEC MAC", report_text(r->machine));
+  put_label_line(text, "REQUEST-ID", report_text(r->requestid));
 }
 
 void print_qdrsjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const QdrsJob*>(record);
-  print_exit_error(out, r->errclass, r->code);
+  ReportLine text(out);
+  print_exit_error(text, r->errclass, r->code);
 }
 
 void print_erpjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const ErpJob*>(record);
-  put_label_line(out, "EXEC MACH", report_text(r->machine));
-  put_label_line(out, "JOB COUNT", report_text(r->jobcount));
+  ReportLine text(out);
+  put_label_line(text, "EXEC MACH", report_text(r->machine));
+  put_label_line(text, "JOB COUNT", report_text(r->jobcount));
 }
 
 void print_pcjob_block(FILE* out, const JobRecord* record) {
-  put_label_line(out, "PCREQ-ID", report_text(static_cast<const PcJob*>(record)->requestid));
+  ReportLine text(out);
+  put_label_line(text, "PCREQ-ID", report_text(static_cast<const PcJob*>(record)->requestid));
 }
 
 void print_bijob_block(FILE* out, const JobRecord* record) {
-  put_label_line(out, "BIREQ-ID", report_text(static_cast<const BiJob*>(record)->requestid));
+  ReportLine text(out);
+  put_label_line(text, "BIREQ-ID", report_text(static_cast<const BiJob*>(record)->requestid));
 }
 
 void print_unitjob_stdout(FILE* out, FILE* spool, const JobRecord* record) {
