@@ -115,7 +115,7 @@ size_t format_time_fast(char* out, size_t size, const char* format, const std::t
 
 TimeText report_local_time(int64_t t, const char* format, const char* unset) {
   TimeText out;
-  std::tm tm{};
+  std::tm tm;  // every field is set by a conversion that succeeds
   // Both reports' formats fit easily; a result that would not fit is shown as unset rather than
   // cut.
   if (t < 1 || !platform::LocalTime(t, &tm) ||

@@ -1,6 +1,7 @@
 // Helpers shared by the two report writers (readable and CSV) and the listing.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -35,12 +36,12 @@ class ReportLine {
   /// text, then blanks up to width characters (a text that is wider stays whole).
   ReportLine& Put(std::string_view text, size_t width = 0) {
     Append(text.data(), text.size());
-    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    if (text.size() < width) Blanks(width - text.size());
     return *this;
   }
   /// Blanks up to width characters, then text, as "%*s" writes it.
   ReportLine& PutRight(std::string_view text, size_t width) {
-    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    if (text.size() < width) Blanks(width - text.size());
     Append(text.data(), text.size());
     return *this;
   }
@@ -85,6 +86,15 @@ class ReportLine {
     }
     std::memcpy(buf_ + used_, data, n);
     used_ += n;
+  }
+  void Blanks(size_t n) {
+    while (n > 0) {
+      if (used_ == sizeof buf_) Flush();
+      const size_t part = std::min(n, sizeof buf_ - used_);
+      std::memset(buf_ + used_, ' ', part);
+      used_ += part;
+      n -= part;
+    }
   }
   void Flush() {
     if (used_ > 0) platform::WriteStreamUnlocked(buf_, used_, out_);
