@@ -25,6 +25,7 @@ ft_closed() {
     012) "$PROG" "$@" <&- >&- 2>&- 3>&- || status=$? ;;
     *) return 1 ;;
   esac
+  if on_windows; then windows_text; fi
 }
 
 # An entry line of user ann for TRACKER with STATUS.
@@ -41,7 +42,7 @@ entry() { printf 'J alpha:ann:%s.kstrk %s 0 20140930010203 - - - 60 0 -\n' "$1" 
     ft_closed "$fds" -u alice -o "$SITE/list"
     expect_status 0
     expect_stderr ""
-    diff -u "$SITE/expected" "$SITE/list"
+    diff -u "$SITE/expected" <(text "$SITE/list")
   done
 }
 
