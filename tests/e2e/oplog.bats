@@ -68,7 +68,11 @@ fill() { head -c 1025 /dev/zero | tr '\0' 'x' >"$1"; }
   expect_status 0
   local line
   line=$(cat "$(day_file)")
-  [[ "$line" =~ ^[0-9]{4}/[0-9]{2}/[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\(UTC\),carol,([^,]+),CMD,flowtally\.exe,(.*)$ ]]
+  # The zone is the system's name of it: on Windows the time-zone settings' (UTC may be
+  # "Coordinated Universal Time", or under Wine "Greenwich Standard Time").
+  local zone='UTC'
+  if on_windows; then zone='[^)]+'; fi
+  [[ "$line" =~ ^[0-9]{4}/[0-9]{2}/[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\($zone\),carol,([^,]+),CMD,flowtally\.exe,(.*)$ ]]
   [ "${BASH_REMATCH[1]}" = "$(hostname)" ]
   # A comma in an argument stays as it is, so the line has more than six parts. (The command's
   # own name is a Windows path on Windows, read here with `/`.)
@@ -156,7 +160,9 @@ SCRIPT
   wait
   [ "$(records)" -eq $((writers * each)) ]
   # Every line is whole: one record shape, and each writer's lines are all there.
-  [ "$(grep -cE '^[0-9/]+ [0-9:.]+\(UTC\),[^,]+,[^,]+,CMD,flowtally\.exe,.* -h -u writer[0-9]+$' "$(day_file)")" -eq $((writers * each)) ]
+  local zone='UTC'
+  if on_windows; then zone='[^)]+'; fi
+  [ "$(grep -cE "^[0-9/]+ [0-9:.]+\\($zone\\),[^,]+,[^,]+,CMD,flowtally\\.exe,.* -h -u writer[0-9]+\$" "$(day_file)")" -eq $((writers * each)) ]
   for p in $(seq 1 $writers); do
     [ "$(grep -c " -u writer$p\$" "$(day_file)")" -eq $each ]
   done

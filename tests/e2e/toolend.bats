@@ -16,11 +16,11 @@ setup() {
   export TZ=UTC
   if on_windows; then
     install_fake_runscan argv 'if-arg N1 cat entries' 'unless-arg N1 cat detail' 'steps end'
-  fi
-  rm -f "$SITE/base/bin/runscan"
-  on_windows || {
-    printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
-    cat <<'SCRIPT'
+  else
+    rm -f "$SITE/base/bin/runscan"
+    {
+      printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
+      cat <<'SCRIPT'
 echo $$ >"$site/runscan.pid"
 printf '%s\n' "$@" >"$site/argv"
 answer="$site/detail"
@@ -29,8 +29,9 @@ for arg in "$@"; do [ "$arg" = N1 ] && answer="$site/entries"; done
 [ -f "$site/end" ] && . "$site/end"
 exit 0
 SCRIPT
-  } >"$SITE/base/bin/runscan"
-  chmod +x "$SITE/base/bin/runscan"
+    } >"$SITE/base/bin/runscan"
+    chmod +x "$SITE/base/bin/runscan"
+  fi
 
   for t in A.20140930010203 B.20140930010203; do
     printf 'J alpha:ann:%s.kstrk done 0 20140930010203 20140930011000 - - 60 0 -\n' "$t"
