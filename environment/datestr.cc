@@ -13,6 +13,7 @@ namespace {
 
 constexpr char kSource[] = "datestr";
 constexpr int kStampDigits = kTimeStampSize - 1;
+constexpr int kDateDigits = 8;  // YYYYMMDD, the date part of a stamp
 // The years that ymd2day counts: those a four-digit stamp can name.
 constexpr int kMinYear = 0;
 constexpr int kMaxYear = 9999;
@@ -64,7 +65,17 @@ int64_t str2time_t(const char* stamp) {
     for (int i = pos; i < pos + width; ++i) v = v * 10 + (stamp[i] - '0');
     return v;
   };
-  int64_t days = ymd2day(field(0, 4), field(4, 2), field(6, 2));
+  // Neighbouring stamps mostly fall on one day: its day number is kept.
+  static char last_date[kDateDigits] = {};
+  static int64_t last_days = 0;
+  int64_t days = 0;
+  if (std::memcmp(stamp, last_date, kDateDigits) == 0) {
+    days = last_days;
+  } else {
+    days = ymd2day(field(0, 4), field(4, 2), field(6, 2));
+    std::memcpy(last_date, stamp, kDateDigits);
+    last_days = days;
+  }
   // Hours, minutes and seconds are not range-checked: an hour of 25 runs into the next day.
   int64_t times = days * 86400 + field(8, 2) * 3600 + field(10, 2) * 60 + field(12, 2);
   lwlog_trace(kLwlogDebug, kSource, __LINE__, "str2time_t()",

@@ -1,5 +1,7 @@
 #include "environment/splitwords.h"
 
+#include <array>
+
 #include "common/kssettings.h"
 #include "environment/lwfile.h"
 
@@ -10,6 +12,16 @@ namespace {
 char* g_resume = nullptr;
 
 bool IsSeparator(unsigned char c) { return c == '\t' || c == '\n' || c == ' '; }
+
+// The bytes that neither start nor end a word nor lead a two-byte character: ASCII other than
+// the separators, the braces and the terminator.
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 1; c < 0x80; ++c) {
+    plain[c] = c != '\t' && c != '\n' && c != ' ' && c != '{' && c != '}';
+  }
+  return plain;
+}();
 
 }  // namespace
 
@@ -24,6 +36,12 @@ int svlib_SplitWords(char* line, char** words, int capacity) {
 
   while (*p != '\0') {
     const unsigned char c = static_cast<unsigned char>(*p);
+    // Most bytes carry a word on: no separator, brace or lead byte.
+    if (in_word && kPlain[c]) {
+      while (kPlain[static_cast<unsigned char>(*++p)]) {
+      }
+      continue;
+    }
     bool starts = false;
     bool ends = false;
     if (IsSeparator(c)) {

@@ -81,7 +81,7 @@ void SetEnv(const char* name, const std::string& value) { setenv(name, value.c_s
 
 void FixTime() {
   SetEnv("TZ", "UTC");
-  tzset();
+  platform::SetZoneForTest(nullptr);
   platform::SetClockForTest([] { return platform::UtcTime{kNoon, 0}; });
   platform::SetSleepForTest([](uint32_t) {});
 }

@@ -1,7 +1,9 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include <string>
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <utility>
 
 #include "platform/clock.h"
@@ -13,28 +15,111 @@ namespace {
 std::function<UtcTime()> clock_override;
 std::function<void(uint32_t)> sleep_override;
 
-// The zone is read again only when TZ changes: tzset costs more than the conversion itself,
-// and a report converts several times per job. The last conversion is kept as well, since
-// neighbouring records often carry the same times.
+// The zone is read once, on first use (tzset costs more than the conversion itself, and a report
+// converts several times per job), and again after a test has set another.
+//
+// Within one hour of UTC a zone keeps one offset (no zone moves its clocks twice in an hour), so
+// an hour whose first and last second the system breaks down with the same offset, and exactly
+// as that offset predicts, converts every other second by arithmetic. Such hours are kept in a
+// small table; a zone with leap seconds or an hour with a change of offset is never kept, and
+// each of its conversions asks the system.
+struct ZoneHour {
+  int64_t hour = INT64_MIN;  // t / 3600, rounded down; INT64_MIN: the slot is empty
+  bool usable = false;       // the offset holds for the whole hour
+  long gmtoff = 0;
+  int isdst = 0;
+  const char* zone = nullptr;
+};
+constexpr int kZoneHours = 64;
+
 struct LocalTimeCache {
   bool zone_read = false;
-  bool tz_set = false;
-  std::string tz;
-  bool have_last = false;
-  int64_t last_t = 0;
-  std::tm last_tm{};
+  ZoneHour hours[kZoneHours];
 };
 LocalTimeCache local_cache;
 
-void ReadZoneIfChanged() {
-  const char* tz = getenv("TZ");
+void ReadZone() {
   LocalTimeCache& c = local_cache;
-  if (c.zone_read && c.tz_set == (tz != nullptr) && (tz == nullptr || c.tz == tz)) return;
+  if (c.zone_read) return;
   tzset();
   c.zone_read = true;
-  c.tz_set = tz != nullptr;
-  c.tz = tz != nullptr ? tz : "";
-  c.have_last = false;
+  std::fill(std::begin(c.hours), std::end(c.hours), ZoneHour{});
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+// Breaks local (seconds since 1970 in local time) down into the date and time fields of out.
+void BreakDown(int64_t local, std::tm* out) {
+  const int64_t days = FloorDiv(local, 86400);
+  const int64_t secs = local - days * 86400;
+  out->tm_hour = static_cast<int>(secs / 3600);
+  out->tm_min = static_cast<int>(secs / 60 % 60);
+  out->tm_sec = static_cast<int>(secs % 60);
+  // Neighbouring times mostly fall on one day: its date is kept.
+  static int64_t last_days = INT64_MIN;
+  static std::tm last_date{};
+  if (days == last_days) {
+    out->tm_mday = last_date.tm_mday;
+    out->tm_mon = last_date.tm_mon;
+    out->tm_year = last_date.tm_year;
+    out->tm_wday = last_date.tm_wday;
+    out->tm_yday = last_date.tm_yday;
+    return;
+  }
+  out->tm_wday = static_cast<int>(days + 4 - FloorDiv(days + 4, 7) * 7);  // 1970-01-01: Thursday
+  // Days to civil date, in 400-year eras that start on 1 March.
+  const int64_t z = days + 719468;
+  const int64_t era = FloorDiv(z, 146097);
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  static constexpr int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  out->tm_mday = static_cast<int>(day);
+  out->tm_mon = static_cast<int>(month - 1);
+  out->tm_year = static_cast<int>(year - 1900);
+  out->tm_yday = kDaysBefore[month - 1] + static_cast<int>(day) - 1 + (leap && month > 2 ? 1 : 0);
+  last_days = days;
+  last_date = *out;
+}
+
+bool SameFields(const std::tm& a, const std::tm& b) {
+  return a.tm_sec == b.tm_sec && a.tm_min == b.tm_min && a.tm_hour == b.tm_hour &&
+         a.tm_mday == b.tm_mday && a.tm_mon == b.tm_mon && a.tm_year == b.tm_year &&
+         a.tm_wday == b.tm_wday && a.tm_yday == b.tm_yday;
+}
+
+// Whether the system breaks t down exactly as t + gmtoff predicts, with that offset.
+bool Predictable(int64_t t, const std::tm& system) {
+  std::tm predicted{};
+  BreakDown(t + system.tm_gmtoff, &predicted);
+  return SameFields(predicted, system);
+}
+
+// The table's entry for the hour of t, filled on first use.
+const ZoneHour& HourOf(int64_t t) {
+  const int64_t hour = FloorDiv(t, 3600);
+  ZoneHour& h = local_cache.hours[static_cast<uint64_t>(hour) % kZoneHours];
+  if (h.hour == hour) return h;
+  h = ZoneHour{};
+  h.hour = hour;
+  time_t first = static_cast<time_t>(hour * 3600);
+  time_t last = first + 3599;
+  std::tm a{};
+  std::tm b{};
+  if (localtime_r(&first, &a) != nullptr && localtime_r(&last, &b) != nullptr &&
+      a.tm_gmtoff == b.tm_gmtoff && a.tm_isdst == b.tm_isdst && Predictable(first, a) &&
+      Predictable(last, b)) {
+    h.usable = true;
+    h.gmtoff = a.tm_gmtoff;
+    h.isdst = a.tm_isdst;
+    h.zone = a.tm_zone;
+  }
+  return h;
 }
 }  // namespace
 
@@ -46,18 +131,21 @@ UtcTime ClockNow() {
 }
 
 bool LocalTime(int64_t t, std::tm* out) {
-  ReadZoneIfChanged();
-  LocalTimeCache& c = local_cache;
-  if (c.have_last && c.last_t == t) {
-    *out = c.last_tm;
-    return true;
+  ReadZone();
+  // Times beyond the hours' arithmetic (and the system's own range) go to the system.
+  constexpr int64_t kArithmeticLimit = int64_t{1} << 40;
+  if (t > -kArithmeticLimit && t < kArithmeticLimit) {
+    const ZoneHour& h = HourOf(t);
+    if (h.usable) {
+      BreakDown(t + h.gmtoff, out);
+      out->tm_isdst = h.isdst;
+      out->tm_gmtoff = h.gmtoff;
+      out->tm_zone = h.zone;
+      return true;
+    }
   }
   time_t tt = static_cast<time_t>(t);
-  if (localtime_r(&tt, out) == nullptr) return false;
-  c.have_last = true;
-  c.last_t = t;
-  c.last_tm = *out;
-  return true;
+  return localtime_r(&tt, out) != nullptr;
 }
 
 bool UtcBreakDown(int64_t t, std::tm* out) {
@@ -68,7 +156,7 @@ bool UtcBreakDown(int64_t t, std::tm* out) {
 int64_t MakeLocalTime(std::tm* tm) { return static_cast<int64_t>(mktime(tm)); }
 
 const char* ZoneName(int isdst) {
-  ReadZoneIfChanged();
+  ReadZone();
   return tzname[isdst > 0 ? 1 : 0];
 }
 
@@ -89,6 +177,6 @@ void SetClockForTest(std::function<UtcTime()> clock) { clock_override = std::mov
 
 void SetSleepForTest(std::function<void(uint32_t)> sleep) { sleep_override = std::move(sleep); }
 
-void SetZoneForTest(const ZoneForTest* /*zone*/) {}
+void SetZoneForTest(const ZoneForTest* /*zone*/) { local_cache.zone_read = false; }
 
 }  // namespace platform

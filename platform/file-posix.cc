@@ -632,6 +632,12 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
+  return fwrite_unlocked(data, 1, size, stream);
+}
+
+bool IsTerminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+
 bool SeekStream(FILE* stream, int64_t offset) {
   if (stream == nullptr || offset < 0) {
     Fail(EINVAL);

@@ -503,6 +503,13 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
   return UniqueFileHandle();
 }
 
+// The system's runtime library (msvcrt) has no unlocked write: the locked one serves.
+size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
+  return std::fwrite(data, 1, size, stream);
+}
+
+bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
+
 bool SeekStream(FILE* stream, int64_t offset) {
   if (stream == nullptr || offset < 0 || _fseeki64(stream, offset, SEEK_SET) != 0) {
     Fail(kErrorInvalidParameter);

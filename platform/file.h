@@ -190,6 +190,13 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
 /// with the last-error code set when it cannot.
 bool SeekStream(FILE* stream, int64_t offset);
 
+/// Writes size bytes of data to stream without taking the stream's lock, which a single thread
+/// need not take; returns the bytes written, as fwrite does.
+size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream);
+
+/// Whether stream writes to or reads from a terminal (a console on Windows).
+bool IsTerminal(FILE* stream);
+
 /// Number of attempts of LockStreamByte, and the pause between them.
 inline constexpr int kByteLockAttempts = 10;
 inline constexpr uint32_t kByteLockPauseMs = 1000;

@@ -33,7 +33,7 @@ struct ZoneForTest {
 };
 
 /// Test seam: the local zone where the system's zone is not the TZ variable (Windows); nullptr
-/// restores the system's. The POSIX local time follows TZ and ignores it.
+/// restores the system's. The POSIX local time reads TZ once; after this call it reads TZ again.
 void SetZoneForTest(const ZoneForTest* zone);
 
 /// Calls made so far, for tests that count attempts.

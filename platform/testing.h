@@ -199,16 +199,12 @@ class ScopedZone {
     const ZoneForTest zone = ZoneOfTz(tz != nullptr ? tz : "UTC0");
     SetZoneForTest(&zone);
 #else
-    tzset();
+    SetZoneForTest(nullptr);
 #endif
   }
   ~ScopedZone() {
     tz_.Restore();
-#ifdef _WIN32
     SetZoneForTest(nullptr);
-#else
-    tzset();
-#endif
   }
   ScopedZone(const ScopedZone&) = delete;
   ScopedZone& operator=(const ScopedZone&) = delete;

@@ -1,8 +1,12 @@
 #include "cmds/flowtally/list.h"
 
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <string_view>
 
+#include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/search.h"
 #include "environment/datestr.h"
 #include "platform/clock.h"
@@ -49,9 +53,19 @@ void format_list_time(const char* stamp, char* out, size_t size) {
   int64_t t = 0;
   svlib_CnvStrTime(stamp, &t);
   std::tm tm;
-  if (t == -1 || !platform::LocalTime(t, &tm) ||
-      std::strftime(out, size, "%m/%d-%H:%M", &tm) == 0) {
-    std::snprintf(out, size, "-");
+  // "MM/DD-hh:mm", as strftime's "%m/%d-%H:%M" writes it.
+  constexpr size_t kLength = 11;
+  if (t == -1 || size <= kLength || !platform::LocalTime(t, &tm)) {
+    if (size > 1) std::memcpy(out, "-", 2);
+    return;
+  }
+  const int fields[4] = {tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min};
+  const char separators[4] = {'/', '-', ':', '\0'};
+  char* p = out;
+  for (int k = 0; k < 4; ++k) {
+    *p++ = static_cast<char>('0' + fields[k] / 10);
+    *p++ = static_cast<char>('0' + fields[k] % 10);
+    *p++ = separators[k];
   }
 }
 
@@ -64,11 +78,13 @@ int list_trackers(FILE* out) {
     char end[30];
     format_list_time(e.start, start, sizeof start);
     format_list_time(e.end, end, sizeof end);
-    std::fprintf(out, "%3d) %28s", n++, e.trackername.c_str());
-    std::fprintf(out, " %9s", e.user.c_str());
-    std::fprintf(out, " %12s", status_text(e.status, e.flags));
-    std::fprintf(out, " %11s", start);
-    std::fprintf(out, " %11s\n", end);
+    char number[16];
+    const auto counted = std::to_chars(number, number + sizeof number, n++).ptr;
+    ReportLine line(out);
+    line.PutRight(std::string_view(number, static_cast<size_t>(counted - number)), 3).Put(") ");
+    line.PutRight(e.trackername, 28).Put(' ').PutRight(e.user, 9).Put(' ');
+    line.PutRight(status_text(e.status, e.flags), 12).Put(' ');
+    line.PutRight(start, 11).Put(' ').PutRight(end, 11).Put('\n');
   }
   return 0;
 }

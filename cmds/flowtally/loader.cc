@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/report_rd.h"
@@ -142,12 +143,8 @@ int64_t ExpectedEnd(int64_t expstart, int32_t expdur) {
 
 void FillHead(RecordHead* r, const ComponentLine& line, int status_class) {
   r->name = record_text(line.name);
-  if (g_current_jnw != nullptr) {
-    dlrel_new(r, g_current_jnw->name, kDlKind);
-    r->parentjnw = g_current_jnw->name;
-  } else {
-    r->parentjnw = record_text("");
-  }
+  // The network's name lives in the load's texts as long as the record does.
+  r->parentjnw = g_current_jnw != nullptr ? g_current_jnw->name : record_text("");
   r->starttime = ToTime(line.start);
   r->endtime = ToTime(line.end);
   r->expstarttime = ToTime(line.expstart);
@@ -332,8 +329,8 @@ void AddJnw(ComponentLine& line) {
   const std::string parent =
       last_colon != nullptr ? std::string(line.name, static_cast<size_t>(last_colon - line.name))
                             : std::string();
-  r->parentjnw = dl_strdup(parent.c_str(), r, kDlKind);
-  r->name = dl_strdup(line.name, r, kDlKind);
+  r->parentjnw = record_text(parent.c_str());
+  r->name = record_text(line.name);
   r->basename = r->name + (basename - line.name);
   r->starttime = start;
   r->endtime = end;
@@ -352,65 +349,17 @@ void AddJnw(ComponentLine& line) {
   g_current_jnw = r;
 }
 
-// Cuts a stream into the pieces read_line_piece returns, reading it in large blocks.
-class PieceReader {
- public:
-  explicit PieceReader(FILE* f) : f_(f) {}
-
-  // As read_line_piece(f, buf, max, ended), for max up to kLinePieceMax.
-  size_t Next(char* buf, size_t max, bool* ended) {
-    if (end_ - begin_ < max && !at_eof_) Fill();
-    const size_t avail = std::min(end_ - begin_, max);
-    const char* start = block_ + begin_;
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', avail));
-    const size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : avail;
-    *ended = newline != nullptr;
-    std::memcpy(buf, start, n);
-    begin_ += n;
-    return n;
-  }
-
- private:
-  void Fill() {
-    std::memmove(block_, block_ + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    while (end_ < sizeof block_ && !at_eof_) {
-      const size_t got = std::fread(block_ + end_, 1, sizeof block_ - end_, f_);
-      end_ += got;
-      if (got == 0) at_eof_ = true;
-    }
-  }
-
-  static constexpr size_t kBlockSize = size_t{64} * 1024;
-  FILE* f_;
-  char block_[kBlockSize];
-  size_t begin_ = 0;
-  size_t end_ = 0;
-  bool at_eof_ = false;
-};
-
 }  // namespace
 
 // ---- Parsing ------------------------------------------------------------------------------------
 
-int parse_component_line(const char* line, ComponentLine& out) {
-  if (line == nullptr) return 1;
+namespace {
+
+// Decodes line, cutting it into words in place; as parse_component_line otherwise.
+int ParseInPlace(char* line, ComponentLine& out) {
   if (line[0] == '\t' || line[0] == ' ' || line[0] == '#') return 1;
-  // The splitter cuts its line in place: a copy, on the stack when the line is a piece of a
-  // spool file.
-  char local[kLinePieceMax + 1];
-  std::string long_line;
-  char* work = local;
-  const size_t length = std::strlen(line);
-  if (length < sizeof local) {
-    std::memcpy(local, line, length + 1);
-  } else {
-    long_line.assign(line, length);
-    work = long_line.data();
-  }
   Fields f{};
-  const int found = svlib_SplitWords(work, f.word, kComponentFields);
+  const int found = svlib_SplitWords(line, f.word, kComponentFields);
   if (found <= 0) return 1;
   f.count = std::min(found, kComponentFields);
   const char type = f.word[0][0];
@@ -445,6 +394,25 @@ int parse_component_line(const char* line, ComponentLine& out) {
   return 0;
 }
 
+}  // namespace
+
+int parse_component_line(const char* line, ComponentLine& out) {
+  if (line == nullptr) return 1;
+  // The splitter cuts its line in place: a copy, on the stack when the line is a piece of a
+  // spool file.
+  char local[kLinePieceMax + 1];
+  std::string long_line;
+  char* work = local;
+  const size_t length = std::strlen(line);
+  if (length < sizeof local) {
+    std::memcpy(local, line, length + 1);
+  } else {
+    long_line.assign(line, length);
+    work = long_line.data();
+  }
+  return ParseInPlace(work, out);
+}
+
 // ---- The load -----------------------------------------------------------------------------------
 
 int summary_reset() {
@@ -469,7 +437,7 @@ int summary_load(const char* path) {
   ForgetLoadPointers();
 
   ComponentLine line{};
-  PieceReader reader(spool.get());
+  LinePieceReader reader(spool.get());
   char piece[kLinePieceMax + 1];
   int64_t offset = 0;
   bool in_long_line = false;
@@ -488,7 +456,8 @@ int summary_load(const char* path) {
     in_long_line = !ended;
     if (rest_of_long_line) continue;
 
-    if (parse_component_line(piece, line) != 0) continue;
+    // The piece is not needed after its trace: it is split in place.
+    if (ParseInPlace(piece, line) != 0) continue;
     if (Debugging()) std::fprintf(stderr, "ent: type=%c, name=%s\n", line.type, line.name);
     switch (line.type) {
       case 'J':

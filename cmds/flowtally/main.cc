@@ -24,6 +24,7 @@
 #include "environment/oplog.h"
 #include "environment/site.h"
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/signal.h"
 
 namespace flowtally {
@@ -36,6 +37,9 @@ constexpr int kExitNothingFound = 2;
 constexpr int kExitUsage = 3;
 
 // Results of test_run.
+/// The output buffer of print mode when it writes to a file or a pipe.
+constexpr size_t kReportBufferSize = size_t{256} * 1024;
+
 constexpr int kTestTrue = 1;
 constexpr int kTestFalse = 0;
 
@@ -147,6 +151,10 @@ int summary_main(int argc, char** argv) {
     }
     case kModePrint: {
       prepare_output();
+      // A report runs to many megabytes: written in large pieces unless someone watches it.
+      if (!platform::IsTerminal(stdout)) {
+        std::setvbuf(stdout, nullptr, _IOFBF, kReportBufferSize);
+      }
       const int printed = print_mode(stdout);
       const int written = finish_output();
       return printed != 0 ? kExitUsage : written;

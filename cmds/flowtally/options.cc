@@ -13,7 +13,7 @@ char g_local_machine[kOptionBufSize] = {};
 void copy_truncated(char* dst, size_t max_chars, const char* src) {
   size_t n = 0;
   if (src != nullptr) {
-    while (n < max_chars && src[n] != '\0') ++n;
+    n = strnlen(src, max_chars);
     std::memcpy(dst, src, n);
   }
   dst[n] = '\0';
@@ -21,6 +21,14 @@ void copy_truncated(char* dst, size_t max_chars, const char* src) {
 
 int read_decimal(const char* text) {
   if (text == nullptr) return 0;
+  // Plain digits that cannot overflow need no conversion call.
+  int value_of_digits = 0;
+  int digits = 0;
+  while (digits < 9 && text[digits] >= '0' && text[digits] <= '9') {
+    value_of_digits = value_of_digits * 10 + (text[digits] - '0');
+    ++digits;
+  }
+  if (digits > 0 && text[digits] == '\0') return value_of_digits;
   int saved = errno;
   long value = std::strtol(text, nullptr, 10);
   errno = saved;

@@ -227,13 +227,25 @@ SortedView sorted_view(void* list) {
   // Parent first, then name: a test on the name alone would let a record of a later parent
   // overtake records of an earlier one whenever its name is smaller. Records of one network
   // share their parent text, so equal parents are mostly the same pointer.
-  std::stable_sort(records.begin(), records.end(), [](const RecordHead* a, const RecordHead* b) {
+  auto before = [](const RecordHead* a, const RecordHead* b) {
     if (a->parentjnw != b->parentjnw) {
       const int by_parent = compare_nocase(a->parentjnw, b->parentjnw);
       if (by_parent != 0) return by_parent < 0;
     }
     return compare_nocase(a->name, b->name) < 0;
-  });
+  };
+  // A tracker lists its components in order, so the list (newest first) is mostly that order
+  // backwards: strictly descending keys are reversed, which keeps the sort stable, as no two
+  // keys are equal.
+  bool descending = true;
+  for (size_t i = 1; i < records.size() && descending; ++i) {
+    descending = before(records[i], records[i - 1]);
+  }
+  if (descending) {
+    std::reverse(records.begin(), records.end());
+  } else {
+    std::stable_sort(records.begin(), records.end(), before);
+  }
   return records;
 }
 

@@ -2,11 +2,11 @@
 // records held in the linked object store, in their lists.
 //
 // Ownership: every record is an object of the linked object store (common/datalink.h), linked
-// under the list that holds it; the lists hang under one process-wide root object. A record's
-// texts are string objects linked under the record; a job record's texts live in the text
-// blocks of the load instead (record_text). A job record also links the name string of its JNW
-// record, so that string lives as long as any record needs it. reset_record_lists frees
-// the records of the previous load; pointers into them are not valid afterwards.
+// under the list that holds it; the lists hang under one process-wide root object. The records'
+// texts live in the text blocks of the load (record_text), which the lists' reset frees with
+// the records, so a job record shares the name of its JNW record without holding it.
+// reset_record_lists frees the records of the previous load; pointers into them are not valid
+// afterwards.
 #pragma once
 
 #include <cstddef>
@@ -82,7 +82,7 @@ void count_component(int status_class, CountTable& table, int typecode);
 
 /// The head common to every record. Times are seconds since 1970 UTC; below 1 means not set.
 struct RecordHead {
-  char* name;       // owned string object; never null
+  char* name;       // a text of the load; never null
   char* parentjnw;  // never null; "" when the record has no parent
   int64_t starttime;
   int64_t endtime;

@@ -1,5 +1,6 @@
 #include "cmds/flowtally/report_common.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,14 +10,119 @@
 
 namespace flowtally {
 
+namespace {
+
+// Writes the two digits of value (0 to 99) at out.
+char* put2(char* out, int value) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+  return out + 2;
+}
+
+// tm written with format into size bytes at out, as strftime writes it, for the directives the
+// reports use (%Y of a four-digit year, %y, %m, %d, %H, %M, %S); any other format goes to
+// strftime. Returns the length written, 0 when it would not fit.
+size_t format_time(char* out, size_t size, const char* format, const std::tm& tm) {
+  const int year = tm.tm_year + 1900;
+  char* p = out;
+  char* const end = out + size - 1;  // room for the terminator
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (p + 4 > end) return std::strftime(out, size, format, &tm);
+    if (*f != '%') {
+      *p++ = *f;
+      continue;
+    }
+    switch (*++f) {
+      case 'Y':
+        if (year < 1000 || year > 9999) return std::strftime(out, size, format, &tm);
+        p = put2(put2(p, year / 100), year % 100);
+        break;
+      case 'y':
+        if (year < 0) return std::strftime(out, size, format, &tm);
+        p = put2(p, year % 100);
+        break;
+      case 'm':
+        p = put2(p, tm.tm_mon + 1);
+        break;
+      case 'd':
+        p = put2(p, tm.tm_mday);
+        break;
+      case 'H':
+        p = put2(p, tm.tm_hour);
+        break;
+      case 'M':
+        p = put2(p, tm.tm_min);
+        break;
+      case 'S':
+        p = put2(p, tm.tm_sec);
+        break;
+      default:
+        return std::strftime(out, size, format, &tm);
+    }
+  }
+  *p = '\0';
+  return static_cast<size_t>(p - out);
+}
+
+// The layout that both reports' formats share: a year (%Y or %y), then month, day, hour, minute
+// and second, each after one literal character, as in "%Y/%m/%d %H:%M:%S".
+struct FixedLayout {
+  bool fixed = false;  // format has this layout
+  bool full_year = false;
+  char separator[5] = {};
+};
+
+FixedLayout layout_of(const char* format) {
+  FixedLayout layout;
+  if (std::strlen(format) != 17 || format[0] != '%' || (format[1] != 'Y' && format[1] != 'y')) {
+    return layout;
+  }
+  for (int k = 0; k < 5; ++k) {
+    const char* field = format + 2 + 3 * k;
+    if (field[0] == '%' || field[1] != '%' || field[2] != "mdHMS"[k]) return layout;
+    layout.separator[k] = field[0];
+  }
+  layout.fixed = true;
+  layout.full_year = format[1] == 'Y';
+  return layout;
+}
+
+// format_time, straight through for formats of the fixed layout (the layout of the format seen
+// last is kept).
+size_t format_time_fast(char* out, size_t size, const char* format, const std::tm& tm) {
+  static const char* last_format = nullptr;
+  static FixedLayout layout;
+  if (format != last_format) {
+    layout = layout_of(format);
+    last_format = format;
+  }
+  const int year = tm.tm_year + 1900;
+  const bool year_fits = layout.full_year ? year >= 1000 && year <= 9999 : year >= 0;
+  if (!layout.fixed || !year_fits || size < 20) return format_time(out, size, format, tm);
+  char* p = out;
+  if (layout.full_year) p = put2(p, year / 100);
+  p = put2(p, year % 100);
+  const int fields[5] = {tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  for (int k = 0; k < 5; ++k) {
+    *p++ = layout.separator[k];
+    p = put2(p, fields[k]);
+  }
+  *p = '\0';
+  return static_cast<size_t>(p - out);
+}
+
+}  // namespace
+
 TimeText report_local_time(int64_t t, const char* format, const char* unset) {
   TimeText out;
   std::tm tm{};
   // Both reports' formats fit easily; a result that would not fit is shown as unset rather than
   // cut.
   if (t < 1 || !platform::LocalTime(t, &tm) ||
-      std::strftime(out.text, sizeof out.text, format, &tm) == 0) {
-    std::snprintf(out.text, sizeof out.text, "%s", unset);
+      format_time_fast(out.text, sizeof out.text, format, tm) == 0) {
+    const size_t n = std::min(std::strlen(unset), sizeof out.text - 1);
+    std::memcpy(out.text, unset, n);
+    out.text[n] = '\0';
   }
   return out;
 }

@@ -1,12 +1,16 @@
-// Helpers shared by the two report writers (readable and CSV).
+// Helpers shared by the two report writers (readable and CSV) and the listing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
+#include "platform/file.h"
 
 namespace flowtally {
 
@@ -17,6 +21,79 @@ inline constexpr size_t kTimeTextSize = 64;
 struct TimeText {
   char text[kTimeTextSize];
   const char* c_str() const { return text; }
+};
+
+/// One output line (or row) gathered in place and written at once: the reports write several
+/// short pieces per job, and a formatted print of each costs more than the copying.
+class ReportLine {
+ public:
+  explicit ReportLine(FILE* out) : out_(out) {}
+  ReportLine(const ReportLine&) = delete;
+  ReportLine& operator=(const ReportLine&) = delete;
+  ~ReportLine() { Flush(); }
+
+  /// text, then blanks up to width characters (a text that is wider stays whole).
+  ReportLine& Put(std::string_view text, size_t width = 0) {
+    Append(text.data(), text.size());
+    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    return *this;
+  }
+  /// Blanks up to width characters, then text, as "%*s" writes it.
+  ReportLine& PutRight(std::string_view text, size_t width) {
+    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
+    Append(text.data(), text.size());
+    return *this;
+  }
+  ReportLine& Put(char c) {
+    Append(&c, 1);
+    return *this;
+  }
+  /// A number in decimal, as "%lld" writes it.
+  ReportLine& PutNumber(int64_t value) {
+    char digits[24];
+    char* p = digits + sizeof digits;
+    uint64_t magnitude =
+        value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    do {
+      *--p = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    Append(p, static_cast<size_t>(digits + sizeof digits - p));
+    return *this;
+  }
+  /// value (0 to 99) in two digits, as "%02d" writes it.
+  ReportLine& PutTwoDigits(int value) {
+    const char digits[2] = {static_cast<char>('0' + value / 10),
+                            static_cast<char>('0' + value % 10)};
+    Append(digits, 2);
+    return *this;
+  }
+  /// label as the label column of a "LABEL     : value" line.
+  ReportLine& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
+
+ private:
+  static constexpr size_t kLabelWidth = 10;
+
+  void Append(const char* data, size_t n) {
+    if (used_ + n > sizeof buf_) {
+      Flush();
+      if (n > sizeof buf_) {
+        platform::WriteStreamUnlocked(data, n, out_);
+        return;
+      }
+    }
+    std::memcpy(buf_ + used_, data, n);
+    used_ += n;
+  }
+  void Flush() {
+    if (used_ > 0) platform::WriteStreamUnlocked(buf_, used_, out_);
+    used_ = 0;
+  }
+
+  FILE* out_;
+  char buf_[512];
+  size_t used_ = 0;
 };
 
 /// t (seconds since 1970 UTC) broken down in local time (the zone follows TZ) and written with

@@ -3,7 +3,6 @@
 // these sections, so every title, column name and field position stays exactly as it is, the
 // two "ujwait" columns and the "#TYPE=UNITJOB" title of custom jobs included. Fields are
 // written as they are, without quoting.
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -93,12 +92,15 @@ TimeText csv_time(int64_t t) { return report_local_time(t, kTimeFormat, ""); }
 
 // Writes the time fields of a row and its status, each before the status followed by ",":
 // start, end, amounttime (seconds, 0 unless both are set), expected start and end.
-void csv_times_and_status(FILE* out, const RecordHead& head) {
+void csv_times_and_status(ReportLine& row, const RecordHead& head) {
   const int64_t amount =
       head.starttime >= 1 && head.endtime >= 1 ? head.endtime - head.starttime : 0;
-  std::fprintf(out, "%s,%s,%" PRId64 ",%s,%s,%s", csv_time(head.starttime).c_str(),
-               csv_time(head.endtime).c_str(), amount, csv_time(head.expstarttime).c_str(),
-               csv_time(head.expendtime).c_str(), csv_status_word(head.status));
+  row.Put(csv_time(head.starttime).c_str()).Put(',');
+  row.Put(csv_time(head.endtime).c_str()).Put(',');
+  row.PutNumber(amount).Put(',');
+  row.Put(csv_time(head.expstarttime).c_str()).Put(',');
+  row.Put(csv_time(head.expendtime).c_str()).Put(',');
+  row.Put(csv_status_word(head.status));
 }
 
 void csv_count_header(FILE* out) {
@@ -129,10 +131,13 @@ void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches&
   head.expstarttime = g_load_summary.expstarttime;
   head.expendtime = g_load_summary.expendtime;
   head.status = g_load_summary.status;
-  std::fprintf(out, "%s,%s,%s,%s,", report_text(g_load_summary.jnwname), jnwdate(),
-               entry.user.c_str(), g_local_machine);
-  csv_times_and_status(out, head);
-  std::fputc(',', out);
+  {
+    ReportLine row(out);
+    row.Put(report_text(g_load_summary.jnwname)).Put(',').Put(jnwdate()).Put(',');
+    row.Put(entry.user).Put(',').Put(g_local_machine).Put(',');
+    csv_times_and_status(row, head);
+    row.Put(',');
+  }
   csv_counts(out, g_load_table);
 }
 
@@ -146,9 +151,13 @@ void csv_jnw_title(FILE* out) {
 void csv_jnw_row(FILE* out, const JnwRecord& record) {
   // The top network has no parent; an empty first field would read as a missing one.
   const char* parent = report_text(record.parentjnw)[0] != '\0' ? record.parentjnw : "\"\"";
-  std::fprintf(out, "JNW,%s,%s,%s,", parent, jnwdate(), report_text(record.basename));
-  csv_times_and_status(out, record);
-  std::fputc(',', out);
+  {
+    ReportLine row(out);
+    row.Put("JNW,").Put(parent).Put(',').Put(jnwdate()).Put(',');
+    row.Put(report_text(record.basename)).Put(',');
+    csv_times_and_status(row, record);
+    row.Put(',');
+  }
   csv_counts(out, record.counts);
 }
 
@@ -177,10 +186,10 @@ void csv_jnw_section(FILE* out, const ReportSwitches& switches, const char* name
 }
 
 // What follows the status in a job row.
-void unit_tail(FILE* out, const JobRecord* record);
-void erp_tail(FILE* out, const JobRecord* record);
-void plain_tail(FILE* out, const JobRecord* record);
-void qdrs_tail(FILE* out, const JobRecord* record);
+void unit_tail(ReportLine& row, const JobRecord* record);
+void erp_tail(ReportLine& row, const JobRecord* record);
+void plain_tail(ReportLine& row, const JobRecord* record);
+void qdrs_tail(ReportLine& row, const JobRecord* record);
 
 // One job type of the report: its list, titles, row word and row end.
 struct CsvType {
@@ -188,7 +197,7 @@ struct CsvType {
   const char* title;
   const char* columns;  // after kRowColumns
   const char* word;
-  void (*tail)(FILE* out, const JobRecord* record);
+  void (*tail)(ReportLine& row, const JobRecord* record);
 };
 
 // The fixed type order of the report. Custom jobs share the unit jobs' title line.
@@ -208,32 +217,32 @@ const CsvType kTypes[] = {
 };
 
 // An exit code (error class 0) fills the exitcode column, an error code the errcode column.
-void code_pair(FILE* out, int32_t errclass, int32_t code) {
+void code_pair(ReportLine& row, int32_t errclass, int32_t code) {
   if (errclass != 0) {
-    std::fprintf(out, "0,%d", code);
+    row.Put("0,").PutNumber(code);
   } else {
-    std::fprintf(out, "%d,0", code);
+    row.PutNumber(code).Put(",0");
   }
 }
 
-void unit_tail(FILE* out, const JobRecord* record) {
+void unit_tail(ReportLine& row, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
-  std::fputc(',', out);
-  code_pair(out, r->errclass, r->code);
-  std::fprintf(out, ",%s,%s\n", report_text(r->requestid), report_text(r->machine));
+  row.Put(',');
+  code_pair(row, r->errclass, r->code);
+  row.Put(',').Put(report_text(r->requestid)).Put(',').Put(report_text(r->machine)).Put('\n');
 }
 
-void erp_tail(FILE* out, const JobRecord* record) {
-  std::fprintf(out, ",%s\n", report_text(static_cast<const ErpJob*>(record)->machine));
+void erp_tail(ReportLine& row, const JobRecord* record) {
+  row.Put(',').Put(report_text(static_cast<const ErpJob*>(record)->machine)).Put('\n');
 }
 
-void plain_tail(FILE* out, const JobRecord*) { std::fputc('\n', out); }
+void plain_tail(ReportLine& row, const JobRecord*) { row.Put('\n'); }
 
-void qdrs_tail(FILE* out, const JobRecord* record) {
+void qdrs_tail(ReportLine& row, const JobRecord* record) {
   const auto* r = static_cast<const QdrsJob*>(record);
-  std::fputc(',', out);
-  code_pair(out, r->errclass, r->code);
-  std::fputc('\n', out);
+  row.Put(',');
+  code_pair(row, r->errclass, r->code);
+  row.Put('\n');
 }
 
 // Writes the rows of one type that pass erronly (error and error stop only) and, with a name
@@ -252,10 +261,11 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
       std::fputs(type.columns, out);
     }
     written = true;
-    std::fprintf(out, "%s%s,%s,%s,", type.word, report_text(record->parentjnw), jnwdate(),
-                 report_text(record->name));
-    csv_times_and_status(out, *record);
-    type.tail(out, record);
+    ReportLine row(out);
+    row.Put(type.word).Put(report_text(record->parentjnw)).Put(',').Put(jnwdate()).Put(',');
+    row.Put(report_text(record->name)).Put(',');
+    csv_times_and_status(row, *record);
+    type.tail(row, record);
   }
   if (written) std::fputs("\n", out);
 }

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
@@ -27,10 +27,9 @@ namespace {
 
 /// A captured line is copied in chunks of at most this many bytes, line end included.
 constexpr size_t kContentChunkMax = 1022;
-/// A content block at most this many bytes ahead of the spool stream is reached by reading on.
-constexpr size_t kSkipAheadMax = 16 * 1024;
-/// The buffer of the spool stream that the content blocks are read from.
-constexpr size_t kSpoolBufferSize = 64 * 1024;
+/// The window of the spool file that content blocks are copied from: each job type walks the
+/// file again, mostly forwards, so a large window keeps the reads and seeks few.
+constexpr size_t kSpoolWindowSize = size_t{1024} * 1024;
 
 constexpr char kTimeFormat[] = "%y-%m-%d %H:%M'%S";
 constexpr char kUnset[] = "-";
@@ -38,51 +37,9 @@ constexpr char kCountRule[] = "-------------------------------------------------
 constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
 
-// One output line gathered in place and written at once: the report writes several short
-// lines per job, and a formatted print of each costs more than the copying.
-class Line {
- public:
-  explicit Line(FILE* out) : out_(out) {}
-  Line(const Line&) = delete;
-  Line& operator=(const Line&) = delete;
-  ~Line() { Flush(); }
-
-  // text, then blanks up to width characters (a text that is wider stays whole).
-  Line& Put(std::string_view text, size_t width = 0) {
-    Append(text.data(), text.size());
-    for (size_t n = text.size(); n < width; ++n) Append(" ", 1);
-    return *this;
-  }
-  // label as the label column of a "LABEL     : value" line.
-  Line& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
-
- private:
-  static constexpr size_t kLabelWidth = 10;
-
-  void Append(const char* data, size_t n) {
-    if (used_ + n > sizeof buf_) {
-      Flush();
-      if (n > sizeof buf_) {
-        std::fwrite(data, 1, n, out_);
-        return;
-      }
-    }
-    std::memcpy(buf_ + used_, data, n);
-    used_ += n;
-  }
-  void Flush() {
-    if (used_ > 0) std::fwrite(buf_, 1, used_, out_);
-    used_ = 0;
-  }
-
-  FILE* out_;
-  char buf_[512];
-  size_t used_ = 0;
-};
-
 // A "LABEL     : value" line.
 void put_label_line(FILE* out, const char* label, const char* value) {
-  Line(out).Label(label).Put(value).Put("\n");
+  ReportLine(out).Label(label).Put(value).Put("\n");
 }
 
 const char* StatusText(int32_t status_class) {
@@ -128,7 +85,7 @@ void print_status(FILE* out, int32_t status_class) {
 void print_time_line(FILE* out, const char* label, int64_t actual, int64_t expected) {
   const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
   const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
-  Line(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
+  ReportLine(out).Label(label).Put(a.c_str(), 20).Put("   (EXP. ").Put(e.c_str()).Put(")\n");
 }
 
 void print_amount(FILE* out, int64_t start, int64_t end) {
@@ -140,8 +97,15 @@ void print_amount(FILE* out, int64_t start, int64_t end) {
   // not with a sign on every field.
   const int64_t d = end - start;
   const uint64_t magnitude = d < 0 ? 0 - static_cast<uint64_t>(d) : static_cast<uint64_t>(d);
-  std::fprintf(out, "%-10s: %s%" PRIu64 ":%02" PRIu64 "'%02" PRIu64 "\n", "AMOUNTTIME",
-               d < 0 ? "-" : "", magnitude / 3600, magnitude / 60 % 60, magnitude % 60);
+  ReportLine(out)
+      .Label("AMOUNTTIME")
+      .Put(d < 0 ? "-" : "")
+      .PutNumber(static_cast<int64_t>(magnitude / 3600))
+      .Put(':')
+      .PutTwoDigits(static_cast<int>(magnitude / 60 % 60))
+      .Put('\'')
+      .PutTwoDigits(static_cast<int>(magnitude % 60))
+      .Put('\n');
 }
 
 void print_counts(FILE* out, const CountTable& table) {
@@ -176,111 +140,140 @@ void print_summary(FILE* out, const JnwEntry& entry) {
   print_counts(out, g_load_table);
 }
 
-// Where the spool stream of the job sections stands, as far as the content printer knows: the
-// stream print_type_sections opened, and its position (-1 unknown). Any other stream is
-// unknown and always sought.
-struct SpoolPlace {
-  FILE* stream = nullptr;
-  int64_t at = -1;
-};
-SpoolPlace g_place;
-
-// Notes that spool stands at at (-1: unknown), when it is the stream of the job sections.
-void note_place(FILE* spool, int64_t at) {
-  if (spool == g_place.stream) g_place.at = at;
-}
-
-// Puts spool at offset. A stream that stands there already stays, and a stream a short way
-// before it reads on to it: a seek always asks the system, even within the stream's buffer.
-// 0, or -1 when the stream cannot be put there.
-int move_to(FILE* spool, int64_t offset) {
-  const int64_t at = spool == g_place.stream ? g_place.at : -1;
-  if (at >= 0 && at == offset) return 0;
-  if (at >= 0 && at < offset && offset - at <= static_cast<int64_t>(kSkipAheadMax)) {
-    char skipped[kContentChunkMax];
-    auto left = static_cast<size_t>(offset - at);
-    while (left > 0) {
-      const size_t got = std::fread(skipped, 1, std::min(left, sizeof skipped), spool);
-      if (got == 0) break;  // short of the offset: the seek below decides
-      left -= got;
-    }
-    if (left == 0) return 0;
+// A window onto the spool stream that the content blocks are copied from: the bytes from base
+// on, read in large pieces. The stream is read only through the window, which knows where the
+// stream stands (-1: unknown, the next read seeks first).
+class SpoolWindow {
+ public:
+  // Starts over on stream, whose position is at (-1 unknown).
+  void Reset(FILE* stream, int64_t at) {
+    stream_ = stream;
+    stream_at_ = at;
+    base_ = 0;
+    length_ = 0;
+    if (stream != nullptr && bytes_.size() != kSpoolWindowSize) bytes_.resize(kSpoolWindowSize);
   }
-  const bool moved = platform::SeekStream(spool, offset);
-  note_place(spool, moved ? offset : -1);
-  return moved ? 0 : -1;
-}
+  FILE* stream() const { return stream_; }
+
+  // The piece of the line at offset: at most max bytes (max at most the window's size), up to
+  // and including its line end. Returns its length, 0 at the end of the file or when the file
+  // cannot be read there; *data points at it until the next call.
+  size_t Piece(int64_t offset, size_t max, const char** data, bool* ended) {
+    *ended = false;
+    const size_t have = Make(offset, max);
+    const char* start = bytes_.data() + (offset - base_);
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', have));
+    const size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : have;
+    *ended = newline != nullptr;
+    *data = start;
+    return n;
+  }
+
+  // The byte at offset, or EOF.
+  int Byte(int64_t offset) {
+    if (Make(offset, 1) == 0) return EOF;
+    return static_cast<unsigned char>(bytes_[static_cast<size_t>(offset - base_)]);
+  }
+
+ private:
+  // Makes up to want bytes from offset present in the window; returns how many are.
+  size_t Make(int64_t offset, size_t want) {
+    const int64_t end = base_ + static_cast<int64_t>(length_);
+    if (offset >= base_ && offset + static_cast<int64_t>(want) <= end) return want;
+    if (offset >= base_ && offset <= end) {
+      // Keep what the window has from offset on and read on behind it.
+      const auto keep = static_cast<size_t>(end - offset);
+      std::memmove(bytes_.data(), bytes_.data() + (offset - base_), keep);
+      length_ = keep;
+    } else {
+      length_ = 0;
+    }
+    base_ = offset;
+    const int64_t read_at = base_ + static_cast<int64_t>(length_);
+    if (stream_at_ != read_at) {
+      if (!platform::SeekStream(stream_, read_at)) {
+        stream_at_ = -1;
+        return std::min(length_, want);
+      }
+      stream_at_ = read_at;
+    }
+    while (length_ < bytes_.size()) {
+      const size_t got = std::fread(bytes_.data() + length_, 1, bytes_.size() - length_, stream_);
+      if (got == 0) break;
+      length_ += got;
+      stream_at_ += static_cast<int64_t>(got);
+    }
+    // A stream at its end stays readable for a later block that lies before it.
+    std::clearerr(stream_);
+    return std::min(length_, want);
+  }
+
+  FILE* stream_ = nullptr;
+  int64_t stream_at_ = -1;
+  int64_t base_ = 0;
+  size_t length_ = 0;
+  std::vector<char> bytes_;
+};
+SpoolWindow g_window;
 
 // Copies the content block whose marker line (letter) starts at offset in spool: every following
 // line that begins with a TAB, without the TAB, up to the first line that does not. A long line
 // arrives in several chunks; the chunks after its first are copied whole, whatever they begin
 // with. Returns 0, or -1 when there is no block at offset.
-int print_content(FILE* out, FILE* spool, char letter, int64_t offset) {
+int print_content(ReportLine& text, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
   if (spool == nullptr || offset < 1) return -1;
-  if (move_to(spool, offset) != 0) return -1;
+  // A stream other than the job sections' own has an unknown position.
+  if (spool != g_window.stream()) g_window.Reset(spool, -1);
   int64_t at = offset;
-  auto read_piece = [&](char* chunk, bool* ended) {
-    const size_t n = read_line_piece(spool, chunk, kContentChunkMax, ended);
-    at += static_cast<int64_t>(n);
-    return n;
-  };
-  struct NoteOnReturn {
-    FILE* spool;
-    const int64_t& at;
-    ~NoteOnReturn() { note_place(spool, at); }
-  } note{spool, at};
-
-  char chunk[kContentChunkMax];
+  const char* chunk = nullptr;
   bool ended = false;
-  size_t n = read_piece(chunk, &ended);
+  size_t n = g_window.Piece(at, kContentChunkMax, &chunk, &ended);
   if (n == 0) return 0;
   if (chunk[0] != letter) return -1;
   // The marker line itself is not content, however long it is.
+  at += static_cast<int64_t>(n);
   while (!ended) {
-    if (read_piece(chunk, &ended) == 0) return 0;
+    n = g_window.Piece(at, kContentChunkMax, &chunk, &ended);
+    if (n == 0) return 0;
+    at += static_cast<int64_t>(n);
   }
   bool line_open = false;  // the last chunk written did not end its line
   for (;;) {
-    // The line after the block stays unread, so that the stream stands at the next block when
-    // that is the job's other one.
-    if (!line_open) {
-      const int c = std::getc(spool);
-      if (c == EOF) break;
-      std::ungetc(c, spool);
-      if (c != '\t') break;
-    }
-    n = read_piece(chunk, &ended);
+    if (!line_open && g_window.Byte(at) != '\t') break;
+    n = g_window.Piece(at, kContentChunkMax, &chunk, &ended);
     if (n == 0) break;
+    at += static_cast<int64_t>(n);
     // A line that the tool ended with CR LF is written with its LF alone: the output stream
     // writes line ends the system's way.
-    if (ended && n >= 2 && chunk[n - 2] == '\r') {
-      chunk[n - 2] = '\n';
-      --n;
-    }
-    if (line_open) {
-      std::fwrite(chunk, 1, n, out);
-    } else {
-      std::fwrite(chunk + 1, 1, n - 1, out);
-    }
+    size_t body = n;
+    if (ended && n >= 2 && chunk[n - 2] == '\r') body = n - 2;
+    const size_t skip = line_open ? 0 : 1;
+    text.Put(std::string_view(chunk + skip, body - skip));
+    if (body != n) text.Put('\n');
     line_open = !ended;
   }
   // A last line without its line end must not carry the closing rule.
-  if (line_open) std::fputc('\n', out);
+  if (line_open) text.Put('\n');
   return 0;
 }
 
 void print_content_block(FILE* out, FILE* spool, const char* label, char letter, int64_t offset) {
-  std::fputs(label, out);
-  std::fputs(kContentRule, out);
-  print_content(out, spool, letter, offset);
-  std::fputs(kContentRule, out);
+  ReportLine text(out);
+  text.Put(label).Put(kContentRule);
+  print_content(text, spool, letter, offset);
+  text.Put(kContentRule);
 }
 
 void print_exit_error(FILE* out, int32_t errclass, int32_t code) {
   // A job ends either with an exit code (error class 0) or with an error class and code.
-  std::fprintf(out, "%-10s: %d\n", "EXIT CODE", errclass == 0 ? code : 0);
-  std::fprintf(out, "%-10s: %d/%d\n", "ERROR CODE", errclass, errclass != 0 ? code : 0);
+  ReportLine(out).Label("EXIT CODE").PutNumber(errclass == 0 ? code : 0).Put('\n');
+  ReportLine(out)
+      .Label("ERROR CODE")
+      .PutNumber(errclass)
+      .Put('/')
+      .PutNumber(errclass != 0 ? code : 0)
+      .Put('\n');
 }
 
 // Writes the records of one sorted view that pass the filters. With a name filter, only the
@@ -305,7 +298,7 @@ bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches,
     if (switches.second_content && record->print_second_content != nullptr) {
       record->print_second_content(out, spool, record);
     }
-    std::fputs("\n", out);
+    ReportLine(out).Put('\n');
     if (name_filter != nullptr) break;
   }
   return written;
@@ -326,13 +319,14 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
       return -1;
     }
   }
-  // Each job type walks the file again: a large buffer keeps the reads few.
-  if (spool != nullptr) std::setvbuf(spool.get(), nullptr, _IOFBF, kSpoolBufferSize);
-  // The stream's place is known from its start until it is closed.
-  struct PlaceScope {
-    explicit PlaceScope(FILE* spool) { g_place = SpoolPlace{spool, spool != nullptr ? 0 : -1}; }
-    ~PlaceScope() { g_place = SpoolPlace{}; }
-  } place(spool.get());
+  // The window reads the stream in pieces of its own size: the stream needs no buffer.
+  if (spool != nullptr) std::setvbuf(spool.get(), nullptr, _IONBF, 0);
+  // The stream stands at its start until the window reads it; the window forgets it before it
+  // is closed.
+  struct WindowScope {
+    explicit WindowScope(FILE* spool) { g_window.Reset(spool, 0); }
+    ~WindowScope() { g_window.Reset(nullptr, -1); }
+  } window(spool.get());
   void* const lists[] = {unitjob_list(), erpjob_list(),  bijob_list(),    pcjob_list(),
                          qdrsjob_list(), hlbsjob_list(), customjob_list()};
   for (void* list : lists) {

@@ -46,18 +46,14 @@ bool runscan_open(const ToolOptions& options, platform::ChildProcess* child) {
 // Reads the next line of in into line (kToolLineMax + 1 bytes): false at the end of the output.
 // A longer line is cut there and the rest of it is read and dropped, so a tail can never pose
 // as a line of its own.
-bool next_tool_line(FILE* in, char* line) {
+bool next_tool_line(LinePieceReader& in, char* line) {
   // Counted, not read with fgets: the piece's length must be known whatever bytes it holds, or
   // a NUL in a line would make it look cut and its successor be dropped as its rest.
   bool ended = false;
-  const size_t len = read_line_piece(in, line, kToolLineMax, &ended);
+  const size_t len = in.Next(line, kToolLineMax, &ended);
   line[len] = '\0';
   if (len == 0) return false;
-  if (len == kToolLineMax && !ended) {
-    int c;
-    while ((c = std::getc(in)) != EOF && c != '\n') {
-    }
-  }
+  if (len == kToolLineMax && !ended) in.SkipLine();
   return true;
 }
 
@@ -68,7 +64,7 @@ int read_tool(const char* who, const ToolOptions& options, const ToolLineHandler
     std::fprintf(stderr, "%s: Unable to execute runscan.\n", who);
     return -1;
   }
-  FILE* in = child.Output();
+  LinePieceReader in(child.Output());
   char line[kToolLineMax + 1];
   bool wanted = true;
   while (next_tool_line(in, line)) {

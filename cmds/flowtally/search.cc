@@ -38,7 +38,7 @@ std::optional<std::string> jnw_user_key(const JnwEntry& entry) {
          platform::LowerCase(entry.user);
 }
 
-constexpr int kEntryFieldsMin = 11;
+constexpr size_t kEntryFieldsMin = 11;
 
 bool copy_field(char* dst, size_t cap, std::string_view field) {
   if (field.size() >= cap) return false;
@@ -53,17 +53,19 @@ bool copy_stamp(char* dst, std::string_view field) {
   return copy_field(dst, kStampSize, field);
 }
 
-std::vector<std::string_view> split_entry_fields(const char* line) {
-  std::vector<std::string_view> fields;
+// The first kEntryFieldsMin fields of line, separated by blanks, tabs and line ends; returns how
+// many there are (later fields are not looked at).
+size_t split_entry_fields(const char* line, std::string_view (&fields)[kEntryFieldsMin]) {
+  size_t count = 0;
   const char* p = line;
   auto is_sep = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (*p != '\0') {
+  while (*p != '\0' && count < kEntryFieldsMin) {
     while (*p != '\0' && is_sep(*p)) ++p;
     const char* start = p;
     while (*p != '\0' && !is_sep(*p)) ++p;
-    if (p > start) fields.emplace_back(start, static_cast<size_t>(p - start));
+    if (p > start) fields[count++] = std::string_view(start, static_cast<size_t>(p - start));
   }
-  return fields;
+  return count;
 }
 
 int status_code(const char* word) {
@@ -132,8 +134,8 @@ ToolOptions build_search_options() {
 
 int parse_entry_line(const char* line, EntryLine* entry) {
   if (line == nullptr || line[0] != 'J') return -1;
-  std::vector<std::string_view> f = split_entry_fields(line);
-  if (f.size() < kEntryFieldsMin || f[0][0] != 'J') return -1;
+  std::string_view f[kEntryFieldsMin];
+  if (split_entry_fields(line, f) < kEntryFieldsMin || f[0][0] != 'J') return -1;
   if (!copy_field(entry->status, sizeof entry->status, f[2])) return -1;
   if (!copy_field(entry->flags, sizeof entry->flags, f[10])) return -1;
   if (!copy_stamp(entry->start, f[4]) || !copy_stamp(entry->end, f[5])) return -1;
