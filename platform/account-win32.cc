@@ -12,6 +12,9 @@ namespace platform {
 
 namespace {
 
+// A DNS host name has at most 255 characters.
+constexpr DWORD kHostNameBufferSize = 256;
+
 // Frees what the system allocated with LocalAlloc.
 struct LocalMemory {
   void* p = nullptr;
@@ -63,9 +66,11 @@ bool GetHostName(std::string* name) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  char buf[MAX_COMPUTERNAME_LENGTH + 1];
+  // The host name as the socket layer's gethostname gives it (the DNS host name, in its own
+  // letter case, up to 255 characters), not the upper-case NetBIOS name of GetComputerName.
+  char buf[kHostNameBufferSize];
   DWORD size = sizeof buf;
-  if (!GetComputerNameA(buf, &size)) return false;
+  if (!GetComputerNameExA(ComputerNameDnsHostname, buf, &size)) return false;
   *name = buf;
   return true;
 }

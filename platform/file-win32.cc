@@ -139,7 +139,9 @@ HANDLE OpenForStream(const char* path, const StreamMode& mode) {
       return INVALID_HANDLE_VALUE;
     }
   }
-  if (mode.truncate && !SetEndOfFile(handle)) {
+  // Only a file on a disk has an end to move: a device (NUL, a console, a Unix device that Wine
+  // shows) or a pipe is written as it is.
+  if (mode.truncate && GetFileType(handle) == FILE_TYPE_DISK && !SetEndOfFile(handle)) {
     FailFromSystem();
     CloseHandle(handle);
     return INVALID_HANDLE_VALUE;

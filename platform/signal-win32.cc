@@ -7,6 +7,7 @@
 // a half-copied path or a child table in the middle of a change.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/children.h"
@@ -59,6 +60,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return FALSE;  // the system's handling ends the process
 }
 
+// The codes of a write to a pipe whose reader has gone.
+bool IsBrokenPipeCode(unsigned long code) {
+  return code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
+}
+
 }  // namespace
 
 bool InstallInterruptHandling() {
@@ -108,15 +114,18 @@ void IgnoreBrokenPipe() {
 
 bool BrokenPipeSeen() {
   if (errno == EPIPE) return true;
-  // A write of nothing tells whether standard output is a pipe that nobody reads any more.
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE || GetFileType(out) != FILE_TYPE_PIPE) {
     return false;
   }
+  // The system's code of the C runtime's failed write, which maps it to no errno of its own
+  // (a pipe that is no longer connected becomes EINVAL).
+  if (IsBrokenPipeCode(_doserrno)) return true;
+  // A write of nothing tells whether standard output is a pipe that nobody reads any more.
+  // (Not under Wine, whose pipes are Unix pipes: there such a write succeeds.)
   DWORD written = 0;
   if (WriteFile(out, "", 0, &written, nullptr)) return false;
-  const DWORD error = ::GetLastError();
-  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+  return IsBrokenPipeCode(::GetLastError());
 }
 
 void ExitForBrokenPipe() {

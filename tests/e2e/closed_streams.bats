@@ -25,6 +25,7 @@ ft_closed() {
     012) "$PROG" "$@" <&- >&- 2>&- 3>&- || status=$? ;;
     *) return 1 ;;
   esac
+  if on_windows; then windows_text; fi
 }
 
 # An entry line of user ann for TRACKER with STATUS.
@@ -41,13 +42,17 @@ entry() { printf 'J alpha:ann:%s.kstrk %s 0 20140930010203 - - - 60 0 -\n' "$1" 
     ft_closed "$fds" -u alice -o "$SITE/list"
     expect_status 0
     expect_stderr ""
-    diff -u "$SITE/expected" "$SITE/list"
+    diff -u "$SITE/expected" <(text "$SITE/list")
   done
 }
 
 @test "a listing to a closed standard output: the search runs, then exit 3 for the output" {
   use_demo_site
-  for fds in 1 01; do
+  local closed=(1 01)
+  # Wine opens /dev/null on a closed standard input and output together, so only standard
+  # output alone can be closed under it.
+  if on_windows; then closed=(1); fi
+  for fds in "${closed[@]}"; do
     ft_closed "$fds" -a
     expect_status 3
     [ "$(head -n 1 "$SITE/err")" = "flowtally: Unable to write output:standard output" ]

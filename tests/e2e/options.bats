@@ -59,7 +59,14 @@ test:
   [ "$status" -eq 0 ]
   "$PROG" --help >/dev/full 2>"$SITE/err" || status=$?
   expect_status 3
-  expect_stderr $'flowtally: Unable to write output:standard output\nflowtally: No space left on device\n'
+  if on_windows; then
+    # The C runtime writes a character device unbuffered: the write that failed was not the
+    # final flush, so the reason is not known.
+    windows_text
+    expect_stderr $'flowtally: Unable to write output:standard output\n'
+  else
+    expect_stderr $'flowtally: Unable to write output:standard output\nflowtally: No space left on device\n'
+  fi
 
   write_registry '"KSLanguageId"="0"'
   for args in "-a --version" "--versions"; do
@@ -77,7 +84,7 @@ test:
 @test "-x -h writes the scanner line, then the long usage, and exits 0" {
   ft -x -h
   expect_status 0
-  expect_stderr "$PROG: ERROR: Illegal option -- x"$'\n'"$LONG_USAGE"
+  expect_stderr "$PROG_NAME: ERROR: Illegal option -- x"$'\n'"$LONG_USAGE"
 }
 
 @test "-j name= with an empty value stops at once with exit 2" {
@@ -89,12 +96,12 @@ test:
 @test "every option error writes its message, then the short usage line, and exits 3" {
   local pad
   printf -v pad '%29s' ''
-  local illegal_x="$PROG: ERROR: Illegal option -- x"$'\n'
+  local illegal_x="$PROG_NAME: ERROR: Illegal option -- x"$'\n'
   # Rows of arguments (split at blanks) and the messages before the usage line.
   local cases=(
     '-x' "$illegal_x"$'Invalid Option.\n'
-    '-u' "$PROG: ERROR: Option requires an argument -- u"$'\nInvalid Option.\n'
-    '-x -v -j run -y' "$illegal_x$PROG: ERROR: Illegal option -- y"$'\nInvalid Option.\n'
+    '-u' "$PROG_NAME: ERROR: Option requires an argument -- u"$'\nInvalid Option.\n'
+    '-x -v -j run -y' "$illegal_x$PROG_NAME: ERROR: Illegal option -- y"$'\nInvalid Option.\n'
     '-x -j trk' "$illegal_x"$'Invalid trk parameter (-j trk=JNW.YYYYMMDDhhmmss)\n'
     '-j name' $'Invalid parameter (-j name=JNW)\n'
     '-j last,run' $'Illegal combination (-j last and other options)\n'
@@ -169,6 +176,7 @@ $pad|hostname:username:JNW.YYYYMMDDhhmmss.kstrk)
 }
 
 @test "an effective user without an account name: start-up goes on, the search finds nothing" {
+  linux_only "a Unix user id without a passwd entry (setpriv)"
   if [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null; then
     skip "needs root and setpriv"
   fi

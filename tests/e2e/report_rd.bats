@@ -159,14 +159,18 @@ counts() {
   ft -u alice -j trk=DAILY.20261205010000 -p style=1 -d 8
   expect_status 0
   # Each line of the spool file (the tracker without its content blocks, which only output
-  # asks for) is traced with its offset, then as the component it makes.
-  diff -u <(echo DebugKey=8; awk '$1 ~ /^[BDJPUVXZ]$/ {
+  # asks for) is traced with its offset, then as the component it makes. On Windows the stand-in
+  # writes its lines as text, ending in CR LF: the offsets count both, and the traced line
+  # shows the CR it was read with.
+  local eol=1
+  if on_windows; then eol=2; fi
+  diff -u <(echo DebugKey=8; awk -v eol=$eol '$1 ~ /^[BDJPUVXZ]$/ {
       name = $1 == "Z" ? $3 : $2
       if ($1 == "J") { sub(/^[^:]*:[^:]*:/, "", name); sub(/\..*/, "", name) }
       print offset + 0 ")" $0
       print "ent: type=" $1 ", name=" name
-      offset += length($0) + 1
-    }' "$tracker") "$SITE/err"
+      offset += length($0) + eol
+    }' "$tracker") <(if on_windows; then tr -d '\r' <"$SITE/err"; else cat "$SITE/err"; fi)
   # The TOTAL column of the summary's COUNT table: the tracker's lines counted by type.
   diff -u <(awk 'BEGIN { split("U UJ X ERP B BI J JNW P PC V QDRSJ java HLBSJ Z CSTMJ D OTHER", m) }
       $1 ~ /^[BDJPUVXZ]$/ { all++; n[$1 == "Z" && $2 == "java" ? "java" : $1]++ }

@@ -56,6 +56,7 @@ rs() {
   status=0
   # shellcheck disable=SC2086
   "$BIN_DIR/runscan" $1 >"$SITE/out" 2>"$SITE/err" || status=$?
+  if on_windows; then windows_text; fi
 }
 
 # The tracker paths (field 2) of the lines printed, one per line.

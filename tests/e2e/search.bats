@@ -91,11 +91,11 @@ OUT
   ft -j name=x
   [ "$status" -eq 2 ]
   [ "$(cat "$SITE/err")" = "No JNW detected." ]
-  rm "$SITE/base/bin/runscan"
+  rm "$SITE/base/bin/runscan$EXE"
   ft -j name=x
   [ "$status" -eq 2 ]
   diff -u - "$SITE/err" <<ERR
-Unable to execute runscan:$SITE/base/bin/runscan
+Unable to execute runscan:$SITE/base/bin/runscan$EXE
 ec=2
 runscancmd_jnwent: Unable to execute runscan.
 No JNW detected.

@@ -7,16 +7,20 @@
 # The fake runscan answers a search (an N1 argument) with the lines of $SITE/entries and any
 # other call with those of $SITE/detail; then it runs the shell code of $SITE/end, if any. It
 # writes its pid into $SITE/runscan.pid and each of its arguments as one line of $SITE/argv.
+# In Windows mode it is fake_runscan.exe, and $SITE/end holds its steps.
 
 load helpers
 
 setup() {
   make_installation
   export TZ=UTC
-  rm -f "$SITE/base/bin/runscan"
-  {
-    printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
-    cat <<'SCRIPT'
+  if on_windows; then
+    install_fake_runscan argv 'if-arg N1 cat entries' 'unless-arg N1 cat detail' 'steps end'
+  else
+    rm -f "$SITE/base/bin/runscan"
+    {
+      printf '#!/bin/sh\nsite='\''%s'\''\n' "$SITE"
+      cat <<'SCRIPT'
 echo $$ >"$site/runscan.pid"
 printf '%s\n' "$@" >"$site/argv"
 answer="$site/detail"
@@ -25,8 +29,9 @@ for arg in "$@"; do [ "$arg" = N1 ] && answer="$site/entries"; done
 [ -f "$site/end" ] && . "$site/end"
 exit 0
 SCRIPT
-  } >"$SITE/base/bin/runscan"
-  chmod +x "$SITE/base/bin/runscan"
+    } >"$SITE/base/bin/runscan"
+    chmod +x "$SITE/base/bin/runscan"
+  fi
 
   for t in A.20140930010203 B.20140930010203; do
     printf 'J alpha:ann:%s.kstrk done 0 20140930010203 20140930011000 - - 60 0 -\n' "$t"
@@ -38,11 +43,22 @@ DETAIL
 }
 
 teardown() {
-  if [ -f "$SITE/runscan.pid" ]; then kill -9 "$(cat "$SITE/runscan.pid")" 2>/dev/null || true; fi
+  # (A Windows process id is no Unix one: flowtally.exe's job object ends its children.)
+  if ! on_windows && [ -f "$SITE/runscan.pid" ]; then kill -9 "$(cat "$SITE/runscan.pid")" 2>/dev/null || true; fi
 }
 
-# ends CODE: the fake runscan runs CODE after its output.
-ends() { printf '%s\n' "$1" >"$SITE/end"; }
+# ends CODE [STEPS]: the fake runscan runs CODE after its output (in Windows mode, the
+# fake_runscan.exe steps STEPS).
+ends() { if on_windows; then printf '%s\n' "$2"; else printf '%s\n' "$1"; fi >"$SITE/end"; }
+
+# runscan_gone: the fake runscan of the last run has ended.
+runscan_gone() {
+  if on_windows; then
+    [ ! -e "$SITE/runscan.alive" ]
+  else
+    ! kill -0 "$(cat "$SITE/runscan.pid")" 2>/dev/null
+  fi
+}
 
 @test "a search whose runscan fails lists nothing and exits 2, however it ended" {
   local -A how=(
@@ -50,8 +66,11 @@ ends() { printf '%s\n' "$1" >"$SITE/end"; }
     ['kill -9 $$']='ended by signal 9 (Killed)'
     ['kill -SEGV $$']='ended by signal 11 (Segmentation fault)'
   )
+  # Windows has no signals: a crash is an exit status.
+  local -A steps=(['exit 5']='exit 5' ['kill -9 $$']='exit 9' ['kill -SEGV $$']='crash')
+  if on_windows; then how['kill -9 $$']='rc=9' how['kill -SEGV $$']='rc=-1073741819'; fi
   for code in "${!how[@]}"; do
-    ends "$code"
+    ends "$code" "${steps[$code]}"
     ft -u ann
     expect_status 2
     [ ! -s "$SITE/out" ]
@@ -61,19 +80,19 @@ No JNW detected.
   done
   # A crash before any output is no longer taken for an empty search.
   rm "$SITE/entries"
-  ends 'kill -SEGV $$'
+  ends 'kill -SEGV $$' crash
   ft -u ann
   expect_status 2
-  grep -qx 'runscancmd_jnwent:execution error: runscan ended by signal 11 (Segmentation fault)' \
-    "$SITE/err"
+  grep -qx "runscancmd_jnwent:execution error: runscan ${how['kill -SEGV $$']}" "$SITE/err"
 }
 
 @test "a test whose detail run fails has no target" {
   printf 'J alpha:ann:A.20140930010203.kstrk done 0 20140930010203 - - - 60 0 -\n' >"$SITE/entries"
   ft -u ann -t testp=done
   expect_status 0
+  local -A steps=(['exit 7']='exit 7' ['kill -9 $$']='crash')
   for code in 'exit 7' 'kill -9 $$'; do
-    ends "case \" \$* \" in *\" U \"*) $code ;; esac"
+    ends "case \" \$* \" in *\" U \"*) $code ;; esac" "if-word U ${steps[$code]}"
     ft -u ann -t testp=done
     expect_status 2
     grep -q '^runscancmd_jnwdetail:execution error: runscan ' "$SITE/err"
@@ -83,16 +102,16 @@ No JNW detected.
 
 @test "KSToolTimeout ends a runscan that hangs: search, test and print mode" {
   write_registry '"KSLanguageId"="0"' '"KSToolTimeout"=dword:00000001'
-  ends 'exec sleep 30'
+  ends 'exec sleep 30' 'sleep 30'
   ft -u ann
   expect_status 2
   expect_stderr "runscancmd_jnwent:execution error: runscan ended after the time limit of 1 s
 No JNW detected.
 "
-  ! kill -0 "$(cat "$SITE/runscan.pid")" 2>/dev/null
+  runscan_gone
 
   # Only the dump hangs: each tracker fails and print mode exits 3.
-  ends 'case " $* " in *" U "*) exec sleep 30 ;; esac'
+  ends 'case " $* " in *" U "*) exec sleep 30 ;; esac' 'if-word U sleep 30'
   ft -u ann -p format=csv
   expect_status 3
   [ "$(grep -c '^runscandmd_redirect:execution error: runscan ended after the time limit of 1 s, errno=' "$SITE/err")" -eq 2 ]
@@ -106,6 +125,7 @@ No JNW detected.
 }
 
 @test "SIGTERM or SIGHUP during a search ends runscan and flowtally" {
+  linux_only "Unix signals"
   ends 'exec sleep 30'
   for sig in TERM HUP; do
     rm -f "$SITE/runscan.pid"
@@ -138,6 +158,7 @@ ARGV
 }
 
 @test "a spool file swapped for a link after the dump is never read" {
+  linux_only "a symbolic link swapped in through /proc/PID/fd"
   echo 'J alpha:ann:A.20140930010203.kstrk done 0 20140930010203 - secret - 60 0 -' >"$SITE/secret"
   # Only a dump writes into a file; the search writes into a pipe and is left alone.
   ends 'spool=$(readlink "/proc/$$/fd/1"); [ -f "$spool" ] && rm -f "$spool" && ln -s "$site/secret" "$spool"'
@@ -154,7 +175,8 @@ ARGV
   status=0
   "$PROG" -u ann 2>"$SITE/err" 3>&- | head -1 >"$SITE/out"
   status=${PIPESTATUS[0]}
-  expect_status 141
+  # Windows has no SIGPIPE: exit 3, with no message.
+  if on_windows; then expect_status 3; else expect_status 141; fi
   [ ! -s "$SITE/err" ]
-  [ "$(cat "$SITE/out")" = "****      TRACKER-ID.yyyymmddhhmmss       USER  STAT START       END        " ]
+  [ "$(text "$SITE/out")" = "****      TRACKER-ID.yyyymmddhhmmss       USER  STAT START       END        " ]
 }
