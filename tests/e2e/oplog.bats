@@ -155,10 +155,15 @@ SCRIPT
   local p writers=20 each=50
   if on_windows; then writers=8 each=20; fi
   for p in $(seq 1 $writers); do
-    (for _ in $(seq 1 $each); do "$PROG" -h -u "writer$p" 2>/dev/null; done) 3>&- &
+    (for _ in $(seq 1 $each); do "$PROG" -h -u "writer$p" 2>>"$SITE/writers.err"; done) 3>&- &
   done
   wait
-  [ "$(records)" -eq $((writers * each)) ]
+  # A count that falls short says what the invocations that lost their record wrote.
+  if [ "$(records)" -ne $((writers * each)) ]; then
+    echo "$(records) records of $((writers * each)); the writers' messages:" >&2
+    grep -v '^Usage: ' "$SITE/writers.err" >&2 || true
+    return 1
+  fi
   # Every line is whole: one record shape, and each writer's lines are all there.
   local zone='UTC'
   if on_windows; then zone='[^)]+'; fi
