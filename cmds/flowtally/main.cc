@@ -36,10 +36,10 @@ constexpr int kExitTestFalse = 1;
 constexpr int kExitNothingFound = 2;
 constexpr int kExitUsage = 3;
 
-// Results of test_run.
 /// The output buffer of print mode when it writes to a file or a pipe.
 constexpr size_t kReportBufferSize = size_t{256} * 1024;
 
+// Results of test_run.
 constexpr int kTestTrue = 1;
 constexpr int kTestFalse = 0;
 

@@ -234,9 +234,9 @@ SortedView sorted_view(void* list) {
     }
     return compare_nocase(a->name, b->name) < 0;
   };
-  // A tracker lists its components in order, so the list (newest first) is mostly that order
-  // backwards: strictly descending keys are reversed, which keeps the sort stable, as no two
-  // keys are equal.
+  // A tracker lists its components in order, so a list (newest first) mostly holds them in
+  // descending order: such a list is reversed rather than sorted, which is stable because no two
+  // of its keys are equal.
   bool descending = true;
   for (size_t i = 1; i < records.size() && descending; ++i) {
     descending = before(records[i], records[i - 1]);
