@@ -220,6 +220,9 @@ class SpoolWindow {
   std::vector<char> bytes_;
 };
 SpoolWindow g_window;
+// The spool stream of the job sections being written, which the window may keep between blocks;
+// null outside them.
+FILE* g_sections_spool = nullptr;
 
 // Copies the content block whose marker line (letter) starts at offset in spool: every following
 // line that begins with a TAB, without the TAB, up to the first line that does not. A long line
@@ -228,8 +231,9 @@ SpoolWindow g_window;
 int print_content(ReportLine& text, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
   if (spool == nullptr || offset < 1) return -1;
-  // A stream other than the job sections' own has an unknown position.
-  if (spool != g_window.stream()) g_window.Reset(spool, -1);
+  // Any other stream has an unknown position, and what the window holds may be of another file
+  // that the stream's address served before.
+  if (spool != g_sections_spool || spool != g_window.stream()) g_window.Reset(spool, -1);
   int64_t at = offset;
   const char* chunk = nullptr;
   bool ended = false;
@@ -328,8 +332,14 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
   // The stream stands at its start until the window reads it; the window forgets it before it
   // is closed.
   struct WindowScope {
-    explicit WindowScope(FILE* spool) { g_window.Reset(spool, 0); }
-    ~WindowScope() { g_window.Reset(nullptr, -1); }
+    explicit WindowScope(FILE* spool) {
+      g_window.Reset(spool, 0);
+      g_sections_spool = spool;
+    }
+    ~WindowScope() {
+      g_window.Reset(nullptr, -1);
+      g_sections_spool = nullptr;
+    }
   } window(spool.get());
   void* const lists[] = {unitjob_list(), erpjob_list(),  bijob_list(),    pcjob_list(),
                          qdrsjob_list(), hlbsjob_list(), customjob_list()};
