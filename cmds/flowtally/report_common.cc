@@ -19,51 +19,6 @@ char* put2(char* out, int value) {
   return out + 2;
 }
 
-// tm written with format into size bytes at out, as strftime writes it, for the directives the
-// reports use (%Y of a four-digit year, %y, %m, %d, %H, %M, %S); any other format goes to
-// strftime. Returns the length written, 0 when it would not fit.
-size_t format_time(char* out, size_t size, const char* format, const std::tm& tm) {
-  const int year = tm.tm_year + 1900;
-  char* p = out;
-  char* const end = out + size - 1;  // room for the terminator
-  for (const char* f = format; *f != '\0'; ++f) {
-    if (p + 4 > end) return std::strftime(out, size, format, &tm);
-    if (*f != '%') {
-      *p++ = *f;
-      continue;
-    }
-    switch (*++f) {
-      case 'Y':
-        if (year < 1000 || year > 9999) return std::strftime(out, size, format, &tm);
-        p = put2(put2(p, year / 100), year % 100);
-        break;
-      case 'y':
-        if (year < 0) return std::strftime(out, size, format, &tm);
-        p = put2(p, year % 100);
-        break;
-      case 'm':
-        p = put2(p, tm.tm_mon + 1);
-        break;
-      case 'd':
-        p = put2(p, tm.tm_mday);
-        break;
-      case 'H':
-        p = put2(p, tm.tm_hour);
-        break;
-      case 'M':
-        p = put2(p, tm.tm_min);
-        break;
-      case 'S':
-        p = put2(p, tm.tm_sec);
-        break;
-      default:
-        return std::strftime(out, size, format, &tm);
-    }
-  }
-  *p = '\0';
-  return static_cast<size_t>(p - out);
-}
-
 // The layout that both reports' formats share: a year (%Y or %y), then month, day, hour, minute
 // and second, each after one literal character, as in "%Y/%m/%d %H:%M:%S".
 struct FixedLayout {
@@ -87,9 +42,10 @@ FixedLayout layout_of(const char* format) {
   return layout;
 }
 
-// format_time, straight through for formats of the fixed layout (the layout of the format seen
-// last is kept).
-size_t format_time_fast(char* out, size_t size, const char* format, const std::tm& tm) {
+// tm written with format into size bytes at out, as strftime writes it: straight through for a
+// format of the fixed layout (the layout of the format seen last is kept), by strftime for any
+// other. Returns the length written, 0 when it would not fit.
+size_t format_time(char* out, size_t size, const char* format, const std::tm& tm) {
   static const char* last_format = nullptr;
   static FixedLayout layout;
   if (format != last_format) {
@@ -98,7 +54,7 @@ size_t format_time_fast(char* out, size_t size, const char* format, const std::t
   }
   const int year = tm.tm_year + 1900;
   const bool year_fits = layout.full_year ? year >= 1000 && year <= 9999 : year >= 0;
-  if (!layout.fixed || !year_fits || size < 20) return format_time(out, size, format, tm);
+  if (!layout.fixed || !year_fits || size < 20) return std::strftime(out, size, format, &tm);
   char* p = out;
   if (layout.full_year) p = put2(p, year / 100);
   p = put2(p, year % 100);
@@ -119,7 +75,7 @@ TimeText report_local_time(int64_t t, const char* format, const char* unset) {
   // Both reports' formats fit easily; a result that would not fit is shown as unset rather than
   // cut.
   if (t < 1 || !platform::LocalTime(t, &tm) ||
-      format_time_fast(out.text, sizeof out.text, format, tm) == 0) {
+      format_time(out.text, sizeof out.text, format, tm) == 0) {
     const size_t n = std::min(std::strlen(unset), sizeof out.text - 1);
     std::memcpy(out.text, unset, n);
     out.text[n] = '\0';
