@@ -18,10 +18,10 @@ void* ReserveRegion(size_t size) {
   if (start > base) munmap(mapped, start - base);
   const uintptr_t tail = base + rounded + kRegionSize - (start + rounded);
   if (tail > 0) munmap(reinterpret_cast<void*>(start + rounded), tail);
-#ifdef MADV_HUGEPAGE
-  // Only advice: without large pages the region works all the same.
-  madvise(reinterpret_cast<void*>(start), rounded, MADV_HUGEPAGE);
-#endif
+  // No advice for large pages: the system's default stands. A fresh large page is a 2 MiB block
+  // cleared in one go, and on a virtual machine whose host takes back free guest memory it is a
+  // fresh host page as well: 200 MiB touched a few seconds after the last run took 0.65-0.77 s
+  // of system time in large pages, 0.09-0.13 s in small ones.
   return reinterpret_cast<void*>(start);
 }
 

@@ -5,9 +5,8 @@
 
 namespace platform {
 
-/// Size of the regions that ReserveRegion hands out best: large pages of this size back a
-/// region where the system offers them, so touching it first costs a few faults, not one per
-/// small page.
+/// Size of the regions that ReserveRegion hands out best: a system that backs memory with large
+/// pages by default can back such a region with them.
 inline constexpr size_t kRegionSize = size_t{2} * 1024 * 1024;
 
 /// size bytes of zeroed memory, aligned to kRegionSize, kept until the process ends. Null when
