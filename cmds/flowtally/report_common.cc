@@ -1,6 +1,7 @@
 #include "cmds/flowtally/report_common.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,10 +13,19 @@ namespace flowtally {
 
 namespace {
 
+// The two digits of every value from 0 to 99, one pair after another.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int v = 0; v < 100; ++v) {
+    pairs[2 * v] = static_cast<char>('0' + v / 10);
+    pairs[2 * v + 1] = static_cast<char>('0' + v % 10);
+  }
+  return pairs;
+}();
+
 // Writes the two digits of value (0 to 99) at out.
 char* put2(char* out, int value) {
-  out[0] = static_cast<char>('0' + value / 10);
-  out[1] = static_cast<char>('0' + value % 10);
+  std::memcpy(out, &kDigitPairs[2 * static_cast<size_t>(value)], 2);
   return out + 2;
 }
 
@@ -74,12 +84,13 @@ TimeText report_local_time(int64_t t, const char* format, const char* unset) {
   std::tm tm;  // every field is set by a conversion that succeeds
   // Both reports' formats fit easily; a result that would not fit is shown as unset rather than
   // cut.
-  if (t < 1 || !platform::LocalTime(t, &tm) ||
-      format_time(out.text, sizeof out.text, format, tm) == 0) {
-    const size_t n = std::min(std::strlen(unset), sizeof out.text - 1);
-    std::memcpy(out.text, unset, n);
-    out.text[n] = '\0';
+  if (t >= 1 && platform::LocalTime(t, &tm)) {
+    out.length = format_time(out.text, sizeof out.text, format, tm);
+    if (out.length > 0) return out;
   }
+  out.length = std::min(std::strlen(unset), sizeof out.text - 1);
+  std::memcpy(out.text, unset, out.length);
+  out.text[out.length] = '\0';
   return out;
 }
 

@@ -21,7 +21,9 @@ inline constexpr size_t kTimeTextSize = 64;
 /// A time written as text, held in place.
 struct TimeText {
   char text[kTimeTextSize];
+  size_t length = 0;  // of text, without its terminator
   const char* c_str() const { return text; }
+  std::string_view view() const { return {text, length}; }
 };
 
 /// One output line (or row) gathered in place and written at once: the reports write several

@@ -95,11 +95,11 @@ TimeText csv_time(int64_t t) { return report_local_time(t, kTimeFormat, ""); }
 void csv_times_and_status(ReportLine& row, const RecordHead& head) {
   const int64_t amount =
       head.starttime >= 1 && head.endtime >= 1 ? head.endtime - head.starttime : 0;
-  row.Put(csv_time(head.starttime).c_str()).Put(',');
-  row.Put(csv_time(head.endtime).c_str()).Put(',');
+  row.Put(csv_time(head.starttime).view()).Put(',');
+  row.Put(csv_time(head.endtime).view()).Put(',');
   row.PutNumber(amount).Put(',');
-  row.Put(csv_time(head.expstarttime).c_str()).Put(',');
-  row.Put(csv_time(head.expendtime).c_str()).Put(',');
+  row.Put(csv_time(head.expstarttime).view()).Put(',');
+  row.Put(csv_time(head.expendtime).view()).Put(',');
   row.Put(csv_status_word(head.status));
 }
 
