@@ -28,9 +28,26 @@ setup() {
   [ -z "$(find "$BATS_TEST_TMPDIR" -maxdepth 1 -name 'flowtally-demo.*')" ]
 }
 
-@test "the manual page has no roff warnings" {
+@test "the Debian packages hold this version's changelog and compressed manual pages; programs stay out of share" {
+  if [ -n "${FT_WINDOWS:-}" ]; then
+    skip "Linux only: the Debian packages"
+  fi
+  local pkg="$BATS_TEST_TMPDIR/pkg" files
+  cpack -G DEB --config "$BUILD_DIR/CPackConfig.cmake" -B "$pkg" >/dev/null
+  files=$(for deb in "$pkg"/*.deb; do dpkg-deb -c "$deb"; done | awk '{print $6}')
+  for file in ./usr/share/doc/flowtally/changelog.gz ./usr/share/man/man1/flowtally.1.gz \
+      ./usr/share/doc/flowtally-demo/changelog.gz ./usr/share/man/man1/flowtally-demo.1.gz \
+      ./usr/libexec/flowtally/runscan; do
+    grep -qxF "$file" <<<"$files" || { echo "not in the packages: $file" >&2; return 1; }
+  done
+  ! grep -q '/man/.*\.[1-9]$' <<<"$files"
+  dpkg-deb --fsys-tarfile "$pkg"/flowtally_*.deb | tar -xO ./usr/share/doc/flowtally/changelog.gz |
+    gzip -d | head -n 1 | grep -q "^flowtally ($("$BIN_DIR/flowtally" --version | cut -d' ' -f2)) "
+}
+
+@test "the manual pages have no roff warnings" {
   command -v groff >/dev/null || skip "groff is not installed"
-  run groff -man -ww -z "$SRC_DIR/packaging/flowtally.1"
+  run groff -man -ww -z "$SRC_DIR/packaging/flowtally.1" "$SRC_DIR/packaging/flowtally-demo.1"
   [ "$status" -eq 0 ]
   [ -z "$output" ]
 }

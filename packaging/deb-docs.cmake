@@ -1,0 +1,28 @@
+# Run by cpack between staging and packing (CPACK_PRE_BUILD_SCRIPTS): what a Debian package holds
+# beyond an installation. Each package gets the changelog in its documentation directory, and
+# its manual pages are compressed; both with gzip -9n, so that the packages' bytes do not depend
+# on when they were built.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
+foreach(component flowtally demo)
+  set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${component}")
+  if(NOT IS_DIRECTORY "${root}")
+    continue()
+  endif()
+  if(component STREQUAL "demo")
+    set(package flowtally-demo)
+  else()
+    set(package flowtally)
+  endif()
+  set(doc "${root}/usr/share/doc/${package}")
+  file(MAKE_DIRECTORY "${doc}")
+  file(COPY_FILE "${CPACK_FLOWTALLY_CHANGELOG}" "${doc}/changelog")
+  file(GLOB pages "${root}/usr/share/man/man*/*.[1-9]")
+  foreach(file IN LISTS pages ITEMS "${doc}/changelog")
+    execute_process(COMMAND gzip -9nf "${file}" RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "gzip ${file} failed")
+    endif()
+  endforeach()
+endforeach()
