@@ -26,8 +26,9 @@ struct TimeText {
   std::string_view view() const { return {text, length}; }
 };
 
-/// One output line (or row) gathered in place and written at once: the reports write several
-/// short pieces per job, and a formatted print of each costs more than the copying.
+/// Output lines (or rows) gathered in place and written a buffer at a time: the reports write
+/// several short pieces per job, and a formatted print of each costs more than the copying.
+/// Whatever else writes to the stream must wait until the gathered text has gone out.
 class ReportLine {
  public:
   explicit ReportLine(FILE* out) : out_(out) {}
@@ -104,7 +105,7 @@ class ReportLine {
   }
 
   FILE* out_;
-  char buf_[512];
+  char buf_[4096];
   size_t used_ = 0;
 };
 

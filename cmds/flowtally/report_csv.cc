@@ -252,20 +252,24 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
                       const char* name_filter, const char* parent_filter) {
   void* list = type.list();
   bool written = false;
-  for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
-    const auto* record = static_cast<const JobRecord*>(p);
-    if (!report_job_kept(*record, switches, name_filter, parent_filter)) continue;
-    if (!written && !switches.notitle) {
-      std::fputs(type.title, out);
-      std::fputs(kRowColumns, out);
-      std::fputs(type.columns, out);
+  {
+    // The rows are gathered across records and written a buffer at a time; the title goes out
+    // before the first row is gathered.
+    ReportLine rows(out);
+    for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
+      const auto* record = static_cast<const JobRecord*>(p);
+      if (!report_job_kept(*record, switches, name_filter, parent_filter)) continue;
+      if (!written && !switches.notitle) {
+        std::fputs(type.title, out);
+        std::fputs(kRowColumns, out);
+        std::fputs(type.columns, out);
+      }
+      written = true;
+      rows.Put(type.word).Put(report_text(record->parentjnw)).Put(',').Put(jnwdate()).Put(',');
+      rows.Put(report_text(record->name)).Put(',');
+      csv_times_and_status(rows, *record);
+      type.tail(rows, record);
     }
-    written = true;
-    ReportLine row(out);
-    row.Put(type.word).Put(report_text(record->parentjnw)).Put(',').Put(jnwdate()).Put(',');
-    row.Put(report_text(record->name)).Put(',');
-    csv_times_and_status(row, *record);
-    type.tail(row, record);
   }
   if (written) std::fputs("\n", out);
 }
