@@ -1,7 +1,7 @@
 # Run by cpack between staging and packing (CPACK_PRE_BUILD_SCRIPTS): what a Debian package holds
 # beyond an installation. Each package gets the changelog in its documentation directory, and
-# its manual pages are compressed; both with gzip -9n, so that the packages' bytes do not depend
-# on when they were built.
+# its manual pages are compressed; both as Debian compresses them (gzip -9n: best compression,
+# no file name or time stamp inside).
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -15,14 +15,15 @@ foreach(component flowtally demo)
   else()
     set(package flowtally)
   endif()
-  set(doc "${root}/usr/share/doc/${package}")
+  set(share "${root}${CPACK_PACKAGING_INSTALL_PREFIX}/share")
+  set(doc "${share}/doc/${package}")
   file(MAKE_DIRECTORY "${doc}")
   file(COPY_FILE "${CPACK_FLOWTALLY_CHANGELOG}" "${doc}/changelog")
-  file(GLOB pages "${root}/usr/share/man/man*/*.[1-9]")
-  foreach(file IN LISTS pages ITEMS "${doc}/changelog")
-    execute_process(COMMAND gzip -9nf "${file}" RESULT_VARIABLE failed)
+  file(GLOB pages "${share}/man/man*/*.[1-9]")
+  foreach(path IN LISTS pages ITEMS "${doc}/changelog")
+    execute_process(COMMAND gzip -9nf "${path}" RESULT_VARIABLE failed)
     if(failed)
-      message(FATAL_ERROR "gzip ${file} failed")
+      message(FATAL_ERROR "gzip ${path} failed")
     endif()
   endforeach()
 endforeach()
