@@ -5,14 +5,17 @@
 
 namespace flowtally {
 
+size_t line_piece_length(const char* start, size_t avail, bool* ended) {
+  const auto* newline = static_cast<const char*>(std::memchr(start, '\n', avail));
+  *ended = newline != nullptr;
+  return newline != nullptr ? static_cast<size_t>(newline - start) + 1 : avail;
+}
+
 size_t LinePieceReader::Next(char* buf, size_t max, bool* ended) {
   max = std::min(max, kPieceMax);
   if (end_ - begin_ < max && !at_eof_) Fill();
-  const size_t avail = std::min(end_ - begin_, max);
   const char* start = block_ + begin_;
-  const auto* newline = static_cast<const char*>(std::memchr(start, '\n', avail));
-  const size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : avail;
-  *ended = newline != nullptr;
+  const size_t n = line_piece_length(start, std::min(end_ - begin_, max), ended);
   std::memcpy(buf, start, n);
   begin_ += n;
   return n;

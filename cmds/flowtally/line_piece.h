@@ -7,6 +7,10 @@
 
 namespace flowtally {
 
+/// The length of the piece at the start of the avail bytes at start: up to and including the
+/// first line end, or all of them when none is there; *ended tells whether it ends a line.
+size_t line_piece_length(const char* start, size_t avail, bool* ended);
+
 /// Cuts a stream into pieces, reading it in large blocks. The stream is read only through the
 /// reader while it lives.
 class LinePieceReader {

@@ -63,8 +63,7 @@ void format_list_time(const char* stamp, char* out, size_t size) {
   const char separators[4] = {'/', '-', ':', '\0'};
   char* p = out;
   for (int k = 0; k < 4; ++k) {
-    *p++ = static_cast<char>('0' + fields[k] / 10);
-    *p++ = static_cast<char>('0' + fields[k] % 10);
+    p = report_two_digits(p, fields[k]);
     *p++ = separators[k];
   }
 }

@@ -1,7 +1,6 @@
 #include "cmds/flowtally/report_common.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,22 +11,6 @@
 namespace flowtally {
 
 namespace {
-
-// The two digits of every value from 0 to 99, one pair after another.
-constexpr auto kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (int v = 0; v < 100; ++v) {
-    pairs[2 * v] = static_cast<char>('0' + v / 10);
-    pairs[2 * v + 1] = static_cast<char>('0' + v % 10);
-  }
-  return pairs;
-}();
-
-// Writes the two digits of value (0 to 99) at out.
-char* put2(char* out, int value) {
-  std::memcpy(out, &kDigitPairs[2 * static_cast<size_t>(value)], 2);
-  return out + 2;
-}
 
 // The layout that both reports' formats share: a year (%Y or %y), then month, day, hour, minute
 // and second, each after one literal character, as in "%Y/%m/%d %H:%M:%S".
@@ -66,12 +49,12 @@ size_t format_time(char* out, size_t size, const char* format, const std::tm& tm
   const bool year_fits = layout.full_year ? year >= 1000 && year <= 9999 : year >= 0;
   if (!layout.fixed || !year_fits || size < 20) return std::strftime(out, size, format, &tm);
   char* p = out;
-  if (layout.full_year) p = put2(p, year / 100);
-  p = put2(p, year % 100);
+  if (layout.full_year) p = report_two_digits(p, year / 100);
+  p = report_two_digits(p, year % 100);
   const int fields[5] = {tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
   for (int k = 0; k < 5; ++k) {
     *p++ = layout.separator[k];
-    p = put2(p, fields[k]);
+    p = report_two_digits(p, fields[k]);
   }
   *p = '\0';
   return static_cast<size_t>(p - out);

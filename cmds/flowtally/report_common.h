@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,22 @@ namespace flowtally {
 
 /// Room for a time written by report_local_time, terminator included.
 inline constexpr size_t kTimeTextSize = 64;
+
+/// The two digits of every value from 0 to 99, one pair after another.
+inline constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int v = 0; v < 100; ++v) {
+    pairs[2 * v] = static_cast<char>('0' + v / 10);
+    pairs[2 * v + 1] = static_cast<char>('0' + v % 10);
+  }
+  return pairs;
+}();
+
+/// Writes value (0 to 99) at out in two digits, as "%02d" writes it; returns the end.
+inline char* report_two_digits(char* out, int value) {
+  std::memcpy(out, &kDigitPairs[2 * static_cast<size_t>(value)], 2);
+  return out + 2;
+}
 
 /// A time written as text, held in place.
 struct TimeText {
@@ -68,8 +85,8 @@ class ReportLine {
   }
   /// value (0 to 99) in two digits, as "%02d" writes it.
   ReportLine& PutTwoDigits(int value) {
-    const char digits[2] = {static_cast<char>('0' + value / 10),
-                            static_cast<char>('0' + value % 10)};
+    char digits[2];
+    report_two_digits(digits, value);
     Append(digits, 2);
     return *this;
   }

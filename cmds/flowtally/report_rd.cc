@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
@@ -164,14 +165,9 @@ class SpoolWindow {
   // and including its line end. Returns its length, 0 at the end of the file or when the file
   // cannot be read there; *data points at it until the next call.
   size_t Piece(int64_t offset, size_t max, const char** data, bool* ended) {
-    *ended = false;
     const size_t have = Make(offset, max);
-    const char* start = bytes_.data() + (offset - base_);
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', have));
-    const size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : have;
-    *ended = newline != nullptr;
-    *data = start;
-    return n;
+    *data = bytes_.data() + (offset - base_);
+    return line_piece_length(*data, have, ended);
   }
 
   // The byte at offset, or EOF.
