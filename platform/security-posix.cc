@@ -28,7 +28,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -42,13 +41,11 @@
 #include "platform/descriptors-posix.h"
 #include "platform/error.h"
 #include "platform/security.h"
-#include "platform/test_hooks.h"
+#include "platform/security_system.h"
 
 namespace platform {
 
 namespace {
-
-std::atomic<bool> no_access_lists_for_test{false};
 
 void Fail(int err) {
   SetLastError(ErrorFromErrno(err));
@@ -187,7 +184,7 @@ bool Unsupported(int err) { return err == ENOTSUP || err == EOPNOTSUPP; }
 // Sets the access list on fd (when fd >= 0) or path, in one step. False with errno set;
 // ENOTSUP where the file system keeps no lists.
 bool SetAccessAcl(int fd, const char* path, const MappedList& mapped, uid_t owner) {
-  if (no_access_lists_for_test) {
+  if (NoAccessListsForTest()) {
     errno = ENOTSUP;
     return false;
   }
@@ -361,6 +358,8 @@ bool StillNamed(int fd, const std::string& path) {
 
 }  // namespace
 
+intptr_t OpenSemaphoreObject(const std::string& path) { return OpenLockFile(path); }
+
 bool SetFileAccessList(const char* path, const AccessList& list) {
   if (path == nullptr) {
     Fail(EINVAL);
@@ -394,29 +393,17 @@ bool SecureCreatedFile(intptr_t handle, const FileSecurity& security) {
   return SecureNewObject(static_cast<int>(handle), nullptr, security, false);
 }
 
-bool FileSystemHasAccessLists(const char* path) {
-  if (path == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool SystemHasAccessLists(const char* path) {
   // Reading the access list attribute tells the three cases apart: a list (or none set,
   // ENODATA) where lists are kept, ENOTSUP where they are not, anything else a failed query.
   if (getxattr(path, "system.posix_acl_access", nullptr, 0) < 0 && errno != ENODATA) {
     Fail(Unsupported(errno) ? ENOTSUP : errno);
     return false;
   }
-  if (no_access_lists_for_test) {
-    Fail(ENOTSUP);
-    return false;
-  }
   return true;
 }
 
-bool CreateDirectory(const char* path, const FileSecurity* security) {
-  if (path == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool CreateSystemDirectory(const char* path, const FileSecurity* security) {
   if (security == nullptr) {
     if (mkdir(path, 0777) == 0) return true;
     FailCreation(errno);
@@ -459,8 +446,6 @@ bool CreateDirectory(const char* path, const FileSecurity* security) {
   return false;
 }
 
-void SetNoAccessListsForTest(bool on) { no_access_lists_for_test = on; }
-
 std::string NamedSemaphore::LockFilePath(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
     return "";
@@ -470,8 +455,6 @@ std::string NamedSemaphore::LockFilePath(const std::string& name) {
   std::string kept = name.size() > kLockNameMax ? name.substr(name.size() - kLockNameMax) : name;
   return LockDirectory() + "/" + kLockFilePrefix + kept;
 }
-
-NamedSemaphore::~NamedSemaphore() { Close(); }
 
 void NamedSemaphore::Close() {
   if (handle_ < 0) return;
@@ -485,21 +468,6 @@ void NamedSemaphore::Close() {
   handle_ = -1;
   held_ = false;
   path_.clear();
-}
-
-bool NamedSemaphore::OpenOrCreate(const std::string& name) {
-  Close();
-  std::string path = LockFilePath(name);
-  if (path.empty()) {
-    SetLastError(kErrorInvalidName);
-    errno = EINVAL;
-    return false;
-  }
-  int fd = OpenLockFile(path);
-  if (fd < 0) return false;
-  handle_ = fd;
-  path_ = std::move(path);
-  return true;
 }
 
 bool NamedSemaphore::Wait() {

@@ -10,32 +10,23 @@
 // it was abandoned, and holds it), so a holder that dies never stops the others.
 #include "platform/security-win32.h"
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/test_hooks.h"
+#include "platform/security_system.h"
 
 namespace platform {
 
 namespace {
-
-std::atomic<bool> no_access_lists_for_test{false};
 
 constexpr char kGlobalPrefix[] = "Global\\";
 // Longer names keep their last characters, so that the names of every system agree.
 constexpr size_t kSemaphoreNameMax = 240;
 
 DWORD MaskOf(AccessRights rights) {
-  switch (rights) {
-    case AccessRights::kFullControl:
-      return FILE_ALL_ACCESS;
-    case AccessRights::kReadExecute:
-      return FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
-    case AccessRights::kRead:
-      break;
-  }
+  if (rights == AccessRights::kFullControl) return FILE_ALL_ACCESS;
+  if (rights == AccessRights::kReadExecute) return FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
   return FILE_GENERIC_READ;
 }
 
@@ -136,7 +127,7 @@ bool SetFileAccessList(const char* path, const AccessList& list) {
   std::vector<DWORD> masks;
   std::vector<BYTE> acl;
   if (!MapList(list, &sids, &masks)) return false;
-  if (no_access_lists_for_test) {
+  if (NoAccessListsForTest()) {
     SetLastError(kErrorNotSupported);
     return false;
   }
@@ -172,35 +163,25 @@ bool SecureCreatedFile(intptr_t handle, const FileSecurity& security) {
   return true;
 }
 
-bool FileSystemHasAccessLists(const char* path) {
-  if (path == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool SystemHasAccessLists(const char* path) {
   char volume[MAX_PATH + 1];
   DWORD flags = 0;
   if (!GetVolumePathNameA(path, volume, sizeof volume) ||
       !GetVolumeInformationA(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
     return false;
   }
-  if (no_access_lists_for_test || (flags & FILE_PERSISTENT_ACLS) == 0) {
+  if ((flags & FILE_PERSISTENT_ACLS) == 0) {
     SetLastError(kErrorNotSupported);
     return false;
   }
   return true;
 }
 
-bool CreateDirectory(const char* path, const FileSecurity* security) {
-  if (path == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool CreateSystemDirectory(const char* path, const FileSecurity* security) {
   CreationSecurity created;
   if (security != nullptr && !created.Build(*security, true)) return false;
   return CreateDirectoryA(path, security != nullptr ? created.Attributes() : nullptr) != 0;
 }
-
-void SetNoAccessListsForTest(bool on) { no_access_lists_for_test = on; }
 
 std::string NamedSemaphore::LockFilePath(const std::string& name) {
   if (name.empty() || name.find_first_of("/\\") != std::string::npos ||
@@ -212,8 +193,6 @@ std::string NamedSemaphore::LockFilePath(const std::string& name) {
   return kGlobalPrefix + kept;
 }
 
-NamedSemaphore::~NamedSemaphore() { Close(); }
-
 void NamedSemaphore::Close() {
   if (handle_ == -1) return;
   HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
@@ -224,19 +203,13 @@ void NamedSemaphore::Close() {
   path_.clear();
 }
 
-bool NamedSemaphore::OpenOrCreate(const std::string& name) {
-  Close();
-  std::string path = LockFilePath(name);
-  if (path.empty()) {
-    SetLastError(kErrorInvalidName);
-    return false;
-  }
-  // Every account of the machine may wait on it and give it back.
+// Every account of the machine may wait on the mutex and give it back.
+intptr_t OpenSemaphoreObject(const std::string& path) {
   SECURITY_ATTRIBUTES attributes{};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;GA;;;WD)", SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
-    return false;
+    return -1;
   }
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = descriptor;
@@ -245,11 +218,9 @@ bool NamedSemaphore::OpenOrCreate(const std::string& name) {
   LocalFree(descriptor);
   if (mutex == nullptr) {
     SetLastError(error);
-    return false;
+    return -1;
   }
-  handle_ = reinterpret_cast<intptr_t>(mutex);
-  path_ = std::move(path);
-  return true;
+  return reinterpret_cast<intptr_t>(mutex);
 }
 
 bool NamedSemaphore::Wait() {

@@ -7,6 +7,7 @@
 #include "platform/children.h"
 #include "platform/error.h"
 #include "platform/signal.h"
+#include "platform/signal_system.h"
 
 namespace platform {
 
@@ -15,10 +16,6 @@ namespace {
 // The signals that count as an interrupt.
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Read by the handler, so written only while the interrupt signals are blocked: the handler
-// never sees a half-copied path.
-char g_cleanup_path[kInterruptPathSize];
-volatile sig_atomic_t g_cleanup_armed = 0;
 bool g_handlers_installed = false;
 volatile sig_atomic_t g_broken_pipe = 0;
 
@@ -27,13 +24,6 @@ sigset_t InterruptSet() {
   sigemptyset(&set);
   for (int sig : kInterruptSignals) sigaddset(&set, sig);
   return set;
-}
-
-void RemoveCleanupFile() {
-  if (g_cleanup_armed != 0) {
-    g_cleanup_armed = 0;
-    unlink(g_cleanup_path);
-  }
 }
 
 // Ends the process with sig's default action. Async-signal-safe.
@@ -85,29 +75,7 @@ bool InstallInterruptHandling() {
   return true;
 }
 
-bool SetInterruptCleanupPath(const char* path) {
-  InterruptDeferral blocked;
-  g_cleanup_armed = 0;
-  if (path == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
-  const size_t length = std::strlen(path);
-  if (length >= sizeof g_cleanup_path) {
-    SetLastError(kErrorFilenameExcedRange);
-    return false;
-  }
-  if (!InstallInterruptHandling()) return false;
-  std::memcpy(g_cleanup_path, path, length + 1);
-  g_cleanup_armed = 1;
-  return true;
-}
-
-void ClearInterruptCleanupPath() {
-  InterruptDeferral blocked;
-  g_cleanup_armed = 0;
-  g_cleanup_path[0] = '\0';
-}
+void RemoveFileAtInterrupt(const char* path) { unlink(path); }
 
 InterruptDeferral::InterruptDeferral() {
   static_assert(sizeof(sigset_t) <= sizeof saved_, "the saved signal mask must fit");

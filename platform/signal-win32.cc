@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/children.h"
 #include "platform/error.h"
 #include "platform/signal.h"
+#include "platform/signal_system.h"
 #include "platform/windows-win32.h"
 
 namespace platform {
@@ -31,16 +31,7 @@ CRITICAL_SECTION* InterruptLock() {
   return lock;
 }
 
-char g_cleanup_path[kInterruptPathSize];
-bool g_cleanup_armed = false;
 bool g_handler_installed = false;
-
-void RemoveCleanupFile() {
-  if (g_cleanup_armed) {
-    g_cleanup_armed = false;
-    DeleteFileA(g_cleanup_path);
-  }
-}
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   switch (event) {
@@ -74,29 +65,7 @@ bool InstallInterruptHandling() {
   return true;
 }
 
-bool SetInterruptCleanupPath(const char* path) {
-  InterruptDeferral blocked;
-  g_cleanup_armed = false;
-  if (path == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
-  const size_t length = std::strlen(path);
-  if (length >= sizeof g_cleanup_path) {
-    SetLastError(kErrorFilenameExcedRange);
-    return false;
-  }
-  if (!InstallInterruptHandling()) return false;
-  std::memcpy(g_cleanup_path, path, length + 1);
-  g_cleanup_armed = true;
-  return true;
-}
-
-void ClearInterruptCleanupPath() {
-  InterruptDeferral blocked;
-  g_cleanup_armed = false;
-  g_cleanup_path[0] = '\0';
-}
+void RemoveFileAtInterrupt(const char* path) { DeleteFileA(path); }
 
 InterruptDeferral::InterruptDeferral() {
   EnterCriticalSection(InterruptLock());
