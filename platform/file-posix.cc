@@ -37,10 +37,10 @@
 #include <random>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/descriptors-posix.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/security.h"
 
 namespace platform {
@@ -141,6 +141,7 @@ struct StreamMode {
 };
 
 // Reads an fopen mode: r, w or a first, then any of + b t x e n; the rest (",ccs=") is ignored.
+// False, with the last-error code set (87), for a mode that starts with another letter.
 bool ParseMode(const char* mode, StreamMode* out) {
   int access;
   switch (mode[0]) {
@@ -157,6 +158,7 @@ bool ParseMode(const char* mode, StreamMode* out) {
       out->flags = O_CREAT | O_APPEND;
       break;
     default:
+      Fail(EINVAL);
       return false;
   }
   bool plus = false;
@@ -242,6 +244,106 @@ bool NotHeldElsewhere(const char* path, int* probe) {
   return true;
 }
 
+// An attribute-only handle of an existing file. Attribute access takes no part in sharing, and
+// O_PATH needs no read permission.
+FileHandle OpenForAttributes(const char* path, uint32_t disposition) {
+  if (disposition != kOpenExisting) {
+    Fail(EINVAL);
+    return kInvalidFileHandle;
+  }
+  int fd = KeepOffStandardDescriptors(open(path, O_PATH | O_CLOEXEC));
+  if (fd < 0) {
+    FailPath(path);
+    return kInvalidFileHandle;
+  }
+  return fd;
+}
+
+// What an open by disposition did: the descriptor (-1, with errno set, when it failed), whether
+// it created the file or found it existing, and whether the file is to be truncated once the
+// hold is taken.
+struct OpenedFile {
+  int fd = -1;
+  bool created = false;
+  bool existed = false;
+  bool truncate = false;
+};
+
+// Creates path, or opens it when it exists, telling the two apart, so that an existing file can
+// be reported (183) and only a file that this call creates is given the security. A file that
+// goes away between the two tries is tried again, a few times.
+void CreateOrOpen(const char* path, int flags, mode_t create_mode, OpenedFile* opened) {
+  for (int tries = 0; tries < 8; ++tries) {
+    opened->fd = open(path, flags | O_CREAT | O_EXCL, create_mode);
+    opened->created = opened->fd >= 0;
+    if (opened->fd >= 0 || errno != EEXIST) return;
+    opened->fd = open(path, flags);
+    if (opened->fd >= 0) {
+      opened->existed = true;
+      return;
+    }
+    if (errno != ENOENT) return;
+  }
+}
+
+// Opens path for data as disposition asks. False, with the last-error code set, for a
+// disposition that cannot be had (unknown, or truncation without write access); otherwise
+// true, and *opened says what the open did.
+bool OpenByDisposition(const char* path, int flags, mode_t create_mode, uint32_t disposition,
+                       bool write, OpenedFile* opened) {
+  switch (disposition) {
+    case kCreateNew:
+      opened->fd = open(path, flags | O_CREAT | O_EXCL, create_mode);
+      opened->created = opened->fd >= 0;
+      return true;
+    case kCreateAlways:
+    case kOpenAlways:
+      opened->truncate = disposition == kCreateAlways;
+      CreateOrOpen(path, flags, create_mode, opened);
+      return true;
+    case kOpenExisting:
+      opened->fd = open(path, flags);
+      return true;
+    case kTruncateExisting:
+      if (!write) break;
+      opened->fd = open(path, flags);
+      opened->truncate = true;
+      return true;
+    default:
+      break;
+  }
+  Fail(EINVAL);
+  return false;
+}
+
+// Sets the last-error code for an open that left no descriptor. A file that it created all the
+// same (no descriptor was left to secure it with) must not stay.
+void FailUnopened(const char* path, bool created) {
+  if (!created) {
+    FailPath(path);
+    return;
+  }
+  int err = errno;
+  unlink(path);
+  Fail(err);
+}
+
+// Gives the file just created at path, open as fd, the security's list. A file that does not
+// carry its security must not stay behind: it is removed when that fails.
+bool SecureOrRemove(int fd, const char* path, const FileSecurity& security) {
+  if (SecureCreatedFile(fd, security)) return true;
+  uint32_t code = GetLastError();
+  int err = errno;
+  unlink(path);
+  SetLastError(code);
+  errno = err;
+  return false;
+}
+
+}  // namespace
+
+const char kPathSeparator = '/';
+
 void RandomBytes(unsigned char* buffer, size_t size) {
   size_t filled = 0;
   while (filled < size) {
@@ -255,10 +357,6 @@ void RandomBytes(unsigned char* buffer, size_t size) {
   }
 }
 
-}  // namespace
-
-const char kPathSeparator = '/';
-
 bool IsPathSeparator(char c) { return c == '/'; }
 
 FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
@@ -270,89 +368,27 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
   }
   // An identifier with no counterpart is refused before anything is created.
   if (security != nullptr && !CheckAccessList(security->list)) return kInvalidFileHandle;
-  bool read = (access & kGenericRead) != 0;
-  bool write = (access & kGenericWrite) != 0;
-  if (!read && !write) {
-    // Attribute access takes no part in sharing, and O_PATH needs no read permission.
-    if (disposition != kOpenExisting) {
-      Fail(EINVAL);
-      return kInvalidFileHandle;
-    }
-    int fd = KeepOffStandardDescriptors(open(path, O_PATH | O_CLOEXEC));
-    if (fd < 0) {
-      FailPath(path);
-      return kInvalidFileHandle;
-    }
-    return fd;
-  }
-  int flags = (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NOCTTY;
+  const bool read = (access & kGenericRead) != 0;
+  const bool write = (access & kGenericWrite) != 0;
+  if (!read && !write) return OpenForAttributes(path, disposition);
+  const int flags = (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY) | O_CLOEXEC | O_NOCTTY;
   // A file created with a security is its owner's alone until its list is set.
   const mode_t create_mode = security != nullptr ? 0600 : 0666;
-  bool truncate = false;
-  bool existed = false;
-  bool created = false;
-  int fd = -1;
-  switch (disposition) {
-    case kCreateNew:
-      fd = open(path, flags | O_CREAT | O_EXCL, create_mode);
-      created = fd >= 0;
-      break;
-    case kCreateAlways:
-    case kOpenAlways:
-      truncate = disposition == kCreateAlways;
-      // Tell creation from opening, so that an existing file can be reported (183), and so
-      // that only a file that this call creates is given the security.
-      for (int tries = 0; tries < 8; ++tries) {
-        fd = open(path, flags | O_CREAT | O_EXCL, create_mode);
-        created = fd >= 0;
-        if (fd >= 0 || errno != EEXIST) break;
-        fd = open(path, flags);
-        if (fd >= 0) {
-          existed = true;
-          break;
-        }
-        if (errno != ENOENT) break;
-      }
-      break;
-    case kOpenExisting:
-      fd = open(path, flags);
-      break;
-    case kTruncateExisting:
-      if (!write) {
-        Fail(EINVAL);
-        return kInvalidFileHandle;
-      }
-      fd = open(path, flags);
-      truncate = true;
-      break;
-    default:
-      Fail(EINVAL);
-      return kInvalidFileHandle;
+  OpenedFile opened;
+  if (!OpenByDisposition(path, flags, create_mode, disposition, write, &opened)) {
+    return kInvalidFileHandle;
   }
-  fd = KeepOffStandardDescriptors(fd);
+  const int fd = KeepOffStandardDescriptors(opened.fd);
   if (fd < 0) {
-    if (created) {
-      // Created, but no descriptor is left to secure it with: it must not stay.
-      int err = errno;
-      unlink(path);
-      Fail(err);
-      return kInvalidFileHandle;
-    }
-    FailPath(path);
+    FailUnopened(path, opened.created);
     return kInvalidFileHandle;
   }
   Fd guard(fd);
-  if (created && security != nullptr && !SecureCreatedFile(fd, *security)) {
-    // A file that does not carry its security must not stay behind.
-    uint32_t code = GetLastError();
-    int err = errno;
-    unlink(path);
-    SetLastError(code);
-    errno = err;
+  if (opened.created && security != nullptr && !SecureOrRemove(fd, path, *security)) {
     return kInvalidFileHandle;
   }
-  if (!PrepareOpened(fd, share == kShareNone, truncate)) return kInvalidFileHandle;
-  SetLastError(existed ? kErrorAlreadyExists : kErrorSuccess);
+  if (!PrepareOpened(fd, share == kShareNone, opened.truncate)) return kInvalidFileHandle;
+  SetLastError(opened.existed ? kErrorAlreadyExists : kErrorSuccess);
   return guard.release();
 }
 
@@ -383,12 +419,9 @@ bool GetHandleSize(FileHandle handle, uint64_t* size) {
   return true;
 }
 
-FILE* OpenStream(const char* path, const char* mode) {
+FILE* OpenSystemStream(const char* path, const char* mode) {
   StreamMode parsed;
-  if (path == nullptr || mode == nullptr || !ParseMode(mode, &parsed)) {
-    Fail(EINVAL);
-    return nullptr;
-  }
+  if (!ParseMode(mode, &parsed)) return nullptr;
   // Open without O_TRUNC: "w" truncates only once the hold shows that nobody holds the file.
   Fd fd(KeepOffStandardDescriptors(open(path, parsed.flags | O_CLOEXEC, 0666)));
   if (!fd.valid()) {
@@ -405,12 +438,9 @@ FILE* OpenStream(const char* path, const char* mode) {
   return stream;
 }
 
-FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
+FILE* ReopenSystemStream(const char* path, const char* mode, FILE* stream) {
   StreamMode parsed;
-  if (path == nullptr || mode == nullptr || stream == nullptr || !ParseMode(mode, &parsed)) {
-    Fail(EINVAL);
-    return nullptr;
-  }
+  if (!ParseMode(mode, &parsed)) return nullptr;
   // freopen truncates before anything can be checked, and closes the stream when it fails. So
   // a probe open of the same file takes the shared hold first: every failure up to here leaves
   // the stream untouched, and while the probe holds the file nobody can take it exclusively,
@@ -434,11 +464,7 @@ FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
   return stream;
 }
 
-int CreatFile(const char* path, uint32_t permission) {
-  if (path == nullptr) {
-    Fail(EINVAL);
-    return -1;
-  }
+int CreatSystemFile(const char* path, uint32_t permission) {
   mode_t mode = ((permission & kPermissionRead) != 0 ? 0444 : 0) |
                 ((permission & kPermissionWrite) != 0 ? 0222 : 0);
   Fd fd(KeepOffStandardDescriptors(open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, mode)));
@@ -452,11 +478,7 @@ int CreatFile(const char* path, uint32_t permission) {
 
 int CloseDescriptor(int descriptor) { return CloseFileHandle(descriptor) ? 0 : -1; }
 
-bool RenameFile(const char* from, const char* to) {
-  if (from == nullptr || to == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool RenameSystemFile(const char* from, const char* to) {
   int held;
   if (!NotHeldElsewhere(from, &held)) return false;
   Fd probe(held);
@@ -484,11 +506,7 @@ bool RenameFile(const char* from, const char* to) {
   return false;
 }
 
-bool CopyFileOver(const char* source, const char* target) {
-  if (source == nullptr || target == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool CopySystemFileOver(const char* source, const char* target) {
   Fd in(KeepOffStandardDescriptors(open(source, O_RDONLY | O_CLOEXEC | O_NOCTTY)));
   if (!in.valid()) {
     FailPath(source);
@@ -546,11 +564,7 @@ bool CopyFileOver(const char* source, const char* target) {
   return true;
 }
 
-bool RemoveFile(const char* path) {
-  if (path == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool RemoveSystemFile(const char* path) {
   int held;
   if (!NotHeldElsewhere(path, &held)) return false;
   Fd probe(held);
@@ -561,75 +575,44 @@ bool RemoveFile(const char* path) {
   return true;
 }
 
-bool GetFileStatus(const char* path, FileStatus* status) {
-  if (path == nullptr || status == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool ReadEntryStatus(const char* path, FileStatus* status) {
   struct stat st;
   if (stat(path, &st) != 0) {
     FailPath(path);
     return false;
   }
-  FileStatus result;
-  result.is_directory = S_ISDIR(st.st_mode);
-  result.is_regular = S_ISREG(st.st_mode);
-  result.size = static_cast<uint64_t>(st.st_size);
-  result.modified = static_cast<int64_t>(st.st_mtime);
-  if (result.is_regular) {
-    UniqueFileHandle handle(OpenFileHandle(path, kFileReadAttributes,
-                                           kShareRead | kShareWrite | kShareDelete, nullptr,
-                                           kOpenExisting, 0));
-    if (!handle.Valid() || !GetHandleSize(handle.Get(), &result.size)) return false;
-  }
-  *status = result;
+  status->is_directory = S_ISDIR(st.st_mode);
+  status->is_regular = S_ISREG(st.st_mode);
+  status->size = static_cast<uint64_t>(st.st_size);
+  status->modified = static_cast<int64_t>(st.st_mtime);
   return true;
 }
 
-UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string* path) {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";  // 32 letters
-  static constexpr int kNameLength = 16;                                   // 80 random bits
-  static constexpr int kTries = 100;
-  if (dir == nullptr || path == nullptr) {
-    Fail(EINVAL);
+UniqueFileHandle CreateOwnerOnlyFile(const char* path, bool* taken) {
+  *taken = false;
+  int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) {
+    *taken = errno == EEXIST;
+    if (!*taken) FailPath(path);
     return UniqueFileHandle();
   }
-  std::string base(dir);
-  if (base.empty() || base.back() != '/') base += '/';
-  if (prefix != nullptr) base += prefix;
-  for (int tries = 0; tries < kTries; ++tries) {
-    unsigned char random[kNameLength];
-    RandomBytes(random, sizeof random);
-    std::string candidate = base;
-    for (unsigned char byte : random) candidate += kAlphabet[byte & 31];
-    int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                  0600);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      FailPath(candidate.c_str());
-      return UniqueFileHandle();
-    }
-    fd = KeepOffStandardDescriptors(fd);
-    if (fd < 0) {
-      int err = errno;
-      unlink(candidate.c_str());
-      Fail(err);
-      return UniqueFileHandle();
-    }
-    UniqueFileHandle handle(fd);
-    // The creation mask may have taken the owner's bits; the file must be usable by its owner.
-    if (fchmod(fd, 0600) != 0 || !PrepareOpened(fd, false, false)) {
-      int err = errno;
-      handle.Reset();
-      unlink(candidate.c_str());
-      Fail(err);
-      return UniqueFileHandle();
-    }
-    *path = candidate;
-    return handle;
+  fd = KeepOffStandardDescriptors(fd);
+  if (fd < 0) {
+    int err = errno;
+    unlink(path);
+    Fail(err);
+    return UniqueFileHandle();
   }
-  Fail(EEXIST);
-  return UniqueFileHandle();
+  UniqueFileHandle handle(fd);
+  // The creation mask may have taken the owner's bits; the file must be usable by its owner.
+  if (fchmod(fd, 0600) != 0 || !PrepareOpened(fd, false, false)) {
+    int err = errno;
+    handle.Reset();
+    unlink(path);
+    Fail(err);
+    return UniqueFileHandle();
+  }
+  return handle;
 }
 
 size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
@@ -638,11 +621,7 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
 
-bool SeekStream(FILE* stream, int64_t offset) {
-  if (stream == nullptr || offset < 0) {
-    Fail(EINVAL);
-    return false;
-  }
+bool SeekSystemStream(FILE* stream, int64_t offset) {
   if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
     Fail(errno);
     return false;
@@ -650,22 +629,14 @@ bool SeekStream(FILE* stream, int64_t offset) {
   return true;
 }
 
-bool LockStreamByte(FILE* stream) {
+ByteLockTry TryLockStreamByte(FILE* stream) {
   int fd;
   off_t position;
-  if (!StreamPosition(stream, &fd, &position)) return false;
-  for (int attempt = 1; attempt <= kByteLockAttempts; ++attempt) {
-    if (SetOfdLock(fd, F_WRLCK, position, 1, false)) return true;
-    if (errno != EAGAIN && errno != EACCES) {
-      Fail(errno);
-      return false;
-    }
-    if (attempt < kByteLockAttempts) Sleep(kByteLockPauseMs);
-  }
-  // As the native blocking lock does after its last attempt.
-  SetLastError(kErrorLockViolation);
-  errno = EDEADLK;
-  return false;
+  if (!StreamPosition(stream, &fd, &position)) return ByteLockTry::kFailed;
+  if (SetOfdLock(fd, F_WRLCK, position, 1, false)) return ByteLockTry::kLocked;
+  if (errno == EAGAIN || errno == EACCES) return ByteLockTry::kHeld;
+  Fail(errno);
+  return ByteLockTry::kFailed;
 }
 
 bool UnlockStreamByte(FILE* stream) {

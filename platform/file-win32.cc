@@ -18,9 +18,9 @@
 #include <random>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
 #include "platform/security-win32.h"
 #include "platform/security.h"
 #include "platform/windows-win32.h"
@@ -88,6 +88,7 @@ struct StreamMode {
 };
 
 // Reads an fopen mode: r, w or a first, then any of + b t x e n; the rest (",ccs=") is ignored.
+// False, with the last-error code set (87), for a mode that starts with another letter.
 bool ParseMode(const char* mode, StreamMode* out) {
   bool plus = false;
   bool exclusive = false;
@@ -114,6 +115,7 @@ bool ParseMode(const char* mode, StreamMode* out) {
       out->append = true;
       break;
     default:
+      Fail(kErrorInvalidParameter);
       return false;
   }
   out->crt_mode = std::string(1, mode[0]) + (plus ? "+" : "") + (out->text ? "t" : "b");
@@ -281,12 +283,9 @@ bool GetHandleSize(FileHandle handle, uint64_t* size) {
   return true;
 }
 
-FILE* OpenStream(const char* path, const char* mode) {
+FILE* OpenSystemStream(const char* path, const char* mode) {
   StreamMode parsed;
-  if (path == nullptr || mode == nullptr || !ParseMode(mode, &parsed)) {
-    Fail(kErrorInvalidParameter);
-    return nullptr;
-  }
+  if (!ParseMode(mode, &parsed)) return nullptr;
   HANDLE handle = OpenForStream(path, parsed);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   int fd = DescriptorOf(handle, parsed);
@@ -299,12 +298,9 @@ FILE* OpenStream(const char* path, const char* mode) {
   return stream;
 }
 
-FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
+FILE* ReopenSystemStream(const char* path, const char* mode, FILE* stream) {
   StreamMode parsed;
-  if (path == nullptr || mode == nullptr || stream == nullptr || !ParseMode(mode, &parsed)) {
-    Fail(kErrorInvalidParameter);
-    return nullptr;
-  }
+  if (!ParseMode(mode, &parsed)) return nullptr;
   // The file is opened first: every failure up to the switch leaves the stream as it was. The
   // stream keeps its descriptor number, which takes the new file's handle.
   // A standard stream stays what a console command writes, text (lines end in CR LF), unless
@@ -334,11 +330,7 @@ FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
   return stream;
 }
 
-int CreatFile(const char* path, uint32_t permission) {
-  if (path == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return -1;
-  }
+int CreatSystemFile(const char* path, uint32_t permission) {
   StreamMode mode;
   mode.access = GENERIC_WRITE;
   mode.disposition = OPEN_ALWAYS;
@@ -367,21 +359,13 @@ int CloseDescriptor(int descriptor) {
   return 0;
 }
 
-bool RenameFile(const char* from, const char* to) {
-  if (from == nullptr || to == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return false;
-  }
+bool RenameSystemFile(const char* from, const char* to) {
   if (MoveFileExA(from, to, 0)) return true;
   FailFromSystem();
   return false;
 }
 
-bool CopyFileOver(const char* source, const char* target) {
-  if (source == nullptr || target == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return false;
-  }
+bool CopySystemFileOver(const char* source, const char* target) {
   Handle in(CreateFileA(source, GENERIC_READ, kSharedOpen, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!in.valid()) {
@@ -431,76 +415,48 @@ bool CopyFileOver(const char* source, const char* target) {
   return true;
 }
 
-bool RemoveFile(const char* path) {
-  if (path == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return false;
-  }
+bool RemoveSystemFile(const char* path) {
   if (DeleteFileA(path)) return true;
   FailFromSystem();
   return false;
 }
 
-bool GetFileStatus(const char* path, FileStatus* status) {
-  if (path == nullptr || status == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return false;
-  }
+bool ReadEntryStatus(const char* path, FileStatus* status) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
     FailFromSystem();
     return false;
   }
-  FileStatus result;
-  result.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  result.is_regular = !result.is_directory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
-  result.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  status->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status->is_regular =
+      !status->is_directory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+  status->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   const int64_t intervals = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                             data.ftLastWriteTime.dwLowDateTime;
-  result.modified = (intervals - 116444736000000000LL) / 10000000LL;
-  if (result.is_regular) {
-    UniqueFileHandle handle(OpenFileHandle(path, kFileReadAttributes,
-                                           kShareRead | kShareWrite | kShareDelete, nullptr,
-                                           kOpenExisting, 0));
-    if (!handle.Valid() || !GetHandleSize(handle.Get(), &result.size)) return false;
-  }
-  *status = result;
+  status->modified = (intervals - 116444736000000000LL) / 10000000LL;
   return true;
 }
 
-UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string* path) {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";  // 32 letters
-  static constexpr int kNameLength = 16;                                   // 80 random bits
-  static constexpr int kTries = 100;
-  if (dir == nullptr || path == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return UniqueFileHandle();
-  }
+void RandomBytes(unsigned char* buffer, size_t size) {
+  std::random_device device;
+  for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<unsigned char>(device());
+}
+
+UniqueFileHandle CreateOwnerOnlyFile(const char* path, bool* taken) {
+  *taken = false;
   CreationSecurity owner_only;
   if (!owner_only.BuildOwnerOnly()) {
     FailFromSystem();
     return UniqueFileHandle();
   }
-  std::string base(dir);
-  if (base.empty() || (base.back() != '/' && base.back() != '\\')) base += '\\';
-  if (prefix != nullptr) base += prefix;
-  std::random_device device;
-  for (int tries = 0; tries < kTries; ++tries) {
-    std::string candidate = base;
-    for (int i = 0; i < kNameLength; ++i) candidate += kAlphabet[device() & 31];
-    HANDLE handle =
-        CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, kSharedOpen,
-                    owner_only.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
-      FailOpen(candidate.c_str());
-      return UniqueFileHandle();
-    }
-    *path = candidate;
-    return UniqueFileHandle(reinterpret_cast<FileHandle>(handle));
+  HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kSharedOpen,
+                              owner_only.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *taken = ::GetLastError() == ERROR_FILE_EXISTS;
+    if (!*taken) FailOpen(path);
+    return UniqueFileHandle();
   }
-  Fail(kErrorFileExists);
-  return UniqueFileHandle();
+  return UniqueFileHandle(reinterpret_cast<FileHandle>(handle));
 }
 
 // The system's runtime library (msvcrt) has no unlocked write: the locked one serves.
@@ -510,30 +466,23 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
 
-bool SeekStream(FILE* stream, int64_t offset) {
-  if (stream == nullptr || offset < 0 || _fseeki64(stream, offset, SEEK_SET) != 0) {
+bool SeekSystemStream(FILE* stream, int64_t offset) {
+  if (_fseeki64(stream, offset, SEEK_SET) != 0) {
     Fail(kErrorInvalidParameter);
     return false;
   }
   return true;
 }
 
-bool LockStreamByte(FILE* stream) {
+ByteLockTry TryLockStreamByte(FILE* stream) {
   HANDLE handle;
   uint64_t position;
-  if (!StreamPosition(stream, &handle, &position)) return false;
-  for (int attempt = 1; attempt <= kByteLockAttempts; ++attempt) {
-    if (LockRange(handle, position, 1, LOCKFILE_FAIL_IMMEDIATELY)) return true;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
-      Fail(error);
-      return false;
-    }
-    if (attempt < kByteLockAttempts) Sleep(kByteLockPauseMs);
-  }
-  Fail(kErrorLockViolation);
-  errno = EDEADLK;
-  return false;
+  if (!StreamPosition(stream, &handle, &position)) return ByteLockTry::kFailed;
+  if (LockRange(handle, position, 1, LOCKFILE_FAIL_IMMEDIATELY)) return ByteLockTry::kLocked;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return ByteLockTry::kHeld;
+  Fail(error);
+  return ByteLockTry::kFailed;
 }
 
 bool UnlockStreamByte(FILE* stream) {
