@@ -8,16 +8,14 @@
 
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/registry_system.h"
 #include "platform/registry_text.h"
-#include "platform/test_hooks.h"
 #include "platform/textcase.h"
 #include "platform/windows-win32.h"
 
 namespace platform {
 
 namespace {
-
-bool registry_file_for_test = false;
 
 // Copies every string and 32-bit value of key into data.
 uint32_t ReadValues(HKEY key, RegKeyData* data) {
@@ -59,31 +57,14 @@ uint32_t ReadValues(HKEY key, RegKeyData* data) {
 
 }  // namespace
 
-uint32_t RegOpenKeyEx(const char* path, RegAccess access, RegKey* key) {
-  ++RegistryCallsForTest().opens;  // counted for the tests that count attempts
-  if (path == nullptr || key == nullptr) return kErrorInvalidParameter;
-  *key = nullptr;
-
-  auto data = std::make_unique<RegKeyData>();
-  if (registry_file_for_test) {
-    std::string contents;
-    if (uint32_t rc = ReadRegistryFile(&contents); rc != kErrorSuccess) return rc;
-    if (uint32_t rc = ParseRegistryKey(contents, path, data.get()); rc != kErrorSuccess) return rc;
-    *key = data.release();
-    return kErrorSuccess;
-  }
-
+uint32_t ReadSystemKey(const char* path, RegAccess access, RegKeyData* data) {
   HKEY opened = nullptr;
   REGSAM sam = access == RegAccess::kAllAccess ? KEY_ALL_ACCESS : KEY_READ;
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, sam, &opened);
   if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
-  uint32_t read = ReadValues(opened, data.get());
+  uint32_t read = ReadValues(opened, data);
   ::RegCloseKey(opened);
-  if (read != kErrorSuccess) return read;
-  *key = data.release();
-  return kErrorSuccess;
+  return read;
 }
-
-void SetRegistryFileForTest(bool on) { registry_file_for_test = on; }
 
 }  // namespace platform

@@ -192,4 +192,10 @@ uint32_t ParseRegistryKey(std::string_view contents, const char* path, RegKeyDat
   return kErrorSuccess;
 }
 
+uint32_t ReadRegistryFileKey(const char* path, RegKeyData* data) {
+  std::string contents;
+  if (uint32_t rc = ReadRegistryFile(&contents); rc != kErrorSuccess) return rc;
+  return ParseRegistryKey(contents, path, data);
+}
+
 }  // namespace platform

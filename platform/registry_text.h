@@ -32,4 +32,8 @@ uint32_t ReadRegistryFile(std::string* contents);
 /// contents holds. 0, or 2 when the text names neither the key nor a key below it.
 uint32_t ParseRegistryKey(std::string_view contents, const char* path, RegKeyData* data);
 
+/// Fills data with the values of the key at path that the .reg file named by KS_REGISTRY holds:
+/// ReadRegistryFile, then ParseRegistryKey. 0, or the code of the step that failed.
+uint32_t ReadRegistryFileKey(const char* path, RegKeyData* data);
+
 }  // namespace platform

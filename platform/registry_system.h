@@ -1,0 +1,15 @@
+// Within platform/ only: what the shared settings code (registry.cc) asks of each system.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/registry.h"
+#include "platform/registry_text.h"
+
+namespace platform {
+
+/// Fills data with the values of the key HKEY_LOCAL_MACHINE\<path> of the system's own store.
+/// 0, or the code of RegOpenKeyEx.
+uint32_t ReadSystemKey(const char* path, RegAccess access, RegKeyData* data);
+
+}  // namespace platform
