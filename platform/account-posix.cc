@@ -66,17 +66,10 @@ int ReadDatabase(int size_hint_name, Record* record, Record** found, std::vector
   return rc;
 }
 
-struct Found {
-  std::string name;
-  std::string sid;
-  std::string domain;
-  AccountUse use = AccountUse::kNone;
-};
-
 // Looks up a passwd user with lookup (getpwnam_r or getpwuid_r bound to its key): 1 found,
 // 0 none, -1 failure (last-error code set).
 template <typename Lookup>
-int FindUser(Lookup lookup, Found* out, const std::string& host) {
+int FindUser(Lookup lookup, FoundAccount* out, const std::string& host) {
   struct passwd pw;
   struct passwd* found = nullptr;
   std::vector<char> buf;
@@ -93,7 +86,7 @@ int FindUser(Lookup lookup, Found* out, const std::string& host) {
 
 // The same for a group, with getgrnam_r or getgrgid_r.
 template <typename Lookup>
-int FindGroup(Lookup lookup, Found* out, const std::string& host) {
+int FindGroup(Lookup lookup, FoundAccount* out, const std::string& host) {
   struct group gr;
   struct group* found = nullptr;
   std::vector<char> buf;
@@ -108,13 +101,13 @@ int FindGroup(Lookup lookup, Found* out, const std::string& host) {
   return 1;
 }
 
-int FindUserByName(const std::string& name, Found* out, const std::string& host) {
+int FindUserByName(const std::string& name, FoundAccount* out, const std::string& host) {
   return FindUser([&](struct passwd* r, char* b, size_t n,
                       struct passwd** f) { return getpwnam_r(name.c_str(), r, b, n, f); },
                   out, host);
 }
 
-int FindUserById(uint32_t uid, Found* out, const std::string& host) {
+int FindUserById(uint32_t uid, FoundAccount* out, const std::string& host) {
   return FindUser(
       [&](struct passwd* r, char* b, size_t n, struct passwd** f) {
         return getpwuid_r(static_cast<uid_t>(uid), r, b, n, f);
@@ -122,13 +115,13 @@ int FindUserById(uint32_t uid, Found* out, const std::string& host) {
       out, host);
 }
 
-int FindGroupByName(const std::string& name, Found* out, const std::string& host) {
+int FindGroupByName(const std::string& name, FoundAccount* out, const std::string& host) {
   return FindGroup([&](struct group* r, char* b, size_t n,
                        struct group** f) { return getgrnam_r(name.c_str(), r, b, n, f); },
                    out, host);
 }
 
-int FindGroupById(uint32_t gid, Found* out, const std::string& host) {
+int FindGroupById(uint32_t gid, FoundAccount* out, const std::string& host) {
   return FindGroup(
       [&](struct group* r, char* b, size_t n, struct group** f) {
         return getgrgid_r(static_cast<gid_t>(gid), r, b, n, f);
@@ -201,7 +194,7 @@ bool LookupGroupName(const char* name, std::string* sid) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  Found found;
+  FoundAccount found;
   int rc = FindGroupByName(name, &found, std::string());
   if (rc < 0) return false;
   if (rc == 0) {
@@ -212,12 +205,7 @@ bool LookupGroupName(const char* name, std::string* sid) {
   return true;
 }
 
-bool LookupAccountName(const char* system, const char* name, std::string* sid, std::string* domain,
-                       AccountUse* use) {
-  if (name == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool FindAccountByName(const char* system, const char* name, FoundAccount* result) {
   if (!IsLocalMachine(system)) {
     SetLastError(kErrorRpcServerUnavailable);
     return false;
@@ -238,7 +226,7 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
   }
 
   const std::string host = HostNameOrEmpty();
-  Found found;
+  FoundAccount found;
   bool have = false;
   for (const auto& w : kWellKnown) {
     if (EqualIgnoringCase(account, w.name)) {
@@ -272,23 +260,17 @@ bool LookupAccountName(const char* system, const char* name, std::string* sid, s
     }
   }
 
-  if (sid != nullptr) *sid = std::move(found.sid);
-  if (domain != nullptr) *domain = std::move(found.domain);
-  if (use != nullptr) *use = found.use;
+  *result = std::move(found);
   return true;
 }
 
-bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use) {
-  if (sid == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool FindAccountBySid(const char* sid, FoundAccount* result) {
   std::string_view text(sid);
   if (!IsSidText(text)) {
     SetLastError(kErrorInvalidSid);
     return false;
   }
-  Found found;
+  FoundAccount found;
   bool have = false;
   for (const auto& w : kWellKnown) {
     if (EqualIgnoringCase(text, w.sid)) {
@@ -312,9 +294,7 @@ bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, A
     SetLastError(kErrorNoneMapped);
     return false;
   }
-  if (name != nullptr) *name = std::move(found.name);
-  if (domain != nullptr) *domain = std::move(found.domain);
-  if (use != nullptr) *use = found.use;
+  *result = std::move(found);
   return true;
 }
 

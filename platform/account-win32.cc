@@ -75,22 +75,13 @@ bool GetHostName(std::string* name) {
   return true;
 }
 
-bool LookupAccountName(const char* system, const char* name, std::string* sid, std::string* domain,
-                       AccountUse* use) {
-  if (name == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool FindAccountByName(const char* system, const char* name, FoundAccount* found) {
   if (system != nullptr && *system == '\0') system = nullptr;
   std::vector<BYTE> sid_bytes;
-  std::string found_domain;
   SID_NAME_USE found_use = SidTypeUnknown;
-  if (!LookupName(system, name, &sid_bytes, &found_domain, &found_use)) return false;
-  std::string text;
-  if (!SidText(sid_bytes.data(), &text)) return false;
-  if (sid != nullptr) *sid = std::move(text);
-  if (domain != nullptr) *domain = std::move(found_domain);
-  if (use != nullptr) *use = static_cast<AccountUse>(found_use);
+  if (!LookupName(system, name, &sid_bytes, &found->domain, &found_use)) return false;
+  if (!SidText(sid_bytes.data(), &found->sid)) return false;
+  found->use = static_cast<AccountUse>(found_use);
   return true;
 }
 
@@ -107,11 +98,7 @@ bool LookupGroupName(const char* name, std::string* sid) {
   return true;
 }
 
-bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use) {
-  if (sid == nullptr) {
-    SetLastError(kErrorInvalidParameter);
-    return false;
-  }
+bool FindAccountBySid(const char* sid, FoundAccount* found) {
   LocalMemory binary;
   if (!ConvertStringSidToSidA(sid, &binary.p)) {
     SetLastError(kErrorInvalidSid);
@@ -128,9 +115,9 @@ bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, A
                          &domain_size, &found_use)) {
     return false;
   }
-  if (name != nullptr) *name = name_buf.data();
-  if (domain != nullptr) *domain = domain_buf.data();
-  if (use != nullptr) *use = static_cast<AccountUse>(found_use);
+  found->name = name_buf.data();
+  found->domain = domain_buf.data();
+  found->use = static_cast<AccountUse>(found_use);
   return true;
 }
 

@@ -50,6 +50,33 @@ bool LocalAccountId(std::string_view sid, AccountUse* use, uint32_t* id) {
   return false;
 }
 
+bool LookupAccountName(const char* system, const char* name, std::string* sid, std::string* domain,
+                       AccountUse* use) {
+  if (name == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  FoundAccount found;
+  if (!FindAccountByName(system, name, &found)) return false;
+  if (sid != nullptr) *sid = std::move(found.sid);
+  if (domain != nullptr) *domain = std::move(found.domain);
+  if (use != nullptr) *use = found.use;
+  return true;
+}
+
+bool LookupAccountSid(const char* sid, std::string* name, std::string* domain, AccountUse* use) {
+  if (sid == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  FoundAccount found;
+  if (!FindAccountBySid(sid, &found)) return false;
+  if (name != nullptr) *name = std::move(found.name);
+  if (domain != nullptr) *domain = std::move(found.domain);
+  if (use != nullptr) *use = found.use;
+  return true;
+}
+
 uint32_t MachineDomain(const char* server, uint32_t level, std::string* domain) {
   if (machine_domain_override) return machine_domain_override(server, level, domain);
   if (domain == nullptr) return kErrorInvalidParameter;

@@ -4,7 +4,25 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/account.h"
+
 namespace platform {
+
+/// An account that a lookup found.
+struct FoundAccount {
+  std::string name;
+  std::string sid;
+  std::string domain;
+  AccountUse use = AccountUse::kNone;
+};
+
+/// Looks the account name up on system, as LookupAccountName does (name is not null). The
+/// lookup may leave found's name as it was. False with the last-error code set.
+bool FindAccountByName(const char* system, const char* name, FoundAccount* found);
+
+/// Looks the identifier sid up, as LookupAccountSid does (sid is not null). The lookup may
+/// leave found's sid as it was. False with the last-error code set.
+bool FindAccountBySid(const char* sid, FoundAccount* found);
 
 /// Whether system names this machine: nullptr, "" and the host name itself all do.
 bool IsLocalMachine(const char* system);
