@@ -6,6 +6,31 @@ namespace platform {
 
 struct ChildEnd;  // platform/process.h
 
+/// The process's table of running children: Slot is each system's record of one child, whose
+/// Free() tells a free slot from a taken one. A fixed array that an interrupt handler may walk:
+/// it allocates nothing.
+template <typename Slot>
+class ChildTable {
+ public:
+  /// How many children may run at once.
+  static constexpr int kSize = 8;
+
+  /// The first free slot, or -1 when every slot is taken.
+  int FreeSlot() const {
+    for (int slot = 0; slot < kSize; ++slot) {
+      if (slots_[slot].Free()) return slot;
+    }
+    return -1;
+  }
+
+  Slot& operator[](int slot) { return slots_[slot]; }
+  Slot* begin() { return slots_; }
+  Slot* end() { return slots_ + kSize; }
+
+ private:
+  Slot slots_[kSize];
+};
+
 /// Waits for the running child in slot (of the process's table of running children), frees
 /// the slot and says how the child ended.
 ChildEnd CollectChild(int slot);

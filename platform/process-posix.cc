@@ -42,9 +42,10 @@ struct ChildSlot {
   volatile sig_atomic_t timed_out;  // set by the alarm handler when it ended the child
   long long deadline_ms;            // on the monotonic clock; 0: no limit
   unsigned limit_seconds;
+
+  bool Free() const { return pid == 0; }
 };
-constexpr int kMaxChildren = 8;
-ChildSlot g_children[kMaxChildren];
+ChildTable<ChildSlot> g_children;
 
 long long MonotonicMs() {
   struct timespec now;
@@ -145,10 +146,7 @@ int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int clo
 
   // Started and entered as one step: an interrupt in between would leave a child nobody ends.
   SignalsHeld held;
-  int slot = -1;
-  for (int i = 0; i < kMaxChildren && slot < 0; ++i) {
-    if (g_children[i].pid == 0) slot = i;
-  }
+  const int slot = g_children.FreeSlot();
   if (err == 0 && slot < 0) err = EAGAIN;
   pid_t pid = -1;
   if (err == 0) err = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);

@@ -31,9 +31,10 @@ struct ChildSlot {
   HANDLE wait = nullptr;     // the time limit's wait, if any
   volatile LONG timed_out = 0;
   unsigned limit_seconds = 0;
+
+  bool Free() const { return process == nullptr; }
 };
-constexpr int kMaxChildren = 8;
-ChildSlot g_children[kMaxChildren];
+ChildTable<ChildSlot> g_children;
 
 HANDLE ChildJob() {
   static HANDLE job = [] {
@@ -119,10 +120,7 @@ int Spawn(const std::string& program, const ChildArgs& args, HANDLE out,
 
   // Started and entered as one step: an interrupt in between would leave a child nobody ends.
   InterruptDeferral deferred;
-  int slot = -1;
-  for (int i = 0; i < kMaxChildren && slot < 0; ++i) {
-    if (g_children[i].process == nullptr) slot = i;
-  }
+  const int slot = g_children.FreeSlot();
   PROCESS_INFORMATION info{};
   BOOL started = FALSE;
   DWORD error_code = ERROR_TOO_MANY_OPEN_FILES;
