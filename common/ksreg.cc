@@ -1,6 +1,5 @@
 #include "common/ksreg.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +18,10 @@ constexpr const char kRetryVariable[] = "KS_REGOPENKEYEX_RETRY";
 constexpr size_t kRetryTextMax = 15;
 
 // The try count of each wrapper; 0 until the wrapper reads the environment on its first use.
-std::atomic<int> open_tries{0};
-std::atomic<int> query_tries{0};
+// Plain counts: the process reads the settings from one thread at a time (a test that calls
+// from a thread of its own joins it, or starts it after the count is read).
+int open_tries = 0;
+int query_tries = 0;
 
 // The count that KS_REGOPENKEYEX_RETRY gives. A negative count would make no call at all and
 // leave the caller with success but no key or value, so it counts as one try, as 0 does.
@@ -35,13 +36,9 @@ int TriesFromEnvironment() {
   return static_cast<int>(count);
 }
 
-int Tries(std::atomic<int>* tries) {
-  int n = tries->load();
-  if (n == 0) {
-    n = TriesFromEnvironment();
-    tries->store(n);
-  }
-  return n;
+int Tries(int* tries) {
+  if (*tries == 0) *tries = TriesFromEnvironment();
+  return *tries;
 }
 
 }  // namespace
@@ -128,6 +125,6 @@ uint32_t KSRegQueryValueEx(platform::RegKey key, const char* name, uint32_t* res
 }
 
 void KSRegResetRetryForTest() {
-  open_tries.store(0);
-  query_tries.store(0);
+  open_tries = 0;
+  query_tries = 0;
 }

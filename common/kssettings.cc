@@ -1,6 +1,5 @@
 #include "common/kssettings.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -22,8 +21,9 @@ constexpr uint32_t kLanguageRetryPauseMs = 1000;
 constexpr size_t kLanguageTextMax = 4096;
 constexpr int kHighestLanguageId = 2;
 
-// -1 until the first successful read. Every thread that reads it stores the same value.
-std::atomic<int> language_id{-1};
+// -1 until the first successful read. A plain value: the process reads the settings from one
+// thread at a time.
+int language_id = -1;
 
 // HKEY_LOCAL_MACHINE\<path>, or an empty key when it cannot be opened (*rc, when given, says
 // why).
@@ -46,8 +46,7 @@ int LanguageIdFromText(std::string text) {
 }  // namespace
 
 int KSGetLanguageId() {
-  int known = language_id.load();
-  if (known >= 0) return known;
+  if (language_id >= 0) return language_id;
 
   platform::UniqueRegKey key;
   for (int attempt = 0; attempt < kLanguageAttempts && !key; ++attempt) {
@@ -61,7 +60,7 @@ int KSGetLanguageId() {
     uint32_t rc = platform::RegQueryString(key.get(), kLanguageIdValue, &text);
     if (rc == platform::kErrorSuccess) {
       int id = LanguageIdFromText(std::move(text));
-      language_id.store(id);
+      language_id = id;
       return id;
     }
     // A missing value will not appear by waiting for it.
@@ -71,7 +70,7 @@ int KSGetLanguageId() {
   return -1;
 }
 
-void KSResetLanguageIdForTest() { language_id.store(-1); }
+void KSResetLanguageIdForTest() { language_id = -1; }
 
 bool IsLeadByte(unsigned char c, int language_id) {
   switch (language_id) {
