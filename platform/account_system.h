@@ -4,16 +4,16 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/account.h"
-
 namespace platform {
+
+enum class AccountUse : uint32_t;  // platform/account.h
 
 /// An account that a lookup found.
 struct FoundAccount {
   std::string name;
   std::string sid;
   std::string domain;
-  AccountUse use = AccountUse::kNone;
+  AccountUse use{};  // kNone
 };
 
 /// Looks the account name up on system, as LookupAccountName does (name is not null). The

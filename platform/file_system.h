@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/file.h"
-
 namespace platform {
+
+class UniqueFileHandle;  // platform/file.h
+struct FileStatus;       // platform/file.h
 
 // Each system's part of the public call of the same name (platform/file.h), which has checked
 // that no argument is absent.

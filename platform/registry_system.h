@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "platform/registry.h"
-#include "platform/registry_text.h"
-
 namespace platform {
+
+enum class RegAccess;  // platform/registry.h
+struct RegKeyData;     // platform/registry_text.h
 
 /// Fills data with the values of the key HKEY_LOCAL_MACHINE\<path> of the system's own store.
 /// 0, or the code of RegOpenKeyEx.

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/security.h"
-
 namespace platform {
+
+struct FileSecurity;  // platform/security.h
 
 /// Whether the tests have made every file system one that keeps no access lists
 /// (SetNoAccessListsForTest).
