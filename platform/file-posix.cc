@@ -213,21 +213,6 @@ bool RangeFits(uint64_t offset, uint64_t length) {
   return length >= 1 && offset <= kMax && length <= kMax - offset;
 }
 
-// Locks (F_WRLCK, waiting for the range) or unlocks (F_UNLCK) length bytes from offset on the
-// stream's open file description.
-bool SetStreamRangeLock(FILE* stream, uint64_t offset, uint64_t length, short type) {
-  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
-    Fail(EINVAL);
-    return false;
-  }
-  if (!SetOfdLock(fileno(stream), type, static_cast<off_t>(offset), static_cast<off_t>(length),
-                  type != F_UNLCK)) {
-    Fail(errno);
-    return false;
-  }
-  return true;
-}
-
 // Refuses to remove or rename a file that another open holds, shared or not: the product's own
 // opens never allow that. Returns false (32) on such a conflict. Otherwise *probe is a
 // descriptor that holds the file exclusively until the caller closes it (or -1 when the file
@@ -650,12 +635,19 @@ bool UnlockStreamByte(FILE* stream) {
   return true;
 }
 
-bool LockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
-  return SetStreamRangeLock(stream, offset, length, F_WRLCK);
-}
-
-bool UnlockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
-  return SetStreamRangeLock(stream, offset, length, F_UNLCK);
+// On the stream's open file description: F_WRLCK waits for the range, F_UNLCK releases it.
+bool SetStreamRangeLock(FILE* stream, uint64_t offset, uint64_t length, bool lock) {
+  const short type = lock ? F_WRLCK : F_UNLCK;
+  if (stream == nullptr || fileno(stream) < 0 || !RangeFits(offset, length)) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (!SetOfdLock(fileno(stream), type, static_cast<off_t>(offset), static_cast<off_t>(length),
+                  lock)) {
+    Fail(errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -492,24 +492,16 @@ bool UnlockStreamByte(FILE* stream) {
   return UnlockRange(handle, position, 1);
 }
 
-bool LockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
+bool SetStreamRangeLock(FILE* stream, uint64_t offset, uint64_t length, bool lock) {
   HANDLE handle = StreamHandle(stream);
   if (handle == INVALID_HANDLE_VALUE || length == 0 || offset + length < offset) {
     Fail(kErrorInvalidParameter);
     return false;
   }
+  if (!lock) return UnlockRange(handle, offset, length);
   if (LockRange(handle, offset, length, 0)) return true;
   FailFromSystem();
   return false;
-}
-
-bool UnlockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
-  HANDLE handle = StreamHandle(stream);
-  if (handle == INVALID_HANDLE_VALUE || length == 0 || offset + length < offset) {
-    Fail(kErrorInvalidParameter);
-    return false;
-  }
-  return UnlockRange(handle, offset, length);
 }
 
 }  // namespace platform

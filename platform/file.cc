@@ -77,6 +77,14 @@ bool RemoveFile(const char* path) {
   return RemoveSystemFile(path);
 }
 
+bool LockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
+  return SetStreamRangeLock(stream, offset, length, true);
+}
+
+bool UnlockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
+  return SetStreamRangeLock(stream, offset, length, false);
+}
+
 bool SeekStream(FILE* stream, int64_t offset) {
   if (stream == nullptr || offset < 0) {
     FailAbsentArgument();

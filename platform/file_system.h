@@ -32,6 +32,11 @@ UniqueFileHandle CreateOwnerOnlyFile(const char* path, bool* taken);
 /// file, the size that the entry records. False with the last-error code set.
 bool ReadEntryStatus(const char* path, FileStatus* status);
 
+/// Locks (lock: waiting for the range, without limit) or unlocks length bytes from offset for
+/// the stream's open of its file. False with the last-error code set (87 for a stream without
+/// a file, or a range that is empty or does not fit).
+bool SetStreamRangeLock(FILE* stream, uint64_t offset, uint64_t length, bool lock);
+
 /// What one try at the byte lock of LockStreamByte came to.
 enum class ByteLockTry {
   kLocked,  // the byte is locked
