@@ -28,7 +28,7 @@ class RegistryTest : public ::testing::Test {
   }
 
   test::TempDir dir_{"registry_test"};
-  test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
+  test::ScopedRegistryFile registry_{nullptr};
 };
 
 constexpr const char kSample[] =
