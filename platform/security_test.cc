@@ -301,8 +301,8 @@ TEST_F(SecurityPosixTest, OpenFileHandleCreatesWithTheSecurity) {
 
 class SemaphoreTest : public ::testing::Test {
  protected:
-  // Every object that goes while no other holds the count removes the lock file, so none may
-  // be left behind.
+  // Every object that goes while no other holds the count removes its lock file, so none may
+  // be left behind (a Windows semaphore is a named object of the system, with no file).
   ~SemaphoreTest() override {
     for (const std::string& name : names_) {
       const std::string file = NamedSemaphore::LockFilePath(name);
