@@ -69,7 +69,7 @@ class LwPwTest : public ::testing::Test {
 
   platform::test::TempDir dir_{"lwpw_test"};
   std::string file_ = dir_.Path("registry.reg");
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
+  platform::test::ScopedRegistryFile registry_{nullptr};
   platform::test::ScopedEnv retry_{"KS_REGOPENKEYEX_RETRY", nullptr};
   std::vector<uint32_t> pauses_;
 };

@@ -52,7 +52,7 @@ class LwfileTest : public ::testing::Test {
   }
 
   platform::test::TempDir dir_{"lwfile_test"};
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", dir_.Path("registry.reg").c_str()};
+  platform::test::ScopedRegistryFile registry_{dir_.Path("registry.reg").c_str()};
   platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", nullptr};
   std::vector<uint32_t> pauses_;
 };

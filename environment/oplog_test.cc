@@ -23,6 +23,7 @@ namespace {
 using platform::test::ReadFile;
 using platform::test::RegistryText;
 using platform::test::ScopedEnv;
+using platform::test::ScopedRegistryFile;
 using platform::test::ScopedZone;
 using platform::test::TempDir;
 using platform::test::WriteFile;
@@ -34,7 +35,7 @@ class OpLogTest : public ::testing::Test {
  protected:
   OpLogTest()
       : dir_("oplog"),
-        registry_("KS_REGISTRY", dir_.Path("registry.reg").c_str()),
+        registry_(dir_.Path("registry.reg").c_str()),
         sitedb_("ZOV_SITEDB", dir_.Path("sitedb").c_str()),
         mark_("LWPProcess", nullptr),
         user_("KestruneUserName", "carol"),
@@ -64,7 +65,7 @@ class OpLogTest : public ::testing::Test {
   std::string OpDir() const { return dir_.Path("sitedb/spool/log/record/op"); }
 
   TempDir dir_;
-  ScopedEnv registry_;
+  ScopedRegistryFile registry_;
   ScopedEnv sitedb_;
   ScopedEnv mark_;
   ScopedEnv user_;

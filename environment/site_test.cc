@@ -107,7 +107,7 @@ class SiteTest : public ::testing::Test {
 
   platform::test::TempDir temp_{"site_test"};
   const fs::path dir_ = temp_.path();
-  platform::test::ScopedEnv registry_{"KS_REGISTRY", (dir_ / "registry.reg").string().c_str()};
+  platform::test::ScopedRegistryFile registry_{(dir_ / "registry.reg").string().c_str()};
   platform::test::ScopedEnv sitedb_{"ZOV_SITEDB", nullptr};
   platform::test::ScopedEnv site_{"ZOV_SITE", nullptr};
   std::vector<uint32_t> pauses_;

@@ -1,9 +1,6 @@
 #include "platform/file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -15,13 +12,15 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/test_hooks.h"
-#include "platform/testing-posix.h"
 #include "platform/testing.h"
+#ifdef _WIN32
+#include "platform/testing-win32.h"
+#else
+#include "platform/testing-posix.h"
+#endif
 
 namespace platform {
 namespace {
-
-using test::ClosedStandardDescriptors;
 
 class FileTest : public ::testing::Test {
  protected:
@@ -104,6 +103,7 @@ TEST_F(FileTest, WriteOpenOfHeldFileLeavesContents) {
   EXPECT_EQ(OpenStream(Path("f").c_str(), "w"), nullptr);
   EXPECT_EQ(GetLastError(), kErrorSharingViolation);
   EXPECT_EQ(CreatFile(Path("f").c_str(), kPermissionWrite), -1);
+  holder.Reset();  // on Windows the system itself keeps the test's read out while it is held
   EXPECT_EQ(Read("f"), "keep me");
 }
 
@@ -149,84 +149,29 @@ TEST_F(FileTest, ReopenConflictLeavesStreamUsable) {
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);
   EXPECT_GT(std::fputs("still here", stream.get()), -1);
   stream.reset();
+  holder.Reset();
   EXPECT_EQ(Read("out"), "still here");
   EXPECT_EQ(Read("held"), "x");
 }
 
-// While standard descriptors are closed, every descriptor opened here must still be above 2:
-// otherwise what the caller writes to a closed standard stream lands in that file.
-TEST_F(FileTest, OpensStayOffClosedStandardDescriptors) {
-  Write("f", "data");
-  const std::string f = Path("f");
-  const std::vector<std::pair<const char*, std::function<int()>>> openers = {
-      {"handle",
-       [&] {
-         UniqueFileHandle h(OpenFileHandle(f.c_str(), kGenericRead | kGenericWrite, kShareRead,
-                                           nullptr, kOpenExisting, 0));
-         return static_cast<int>(h.Get());
-       }},
-      {"attributes handle",
-       [&] {
-         UniqueFileHandle h(
-             OpenFileHandle(f.c_str(), kFileReadAttributes, kShareRead, nullptr, kOpenExisting, 0));
-         return static_cast<int>(h.Get());
-       }},
-      {"stream",
-       [&] {
-         UniqueStream s(OpenStream(f.c_str(), "a"));
-         return s != nullptr ? fileno(s.get()) : -1;
-       }},
-      {"creat",
-       [&] {
-         int fd = CreatFile(Path("c").c_str(), kPermissionRead | kPermissionWrite);
-         if (fd >= 0) CloseDescriptor(fd);
-         return fd;
-       }},
-      {"temporary file",
-       [&] {
-         std::string path;
-         UniqueFileHandle h = CreateTempFile(dir_.c_str(), "spool", &path);
-         return static_cast<int>(h.Get());
-       }},
-  };
-  std::vector<int> got;
-  {
-    ClosedStandardDescriptors closed({0, 1, 2});
-    for (const auto& opener : openers) got.push_back(opener.second());
-  }
-  for (size_t i = 0; i < openers.size(); ++i) {
-    EXPECT_GT(got[i], 2) << openers[i].first;
-  }
-}
-
-// A caller whose standard output is closed re-opens it on its output file (-o): what it writes
-// then must reach that file, not be lost with a descriptor closed under it.
-TEST_F(FileTest, ReopenOfClosedStandardOutputWritesTheFile) {
-  bool reopened = false;
-  bool written = false;
-  {
-    ClosedStandardDescriptors closed({1});
-    reopened = ReopenStream(Path("out").c_str(), "w", stdout) == stdout;
-    written = std::fputs("listing\n", stdout) >= 0 && std::fflush(stdout) == 0;
-  }
-  EXPECT_TRUE(reopened);
-  EXPECT_TRUE(written);
-  EXPECT_EQ(Read("out"), "listing\n");
-}
-
 TEST_F(FileTest, TempFilesAreFreshAndPrivate) {
-  mode_t old_mask = umask(0277);
   std::string first, second;
-  UniqueFileHandle a = CreateTempFile(dir_.c_str(), "spool", &first);
-  UniqueFileHandle b = CreateTempFile(dir_.c_str(), "spool", &second);
-  umask(old_mask);
+  UniqueFileHandle a;
+  UniqueFileHandle b;
+  {
+#ifndef _WIN32
+    test::ScopedCreationMask mask(0277);  // the mode is the file's own, whatever the mask
+#endif
+    a = CreateTempFile(dir_.c_str(), "spool", &first);
+    b = CreateTempFile(dir_.c_str(), "spool", &second);
+  }
   ASSERT_TRUE(a.Valid());
   ASSERT_TRUE(b.Valid());
   EXPECT_NE(first, second);
-  EXPECT_EQ(first.rfind(dir_ + "/spool", 0), 0u);
-  struct stat st;
-  ASSERT_EQ(stat(first.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(first.rfind(dir_ + kPathSeparator + "spool", 0), 0u);
+#ifndef _WIN32
+  EXPECT_EQ(test::PermissionBits(first), 0600);
+#endif
   EXPECT_FALSE(CreateTempFile(Path("nodir").c_str(), "spool", &first).Valid());
   EXPECT_EQ(GetLastError(), kErrorPathNotFound);
 }
@@ -287,6 +232,125 @@ TEST_F(FileTest, StatusReadsSizeFromTheFile) {
   EXPECT_FALSE(GetFileStatus(Path("missing").c_str(), &status));
   EXPECT_EQ(GetLastError(), kErrorFileNotFound);
 }
+
+#ifdef _WIN32
+using FileWin32Test = FileTest;
+
+// A file that a second process holds without sharing: every open and the removal fail with the
+// system's sharing violation, an attribute-only look does not; once let go, it opens.
+TEST_F(FileWin32Test, SharingViolationFromASecondProcess) {
+  const std::string path = Path("held");
+  test::WriteFile(path, "held");
+  {
+    test::HeldElsewhere holder;
+    ASSERT_TRUE(holder.Hold("share", path, 10000));
+    EXPECT_EQ(OpenStream(path.c_str(), "r"), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    EXPECT_EQ(OpenStream(path.c_str(), "w"), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    EXPECT_EQ(OpenFileHandle(path.c_str(), kGenericRead, kShareRead | kShareWrite, nullptr,
+                             kOpenExisting, kFileAttributeNormal),
+              kInvalidFileHandle);
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    EXPECT_FALSE(RemoveFile(path.c_str()));
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    FileStatus status;
+    EXPECT_TRUE(GetFileStatus(path.c_str(), &status));
+    EXPECT_EQ(status.size, 4u);
+    // A handle of this process excludes its own later opens as well.
+    holder.Finish();
+    UniqueFileHandle own(OpenFileHandle(path.c_str(), kGenericRead, kShareNone, nullptr,
+                                        kOpenExisting, kFileAttributeNormal));
+    ASSERT_TRUE(own.Valid());
+    EXPECT_EQ(OpenStream(path.c_str(), "r"), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+  }
+  UniqueStream stream(OpenStream(path.c_str(), "r"));
+  EXPECT_NE(stream, nullptr);
+}
+
+// A byte that a second process has locked: the lock here is tried kByteLockAttempts times,
+// pausing between tries, and then fails with 33; the file itself stays open to shared use.
+TEST_F(FileWin32Test, ByteLockHeldByASecondProcess) {
+  const std::string path = Path("locked");
+  test::WriteFile(path, "x");
+  test::HeldElsewhere holder;
+  ASSERT_TRUE(holder.Hold("lock", path, 10000));
+  UniqueStream stream(OpenStream(path.c_str(), "r+"));
+  ASSERT_NE(stream, nullptr);
+  EXPECT_FALSE(LockStreamByte(stream.get()));
+  EXPECT_EQ(GetLastError(), kErrorLockViolation);
+  EXPECT_EQ(pauses_, std::vector<uint32_t>(kByteLockAttempts - 1, kByteLockPauseMs));
+  std::fseek(stream.get(), 1, SEEK_SET);
+  EXPECT_TRUE(LockStreamByte(stream.get()));  // another byte is free
+  EXPECT_TRUE(UnlockStreamByte(stream.get()));
+}
+#else
+using FilePosixTest = FileTest;
+using test::ClosedStandardDescriptors;
+
+// While standard descriptors are closed, every descriptor opened here must still be above 2:
+// otherwise what the caller writes to a closed standard stream lands in that file.
+TEST_F(FilePosixTest, OpensStayOffClosedStandardDescriptors) {
+  Write("f", "data");
+  const std::string f = Path("f");
+  const std::vector<std::pair<const char*, std::function<int()> > > openers = {
+      {"handle",
+       [&] {
+         UniqueFileHandle h(OpenFileHandle(f.c_str(), kGenericRead | kGenericWrite, kShareRead,
+                                           nullptr, kOpenExisting, 0));
+         return static_cast<int>(h.Get());
+       }},
+      {"attributes handle",
+       [&] {
+         UniqueFileHandle h(
+             OpenFileHandle(f.c_str(), kFileReadAttributes, kShareRead, nullptr, kOpenExisting, 0));
+         return static_cast<int>(h.Get());
+       }},
+      {"stream",
+       [&] {
+         UniqueStream s(OpenStream(f.c_str(), "a"));
+         return s != nullptr ? fileno(s.get()) : -1;
+       }},
+      {"creat",
+       [&] {
+         int fd = CreatFile(Path("c").c_str(), kPermissionRead | kPermissionWrite);
+         if (fd >= 0) CloseDescriptor(fd);
+         return fd;
+       }},
+      {"temporary file",
+       [&] {
+         std::string path;
+         UniqueFileHandle h = CreateTempFile(dir_.c_str(), "spool", &path);
+         return static_cast<int>(h.Get());
+       }},
+  };
+  std::vector<int> got;
+  {
+    ClosedStandardDescriptors closed({0, 1, 2});
+    for (const auto& opener : openers) got.push_back(opener.second());
+  }
+  for (size_t i = 0; i < openers.size(); ++i) {
+    EXPECT_GT(got[i], 2) << openers[i].first;
+  }
+}
+
+// A caller whose standard output is closed re-opens it on its output file (-o): what it writes
+// then must reach that file, not be lost with a descriptor closed under it.
+TEST_F(FilePosixTest, ReopenOfClosedStandardOutputWritesTheFile) {
+  bool reopened = false;
+  bool written = false;
+  {
+    ClosedStandardDescriptors closed({1});
+    reopened = ReopenStream(Path("out").c_str(), "w", stdout) == stdout;
+    written = std::fputs("listing\n", stdout) >= 0 && std::fflush(stdout) == 0;
+  }
+  EXPECT_TRUE(reopened);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(Read("out"), "listing\n");
+}
+
+#endif
 
 }  // namespace
 }  // namespace platform

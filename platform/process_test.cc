@@ -1,8 +1,6 @@
 #include "platform/process.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,15 +9,17 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/testing-posix.h"
 #include "platform/testing.h"
+#ifdef _WIN32
+#include "platform/testing-win32.h"
+#else
+#include <fcntl.h>
+
+#include "platform/testing-posix.h"
+#endif
 
 namespace platform {
 namespace {
-
-using test::ClosedStandardDescriptors;
-
-constexpr char kEcho[] = "/bin/echo";
 
 std::string ReadAll(FILE* in) {
   std::string text;
@@ -28,7 +28,67 @@ std::string ReadAll(FILE* in) {
   return text;
 }
 
-TEST(RunRedirectedTest, WritesTheFileButNeverFollowsASymbolicLink) {
+// Each argument arrives whole, whatever blanks, quotes, backslashes or metacharacters it holds.
+TEST(ChildProcessTest, ArgumentsArriveWhole) {
+  const std::vector<std::string> args = {"plain",    "two words",  "",
+                                         "a\"quote", "trailing\\", "back\\\\\"slash",
+                                         "%PATH%",   "&|<>^",      "tab\there"};
+  ChildArgs request = {"args"};
+  request.insert(request.end(), args.begin(), args.end());
+  const test::TestChildCommand command = test::TestChild(request);
+  ChildProcess child;
+  ASSERT_TRUE(child.Start(command.program, command.args));
+  std::string expected;
+  for (const std::string& arg : args) expected += "<" + arg + ">\n";
+  EXPECT_EQ(ReadAll(child.Output()), expected);
+  EXPECT_TRUE(child.Finish().Succeeded());
+}
+
+// Every way a child can end is told apart, through the pipe and into a file alike; a child that
+// outlives its time limit is ended, so that its reader sees the end of its output.
+TEST(ChildProcessTest, TellsHowTheChildEnded) {
+  test::TempDir dir("process_test");
+  struct Case {
+    test::TestChildCommand command;
+    unsigned limit;
+    ChildEnd::Kind kind;
+    int code;
+  };
+  const Case cases[] = {
+      {test::TestChild({"exit", "0"}), 0, ChildEnd::kExited, 0},
+      {test::TestChild({"exit", "5"}), 0, ChildEnd::kExited, 5},
+      {test::TestChild({"sleep", "60000"}), 1, ChildEnd::kTimedOut, 1},
+#ifndef _WIN32
+      {{"/bin/sh", {"-c", "echo a; kill -9 $$"}}, 0, ChildEnd::kSignaled, 9},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command.args.back());
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(c.command.program, c.command.args, c.limit));
+    EXPECT_EQ(ReadAll(child.Output()), "a\n");
+    const ChildEnd piped = child.Finish();
+    EXPECT_EQ(piped.kind, c.kind);
+    EXPECT_EQ(piped.code, c.code);
+    const ChildEnd redirected =
+        RunRedirected(c.command.program, c.command.args, dir.Path("out"), c.limit);
+    EXPECT_EQ(redirected.kind, c.kind);
+    EXPECT_EQ(redirected.code, c.code);
+    EXPECT_EQ(test::ReadFile(dir.Path("out")), "a\n");
+  }
+  ChildProcess missing;
+  EXPECT_FALSE(missing.Start(dir.Path("missing.exe"), {}));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_EQ(DescribeChildEnd({ChildEnd::kExited, 5}), "rc=5");
+  EXPECT_EQ(DescribeChildEnd({ChildEnd::kTimedOut, 1}), "ended after the time limit of 1 s");
+}
+
+#ifndef _WIN32
+using test::ClosedStandardDescriptors;
+
+constexpr char kEcho[] = "/bin/echo";
+
+TEST(ProcessPosixTest, RunRedirectedNeverFollowsASymbolicLink) {
   test::TempDir dir("process_test");
   test::WriteFile(dir.Path("spool"), "older and longer");
   EXPECT_TRUE(RunRedirected(kEcho, {"hello"}, dir.Path("spool")).Succeeded());
@@ -50,7 +110,7 @@ TEST(RunRedirectedTest, WritesTheFileButNeverFollowsASymbolicLink) {
 
 // A caller whose standard streams are closed still gets the child's output, through the pipe
 // or into the file, and none of its closed standard descriptors is taken behind its back.
-TEST(ChildProcessTest, WorksWithStandardDescriptorsClosed) {
+TEST(ProcessPosixTest, WorksWithStandardDescriptorsClosed) {
   test::TempDir dir("process_test");
   const std::vector<std::vector<int>> closed_sets = {{0}, {1}, {2}, {0, 1}, {0, 1, 2}};
   for (const std::vector<int>& set : closed_sets) {
@@ -77,39 +137,7 @@ TEST(ChildProcessTest, WorksWithStandardDescriptorsClosed) {
   }
 }
 
-// Every way a child can end is told apart, through the pipe and into a file alike; a child that
-// outlives its time limit is ended, so that its reader sees the end of its output.
-TEST(ChildProcessTest, TellsHowTheChildEnded) {
-  test::TempDir dir("process_test");
-  struct Case {
-    const char* script;
-    unsigned limit;
-    ChildEnd::Kind kind;
-    int code;
-  };
-  const Case cases[] = {
-      {"echo a; exit 0", 0, ChildEnd::kExited, 0},
-      {"echo a; exit 5", 0, ChildEnd::kExited, 5},
-      {"echo a; kill -9 $$", 0, ChildEnd::kSignaled, 9},
-      {"echo a; exec sleep 60", 1, ChildEnd::kTimedOut, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.script);
-    ChildProcess child;
-    ASSERT_TRUE(child.Start("/bin/sh", {"-c", c.script}, c.limit));
-    EXPECT_EQ(ReadAll(child.Output()), "a\n");
-    const ChildEnd piped = child.Finish();
-    EXPECT_EQ(piped.kind, c.kind);
-    EXPECT_EQ(piped.code, c.code);
-    const ChildEnd redirected =
-        RunRedirected("/bin/sh", {"-c", c.script}, dir.Path("out"), c.limit);
-    EXPECT_EQ(redirected.kind, c.kind);
-    EXPECT_EQ(redirected.code, c.code);
-    EXPECT_EQ(test::ReadFile(dir.Path("out")), "a\n");
-  }
-  EXPECT_EQ(DescribeChildEnd({ChildEnd::kExited, 5}), "rc=5");
-  EXPECT_EQ(DescribeChildEnd({ChildEnd::kTimedOut, 1}), "ended after the time limit of 1 s");
-}
+#endif
 
 }  // namespace
 }  // namespace platform

@@ -4,8 +4,12 @@
 
 #include <string>
 
+#include "platform/error.h"
 #include "platform/test_hooks.h"
 #include "platform/testing.h"
+#ifdef _WIN32
+#include "platform/testing-win32.h"
+#endif
 
 namespace platform {
 namespace {
@@ -28,7 +32,7 @@ class RegistryTest : public ::testing::Test {
   }
 
   test::TempDir dir_{"registry_test"};
-  test::ScopedEnv registry_{"KS_REGISTRY", nullptr};
+  test::ScopedRegistryFile registry_{nullptr};
 };
 
 constexpr const char kSample[] =
@@ -182,6 +186,43 @@ TEST_F(RegistryTest, RereadsTheFileAtEachOpenAndCountsCalls) {
   EXPECT_EQ(RegistryCallsForTest().opens, 3);
   EXPECT_EQ(RegistryCallsForTest().queries, 2);
 }
+
+#ifdef _WIN32
+// Outside the tests that name a .reg file the store is the system's registry: here a key of the
+// tests' own, read through the product's key functions.
+TEST(RegistryWin32Test, ReadsTheSystemsValues) {
+  constexpr char kTestKey[] = "Software\\Orv\\FlowtallyTest/SV";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  const char text[] = "C:\\Kestrune";
+  const DWORD number = 10;
+  const BYTE bytes[] = {1, 2};
+  RegSetValueExA(key, "KSBaseDirectory", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 sizeof text);
+  RegSetValueExA(key, "Error32RetryCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                 sizeof number);
+  RegSetValueExA(key, "Binary", 0, REG_BINARY, bytes, sizeof bytes);
+  ::RegCloseKey(key);
+
+  RegKey opened = nullptr;
+  EXPECT_EQ(RegOpenKeyEx("Software\\Orv\\Missing/SV", RegAccess::kRead, &opened),
+            kErrorFileNotFound);
+  ASSERT_EQ(RegOpenKeyEx(kTestKey, RegAccess::kRead, &opened), kErrorSuccess);
+  UniqueRegKey owned(opened);
+  std::string value;
+  uint32_t dword = 0;
+  EXPECT_EQ(RegQueryString(opened, "ksbasedirectory", &value), kErrorSuccess);
+  EXPECT_EQ(value, text);
+  EXPECT_EQ(RegQueryDword(opened, "Error32RetryCount", &dword), kErrorSuccess);
+  EXPECT_EQ(dword, number);
+  EXPECT_EQ(RegQueryString(opened, "Error32RetryCount", &value), kErrorInvalidData);
+  EXPECT_EQ(RegQueryDword(opened, "Binary", &dword), kErrorInvalidData);
+  EXPECT_EQ(RegQueryString(opened, "Missing", &value), kErrorFileNotFound);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
+}
+#endif
 
 }  // namespace
 }  // namespace platform

@@ -1,10 +1,6 @@
 #include "platform/security.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,15 +14,26 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/test_hooks.h"
-#include "platform/testing-posix.h"
 #include "platform/testing.h"
+#ifdef _WIN32
+#include "platform/testing-win32.h"
+#else
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/testing-posix.h"
+#endif
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
 constexpr char kEveryone[] = "S-1-1-0";
 constexpr char kAdministrators[] = "S-1-5-32-544";
 constexpr char kSystem[] = "S-1-5-18";
@@ -34,7 +41,7 @@ constexpr char kSystem[] = "S-1-5-18";
 std::string UserSid(unsigned uid) { return "S-1-22-1-" + std::to_string(uid); }
 std::string GroupSid(unsigned gid) { return "S-1-22-2-" + std::to_string(gid); }
 
-class SecurityTest : public ::testing::Test {
+class SecurityPosixTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(temp_.path().empty()); }
   void TearDown() override { SetNoAccessListsForTest(false); }
@@ -64,7 +71,7 @@ class SecurityTest : public ::testing::Test {
 
 // Each list replaces the previous one on the same directory, so no entry of an earlier list
 // may survive. On a regular file no list grants execute.
-TEST_F(SecurityTest, ListsMapToEntriesAndReplaceThePreviousList) {
+TEST_F(SecurityPosixTest, ListsMapToEntriesAndReplaceThePreviousList) {
   SKIP_WITHOUT_ACCESS_LISTS();
   const std::string dir = Path("dir");
   fs::create_directory(dir);
@@ -104,7 +111,7 @@ TEST_F(SecurityTest, ListsMapToEntriesAndReplaceThePreviousList) {
   EXPECT_EQ(test::AccessListText(regular), "user::r--,group::r--,other::r--");
 }
 
-TEST_F(SecurityTest, RefusesIdentifiersWithoutCounterpart) {
+TEST_F(SecurityPosixTest, RefusesIdentifiersWithoutCounterpart) {
   const std::string file = Path("file");
   test::WriteFile(file, "x");
   const std::string before = test::AccessListText(file);
@@ -122,7 +129,7 @@ TEST_F(SecurityTest, RefusesIdentifiersWithoutCounterpart) {
   EXPECT_EQ(GetLastError(), kErrorFileNotFound);
 }
 
-TEST_F(SecurityTest, FileSystemQuery) {
+TEST_F(SecurityPosixTest, FileSystemQuery) {
   SKIP_WITHOUT_ACCESS_LISTS();
   EXPECT_FALSE(FileSystemHasAccessLists(Path("missing").c_str()));
   EXPECT_EQ(GetLastError(), kErrorFileNotFound);
@@ -138,7 +145,7 @@ TEST_F(SecurityTest, FileSystemQuery) {
   EXPECT_EQ(GetLastError(), kErrorNotSupported);
 }
 
-TEST_F(SecurityTest, CreateDirectory) {
+TEST_F(SecurityPosixTest, CreateDirectory) {
   SKIP_WITHOUT_ACCESS_LISTS();
   test::ScopedNoCreationMask no_mask;
   EXPECT_TRUE(CreateDirectory(Path("plain").c_str(), nullptr));
@@ -192,7 +199,7 @@ TEST_F(SecurityTest, CreateDirectory) {
 // Another process that finds a directory created with a security must find it secured: it
 // would otherwise create what lies below without the inherited list. The directory appears
 // under its path only once its lists are set, and never in place of an existing one.
-TEST_F(SecurityTest, SecuredDirectoryAppearsComplete) {
+TEST_F(SecurityPosixTest, SecuredDirectoryAppearsComplete) {
   SKIP_WITHOUT_ACCESS_LISTS();
   FileSecurity security{{{owner_sid_, AccessRights::kFullControl},
                          {kAdministrators, AccessRights::kFullControl},
@@ -247,7 +254,7 @@ TEST_F(SecurityTest, SecuredDirectoryAppearsComplete) {
   EXPECT_EQ(entries, 201u);
 }
 
-TEST_F(SecurityTest, OpenFileHandleCreatesWithTheSecurity) {
+TEST_F(SecurityPosixTest, OpenFileHandleCreatesWithTheSecurity) {
   SKIP_WITHOUT_ACCESS_LISTS();
   // What the parent passes on must not reach a file created with its own security.
   FileSecurity open_dir{
@@ -290,10 +297,12 @@ TEST_F(SecurityTest, OpenFileHandleCreatesWithTheSecurity) {
   EXPECT_EQ(test::PermissionBits(Path("bits")), 0644);
 }
 
+#endif
+
 class SemaphoreTest : public ::testing::Test {
  protected:
-  // Every object that goes while no other holds the count removes the lock file, so none may
-  // be left behind.
+  // Every object that goes while no other holds the count removes its lock file, so none may
+  // be left behind (a Windows semaphore is a named object of the system, with no file).
   ~SemaphoreTest() override {
     for (const std::string& name : names_) {
       const std::string file = NamedSemaphore::LockFilePath(name);
@@ -304,53 +313,117 @@ class SemaphoreTest : public ::testing::Test {
   }
   // A name of this process's own, with tail appended.
   std::string Name(const std::string& tail) {
-    names_.push_back("flowtally_test." + std::to_string(getpid()) + "." + tail);
+    names_.push_back("flowtally_test." + std::to_string(CurrentProcessId()) + "." + tail);
     return names_.back();
   }
 
   std::vector<std::string> names_;
 };
 
-// Whether Wait on semaphore returns within the given time. A Wait that does not return is left
-// blocked until the semaphore is released.
-std::future<bool> WaitElsewhere(NamedSemaphore* semaphore) {
-  return std::async(std::launch::async, [semaphore] { return semaphore->Wait(); });
-}
-
+// Whether the answer of another thread comes within the given time.
 bool Returns(std::future<bool>& wait, int milliseconds = 200) {
   return wait.wait_for(std::chrono::milliseconds(milliseconds)) == std::future_status::ready;
 }
 
+// Another thread opens name, waits for it and gives it back; the answer is whether all three
+// succeeded. The thread owns its semaphore from start to end, as a process of its own would.
+std::future<bool> TakeElsewhere(const std::string& name) {
+  return std::async(std::launch::async, [name] {
+    NamedSemaphore semaphore;
+    return semaphore.OpenOrCreate(name) && semaphore.Wait() && semaphore.Release();
+  });
+}
+
 TEST_F(SemaphoreTest, ExcludesOtherOpensOfTheName) {
   NamedSemaphore first;
-  NamedSemaphore second;
   const std::string name = Name("exclusion");
   ASSERT_TRUE(first.OpenOrCreate(name));
-  ASSERT_TRUE(second.OpenOrCreate(name));
   ASSERT_TRUE(first.Wait());
-  std::future<bool> wait = WaitElsewhere(&second);
-  EXPECT_FALSE(Returns(wait));
+  std::future<bool> other = TakeElsewhere(name);
+  EXPECT_FALSE(Returns(other));
   ASSERT_TRUE(first.Release());
-  EXPECT_TRUE(wait.get());
-  EXPECT_TRUE(second.Release());
+  EXPECT_TRUE(other.get());
 
-  // Names longer than a file name allows share a semaphore when their ends agree.
+  // Names longer than the system allows share a semaphore when their ends agree.
   const std::string tail(300, 'q');
   NamedSemaphore long_a;
-  NamedSemaphore long_b;
   ASSERT_TRUE(long_a.OpenOrCreate(Name("a" + tail)));
-  ASSERT_TRUE(long_b.OpenOrCreate(Name("b" + tail)));
   ASSERT_TRUE(long_a.Wait());
-  std::future<bool> shared = WaitElsewhere(&long_b);
+  std::future<bool> shared = TakeElsewhere(Name("b" + tail));
   EXPECT_FALSE(Returns(shared));
   ASSERT_TRUE(long_a.Release());
   EXPECT_TRUE(shared.get());
-  EXPECT_TRUE(long_b.Release());
+}
+
+TEST_F(SemaphoreTest, CountIsGivenBackAndMisuseRefused) {
+  const std::string name = Name("misuse");
+  {
+    NamedSemaphore held;
+    ASSERT_TRUE(held.OpenOrCreate(name));
+    ASSERT_TRUE(held.Wait());
+    EXPECT_FALSE(held.Wait());  // would wait for itself for good
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  }  // gone without Release
+  std::future<bool> taken = TakeElsewhere(name);
+  ASSERT_TRUE(Returns(taken));
+  EXPECT_TRUE(taken.get());
+  NamedSemaphore again;
+  ASSERT_TRUE(again.OpenOrCreate(name));
+  ASSERT_TRUE(again.Wait());
+  EXPECT_TRUE(again.Release());
+  EXPECT_FALSE(again.Release());  // a count of at most 1
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+
+  NamedSemaphore closed;
+  EXPECT_FALSE(closed.Wait());
+  for (const char* bad : {"", "a/b"}) {
+    EXPECT_FALSE(closed.OpenOrCreate(bad)) << bad;
+    EXPECT_EQ(GetLastError(), kErrorInvalidName) << bad;
+  }
+}
+
+#ifdef _WIN32
+// A list set on a file is the list that the system reads back.
+TEST(SecurityWin32Test, AccessListReadBack) {
+  test::TempDir dir("security_test");
+  const std::string path = dir.Path("file");
+  test::WriteFile(path, "");
+  ASSERT_TRUE(SetFileAccessList(path.c_str(), {{"S-1-5-32-544", AccessRights::kFullControl},
+                                               {"S-1-1-0", AccessRights::kRead}}));
+  const std::string text = test::AccessListText(path);
+  if (text.find(";;;BA)") == std::string::npos) {
+    GTEST_SKIP() << "Wine does not read back the access list that a file is given: " << text;
+  }
+  EXPECT_EQ(text, "D:P(A;;FA;;;BA)(A;;FR;;;WD)");
+  EXPECT_FALSE(SetFileAccessList(path.c_str(), {{"not an identifier", AccessRights::kRead}}));
+  EXPECT_EQ(GetLastError(), kErrorInvalidSid);
+}
+
+// The take-over lock is a named object under Global\, held once and given back once.
+TEST(SecurityWin32Test, NamedSemaphoreIsHeldOnceAndGivenBack) {
+  const std::string name = "flowtally-test-" + std::to_string(GetCurrentProcessId());
+  NamedSemaphore first;
+  ASSERT_TRUE(first.OpenOrCreate(name));
+  EXPECT_EQ(NamedSemaphore::LockFilePath(name), "Global\\" + name);
+  EXPECT_EQ(NamedSemaphore::LockFilePath("a\\b"), "");
+  ASSERT_TRUE(first.Wait());
+  EXPECT_FALSE(first.Wait());  // held already
+  EXPECT_TRUE(first.Release());
+  EXPECT_FALSE(first.Release());
+}
+#else
+using SemaphorePosixTest = SemaphoreTest;
+
+// Waits on semaphore in another thread; a Wait that does not return is left blocked until the
+// semaphore is released. The count belongs to the open lock file, not to a thread, so this
+// thread may give it back.
+std::future<bool> WaitElsewhere(NamedSemaphore* semaphore) {
+  return std::async(std::launch::async, [semaphore] { return semaphore->Wait(); });
 }
 
 // A holder that goes removes the lock file while a waiter still has it open: the waiter must
 // then lock the file that bears the name, the one that later users lock too.
-TEST_F(SemaphoreTest, ExclusionSurvivesTheRemovalOfTheLockFile) {
+TEST_F(SemaphorePosixTest, ExclusionSurvivesTheRemovalOfTheLockFile) {
   const std::string name = Name("removal");
   const std::string file = NamedSemaphore::LockFilePath(name);
   auto holder = std::make_unique<NamedSemaphore>();
@@ -379,7 +452,7 @@ TEST_F(SemaphoreTest, ExclusionSurvivesTheRemovalOfTheLockFile) {
 
 // The system gives the count back when a holder ends, so a holder that is killed, or ends
 // without releasing, never stops the others for good.
-TEST_F(SemaphoreTest, AHolderThatEndsGivesTheCountBack) {
+TEST_F(SemaphorePosixTest, AHolderThatEndsGivesTheCountBack) {
   const std::string name = Name("ended");
   int ready[2];
   int finish[2];
@@ -416,7 +489,7 @@ TEST_F(SemaphoreTest, AHolderThatEndsGivesTheCountBack) {
 
 // The semaphore of a file is shared by all accounts: one that did not create it still opens
 // it, and waits for whoever holds it.
-TEST_F(SemaphoreTest, AnotherAccountSharesTheSemaphore) {
+TEST_F(SemaphorePosixTest, AnotherAccountSharesTheSemaphore) {
   if (test::CurrentUid() != 0) GTEST_SKIP() << "only root can run a process as another account";
   const std::string name = Name("shared");
   test::ScopedCreationMask mask(077);
@@ -454,7 +527,7 @@ TEST_F(SemaphoreTest, AnotherAccountSharesTheSemaphore) {
 // Every account must be able to open a lock file that another created, whatever the creator's
 // creation mask; and the name in a directory that everyone writes to is trusted only when it
 // holds a regular file.
-TEST_F(SemaphoreTest, LockFileIsOpenToEveryAccountAndNothingElseIsTaken) {
+TEST_F(SemaphorePosixTest, LockFileIsOpenToEveryAccountAndNothingElseIsTaken) {
   const std::string name = Name("file");
   const std::string file = NamedSemaphore::LockFilePath(name);
   ASSERT_FALSE(file.empty());
@@ -503,31 +576,7 @@ TEST_F(SemaphoreTest, LockFileIsOpenToEveryAccountAndNothingElseIsTaken) {
   EXPECT_EQ(test::PermissionBits(target), 0600);
 }
 
-TEST_F(SemaphoreTest, CountIsGivenBackAndMisuseRefused) {
-  const std::string name = Name("misuse");
-  {
-    NamedSemaphore held;
-    ASSERT_TRUE(held.OpenOrCreate(name));
-    ASSERT_TRUE(held.Wait());
-    EXPECT_FALSE(held.Wait());  // would wait for itself for good
-    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
-  }  // gone without Release
-  NamedSemaphore again;
-  ASSERT_TRUE(again.OpenOrCreate(name));
-  std::future<bool> wait = WaitElsewhere(&again);
-  ASSERT_TRUE(Returns(wait));
-  EXPECT_TRUE(wait.get());
-  EXPECT_TRUE(again.Release());
-  EXPECT_FALSE(again.Release());  // a count of at most 1
-  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
-
-  NamedSemaphore closed;
-  EXPECT_FALSE(closed.Wait());
-  for (const char* bad : {"", "a/b"}) {
-    EXPECT_FALSE(closed.OpenOrCreate(bad)) << bad;
-    EXPECT_EQ(GetLastError(), kErrorInvalidName) << bad;
-  }
-}
+#endif
 
 }  // namespace
 }  // namespace platform

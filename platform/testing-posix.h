@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace platform::test {
 
 /// The access list of path (or, given for_default, its default list) as getfacl shows it,
@@ -63,6 +65,31 @@ inline unsigned CurrentUid() { return geteuid(); }
 inline std::string CurrentGroupName() {
   const struct group* group = getgrgid(getegid());
   return group != nullptr ? group->gr_name : "";
+}
+
+/// A child process for the process tests: the program to start and its arguments.
+struct TestChildCommand {
+  std::string program;
+  ChildArgs args;
+};
+
+/// The child that does what request asks, as the Windows build's test child does, here by the
+/// shell: {"exit", N} writes "a" and exits with N; {"sleep", MS} writes "a" and sleeps for MS
+/// milliseconds; {"args", ARG...} writes each ARG on a line of its own, between < and >.
+inline TestChildCommand TestChild(const ChildArgs& request) {
+  const std::string what = request.empty() ? "" : request[0];
+  if (what == "exit" && request.size() == 2) {
+    return {"/bin/sh", {"-c", "echo a; exit " + request[1]}};
+  }
+  if (what == "sleep" && request.size() == 2) {
+    const unsigned long ms = std::stoul(request[1]);
+    return {"/bin/sh",
+            {"-c", "echo a; exec sleep " + std::to_string(ms / 1000) + "." +
+                       std::to_string(1000 + ms % 1000).substr(1)}};
+  }
+  ChildArgs args = {"-c", "for arg; do printf '<%s>\\n' \"$arg\"; done", "sh"};
+  if (what == "args") args.insert(args.end(), request.begin() + 1, request.end());
+  return {"/bin/sh", args};
 }
 
 // Closes some standard descriptors for the life of the object, as a caller started with `>&-`

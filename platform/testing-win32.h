@@ -71,6 +71,17 @@ inline std::string TestChildPath() {
   return path.substr(0, path.find_last_of("\\/") + 1) + "test_child.exe";
 }
 
+/// A child process for the process tests: the program to start and its arguments.
+struct TestChildCommand {
+  std::string program;
+  ChildArgs args;
+};
+
+/// The test child (test_child.exe) doing what request asks: {"exit", N} writes "a" and exits
+/// with N; {"sleep", MS} writes "a" and sleeps for MS milliseconds; {"args", ARG...} writes each
+/// ARG on a line of its own, between < and >.
+inline TestChildCommand TestChild(const ChildArgs& request) { return {TestChildPath(), request}; }
+
 /// Another process that holds a file as a product service would: without sharing ("share"), or
 /// shared with a lock on its first byte ("lock"), for a while. The tool is test_child.exe
 /// beside the test program.

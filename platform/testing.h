@@ -33,11 +33,6 @@
 
 namespace platform::test {
 
-#ifdef _WIN32
-// Tests give each case its own settings in a .reg file named by KS_REGISTRY, as on POSIX.
-inline const bool kRegistryFileForTests = (SetRegistryFileForTest(true), true);
-#endif
-
 /// For the child of a death test that ends the process in the middle of its work: what it
 /// allocates after this call is never reported as leaked. Such a child leaves its objects
 /// allocated by design, and a leak report would add to its standard error and change its exit
@@ -213,6 +208,26 @@ class ScopedZone {
   ScopedEnv tz_;
 };
 
+/// Names the registry file in KS_REGISTRY (nullptr: none) for the life of the object and makes
+/// that file the settings store on every system (on Windows the store is otherwise the
+/// system's registry), so that each test gives its cases settings of their own. Both come back
+/// after.
+class ScopedRegistryFile {
+ public:
+  explicit ScopedRegistryFile(const char* path) : path_("KS_REGISTRY", path) {
+    SetRegistryFileForTest(true);
+  }
+  ~ScopedRegistryFile() { SetRegistryFileForTest(false); }
+  ScopedRegistryFile(const ScopedRegistryFile&) = delete;
+  ScopedRegistryFile& operator=(const ScopedRegistryFile&) = delete;
+
+  /// Names another file (nullptr: none).
+  void Set(const char* path) { path_.Set(path); }
+
+ private:
+  ScopedEnv path_;
+};
+
 /// A test with a directory of its own and a registry file in it that KS_REGISTRY names, for
 /// the code above that reads the product key. Derived fixtures write the registry in their
 /// SetUp (or constructor), before the code under test first reads it.
@@ -232,7 +247,7 @@ class RegistryFileTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  ScopedEnv registry_{"KS_REGISTRY", nullptr};
+  ScopedRegistryFile registry_{nullptr};
 };
 
 }  // namespace platform::test
