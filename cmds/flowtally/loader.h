@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/records.h"
 
 namespace flowtally {
@@ -17,8 +18,6 @@ namespace flowtally {
 
 /// A component line is cut into at most this many fields; later fields are ignored.
 inline constexpr int kComponentFields = 20;
-/// The loader reads a spool file in pieces of at most this many characters, line end included.
-inline constexpr size_t kLinePieceMax = 1022;
 
 /// Widths of the texts of ComponentLine (characters, without the terminator). Longer fields are
 /// cut to these widths.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cmds/flowtally/letters.h"
 #include "cmds/flowtally/nocase.h"
 #include "common/datalink.h"
 
@@ -16,17 +17,30 @@ namespace {
 
 // ---- Status classes -----------------------------------------------------------------------------
 
-bool HasAny(const char* extstat, const char* letters) {
-  if (extstat == nullptr) return false;
-  for (const char* l = letters; *l != '\0'; ++l) {
-    if (std::strchr(extstat, *l) != nullptr) return true;
-  }
-  return false;
-}
-
 bool Is(const char* status, const char* word) {
   return status != nullptr && std::strcmp(status, word) == 0;
 }
+
+// Indexed by class.
+constexpr StatusClassInfo kClassInfo[kStatusClasses] = {
+    {"undef", "undef", "undef", ClassCount::kNone, false, false},
+    {"wait", "wait", "wait", ClassCount::kWait, false, false},
+    {"wait (hold)", "wait_hold", "wait_hold", ClassCount::kWaitHold, false, false},
+    {"wait (skip)", "wait_skip", "wait_skip", ClassCount::kWaitSkip, false, false},
+    {"submit", "submit", "submit", ClassCount::kRun, false, false},
+    {"run", "run", "run", ClassCount::kRun, false, false},
+    {"done", "done", "done", ClassCount::kDone, false, false},
+    {"done (skip)", "done_skip", "done_skip", ClassCount::kDoneSkip, false, false},
+    {"error", "error", "error", ClassCount::kError, true, true},
+    {"error (stop)", "errorstop", "error_stop", ClassCount::kError, true, true},
+    {"prepare", "prepare", "prepare", ClassCount::kWait, false, false},
+    {"run(dialog)", "run_dialog", "run_dialog", ClassCount::kRun, false, false},
+    {"run", "run", "run_hold", ClassCount::kRun, false, false},
+    {"error", "run_error", "run_error", ClassCount::kRun, false, true},
+    {"error (stop)", "errorstop", "run_estop", ClassCount::kRun, false, true},
+    {"run(warn)", "run_warn", "run_warn", ClassCount::kRun, false, false},
+    {"done(warn)", "run_warn", "done_warn", ClassCount::kDone, false, false},
+};
 
 void* g_root = nullptr;
 void* g_lists[kListCount] = {};
@@ -39,90 +53,86 @@ size_t g_text_left = 0;
 
 }  // namespace
 
-int component_class(const char* status, const char* extstat) {
-  if (Is(status, "done")) {
-    if (HasAny(extstat, "svb")) return 7;
-    if (HasAny(extstat, "rf")) return 8;
-    if (HasAny(extstat, "n")) return 16;
-    return 6;
-  }
-  if (Is(status, "estop")) return 9;
-  if (Is(status, "run")) return 5;
-  if (Is(status, "submit")) return 4;
-  if (Is(status, "wait") || Is(status, "prep")) {
-    if (HasAny(extstat, "h")) return 2;
-    if (HasAny(extstat, "sv")) return 3;
-    return 1;
-  }
-  return 0;
+const StatusClassInfo& status_class_info(int32_t status_class) {
+  const bool known = status_class >= 0 && status_class < kStatusClasses;
+  return kClassInfo[known ? status_class : kClassUndef];
 }
 
-int jnw_class(const char* status, const char* extstat) {
+StatusClass component_class(const char* status, const char* extstat) {
   if (Is(status, "done")) {
-    if (HasAny(extstat, "svbg")) return 7;
-    if (HasAny(extstat, "rf")) return 8;
-    if (HasAny(extstat, "n")) return 16;
-    return 6;
+    if (has_any_letter(extstat, "svb")) return kClassDoneSkip;
+    if (has_any_letter(extstat, "rf")) return kClassError;
+    if (has_any_letter(extstat, "n")) return kClassDoneWarn;
+    return kClassDone;
   }
-  if (Is(status, "estop")) return 9;
-  if (Is(status, "prep")) return 10;
+  if (Is(status, "estop")) return kClassErrorStop;
+  if (Is(status, "run")) return kClassRun;
+  if (Is(status, "submit")) return kClassSubmit;
+  if (Is(status, "wait") || Is(status, "prep")) {
+    if (has_any_letter(extstat, "h")) return kClassWaitHold;
+    if (has_any_letter(extstat, "sv")) return kClassWaitSkip;
+    return kClassWait;
+  }
+  return kClassUndef;
+}
+
+StatusClass jnw_class(const char* status, const char* extstat) {
+  if (Is(status, "done")) {
+    if (has_any_letter(extstat, "svbg")) return kClassDoneSkip;
+    if (has_any_letter(extstat, "rf")) return kClassError;
+    if (has_any_letter(extstat, "n")) return kClassDoneWarn;
+    return kClassDone;
+  }
+  if (Is(status, "estop")) return kClassErrorStop;
+  if (Is(status, "prep")) return kClassPrepare;
   if (Is(status, "run")) {
-    if (HasAny(extstat, "D")) return 11;
-    if (HasAny(extstat, "H")) return 12;
-    if (HasAny(extstat, "r")) return 14;
-    if (HasAny(extstat, "f")) return 13;
-    if (HasAny(extstat, "n")) return 15;
-    return 5;
+    if (has_any_letter(extstat, "D")) return kClassRunDialog;
+    if (has_any_letter(extstat, "H")) return kClassRunHold;
+    if (has_any_letter(extstat, "r")) return kClassRunEstop;
+    if (has_any_letter(extstat, "f")) return kClassRunError;
+    if (has_any_letter(extstat, "n")) return kClassRunWarn;
+    return kClassRun;
   }
-  if (Is(status, "submit")) return 4;
+  if (Is(status, "submit")) return kClassSubmit;
   if (Is(status, "wait")) {
-    if (HasAny(extstat, "h")) return 2;
-    if (HasAny(extstat, "sv")) return 3;
-    if (HasAny(extstat, "w")) return 1;
-    return 10;
+    if (has_any_letter(extstat, "h")) return kClassWaitHold;
+    if (has_any_letter(extstat, "sv")) return kClassWaitSkip;
+    if (has_any_letter(extstat, "w")) return kClassWait;
+    return kClassPrepare;
   }
-  return 0;
+  return kClassUndef;
 }
 
 // ---- Counting -----------------------------------------------------------------------------------
 
 void count_class(int status_class, CountBlock& block) {
   ++block.component;
-  switch (status_class) {
-    case 1:
-    case 10:
+  switch (status_class_info(status_class).count) {
+    case ClassCount::kNone:
+      break;
+    case ClassCount::kWait:
       ++block.wait;
       break;
-    case 2:
+    case ClassCount::kWaitHold:
       ++block.wait;
       ++block.waithold;
       break;
-    case 3:
+    case ClassCount::kWaitSkip:
       ++block.wait;
       ++block.waitskip;
       break;
-    case 4:
-    case 5:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-    case 15:
+    case ClassCount::kRun:
       ++block.run;
       break;
-    case 6:
-    case 16:
+    case ClassCount::kDone:
       ++block.done;
       break;
-    case 7:
+    case ClassCount::kDoneSkip:
       ++block.done;
       ++block.doneskip;
       break;
-    case 8:
-    case 9:
+    case ClassCount::kError:
       ++block.error;
-      break;
-    default:
       break;
   }
 }

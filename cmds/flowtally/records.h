@@ -18,12 +18,61 @@ namespace flowtally {
 
 // ---- Status classes -----------------------------------------------------------------------------
 
-/// Status class (0 to 16) of a job component from its status word and extended-status letters.
-/// Words compare exactly (case matters); absent texts read as "".
-int component_class(const char* status, const char* extstat);
+/// The status class of a component, a JNW or a tracker. Records hold it as an int32_t; a number
+/// outside these reads as kClassUndef.
+enum StatusClass : int32_t {
+  kClassUndef = 0,
+  kClassWait = 1,
+  kClassWaitHold = 2,
+  kClassWaitSkip = 3,
+  kClassSubmit = 4,
+  kClassRun = 5,
+  kClassDone = 6,
+  kClassDoneSkip = 7,
+  kClassError = 8,
+  kClassErrorStop = 9,
+  kClassPrepare = 10,
+  kClassRunDialog = 11,
+  kClassRunHold = 12,
+  kClassRunError = 13,
+  kClassRunEstop = 14,
+  kClassRunWarn = 15,
+  kClassDoneWarn = 16,
+};
+inline constexpr int kStatusClasses = 17;
 
-/// Status class (0 to 16) of a JNW or sub-network.
-int jnw_class(const char* status, const char* extstat);
+/// The counters of a CountBlock, beside component, that a record of a class adds one to.
+enum class ClassCount : uint8_t {
+  kNone,      // component only
+  kWait,      // wait
+  kWaitHold,  // wait and waithold
+  kWaitSkip,  // wait and waitskip
+  kRun,       // run
+  kDone,      // done
+  kDoneSkip,  // done and doneskip
+  kError,     // error
+};
+
+/// Everything the reports and the counts decide by status class.
+struct StatusClassInfo {
+  const char* readable;         // the readable report's STATUS value
+  const char* csv;              // the CSV report's status field; several classes share a word there
+  const char* machine;          // the machine-readable status word, one per class
+  ClassCount count;             // the counters a record of the class adds to
+  bool error;                   // an error: the job and JNW records that erronly keeps
+  bool error_or_running_error;  // an error, or a running network with an error or an estop: the
+                                // CSV JNW rows that erronly keeps
+};
+
+/// The row of status_class; any number outside the classes gets kClassUndef's row.
+const StatusClassInfo& status_class_info(int32_t status_class);
+
+/// Status class of a job component from its status word and extended-status letters.
+/// Words compare exactly (case matters); absent texts read as "".
+StatusClass component_class(const char* status, const char* extstat);
+
+/// Status class of a JNW or sub-network.
+StatusClass jnw_class(const char* status, const char* extstat);
 
 // ---- Counting -----------------------------------------------------------------------------------
 
