@@ -21,26 +21,39 @@ bool Is(const char* status, const char* word) {
   return status != nullptr && std::strcmp(status, word) == 0;
 }
 
-// Indexed by class.
+// The counters of the table's rows, and its rows, indexed by class.
+constexpr auto kNoCount = nullptr;
+constexpr auto kWaitCount = &CountBlock::wait;
+constexpr auto kRunCount = &CountBlock::run;
+constexpr auto kDoneCount = &CountBlock::done;
+constexpr auto kErrorCount = &CountBlock::error;
 constexpr StatusClassInfo kClassInfo[kStatusClasses] = {
-    {"undef", "undef", "undef", ClassCount::kNone, false, false},
-    {"wait", "wait", "wait", ClassCount::kWait, false, false},
-    {"wait (hold)", "wait_hold", "wait_hold", ClassCount::kWaitHold, false, false},
-    {"wait (skip)", "wait_skip", "wait_skip", ClassCount::kWaitSkip, false, false},
-    {"submit", "submit", "submit", ClassCount::kRun, false, false},
-    {"run", "run", "run", ClassCount::kRun, false, false},
-    {"done", "done", "done", ClassCount::kDone, false, false},
-    {"done (skip)", "done_skip", "done_skip", ClassCount::kDoneSkip, false, false},
-    {"error", "error", "error", ClassCount::kError, true, true},
-    {"error (stop)", "errorstop", "error_stop", ClassCount::kError, true, true},
-    {"prepare", "prepare", "prepare", ClassCount::kWait, false, false},
-    {"run(dialog)", "run_dialog", "run_dialog", ClassCount::kRun, false, false},
-    {"run", "run", "run_hold", ClassCount::kRun, false, false},
-    {"error", "run_error", "run_error", ClassCount::kRun, false, true},
-    {"error (stop)", "errorstop", "run_estop", ClassCount::kRun, false, true},
-    {"run(warn)", "run_warn", "run_warn", ClassCount::kRun, false, false},
-    {"done(warn)", "run_warn", "done_warn", ClassCount::kDone, false, false},
+    {"undef", "undef", "undef", kNoCount, kNoCount, false, false},
+    {"wait", "wait", "wait", kWaitCount, kNoCount, false, false},
+    {"wait (hold)", "wait_hold", "wait_hold", kWaitCount, &CountBlock::waithold, false, false},
+    {"wait (skip)", "wait_skip", "wait_skip", kWaitCount, &CountBlock::waitskip, false, false},
+    {"submit", "submit", "submit", kRunCount, kNoCount, false, false},
+    {"run", "run", "run", kRunCount, kNoCount, false, false},
+    {"done", "done", "done", kDoneCount, kNoCount, false, false},
+    {"done (skip)", "done_skip", "done_skip", kDoneCount, &CountBlock::doneskip, false, false},
+    {"error", "error", "error", kErrorCount, kNoCount, true, true},
+    {"error (stop)", "errorstop", "error_stop", kErrorCount, kNoCount, true, true},
+    {"prepare", "prepare", "prepare", kWaitCount, kNoCount, false, false},
+    {"run(dialog)", "run_dialog", "run_dialog", kRunCount, kNoCount, false, false},
+    {"run", "run", "run_hold", kRunCount, kNoCount, false, false},
+    {"error", "run_error", "run_error", kRunCount, kNoCount, false, true},
+    {"error (stop)", "errorstop", "run_estop", kRunCount, kNoCount, false, true},
+    {"run(warn)", "run_warn", "run_warn", kRunCount, kNoCount, false, false},
+    {"done(warn)", "run_warn", "done_warn", kDoneCount, kNoCount, false, false},
 };
+
+// The class of a finished component or network: skip_letters mark a skipped one.
+StatusClass done_class(const char* extstat, const char* skip_letters) {
+  if (has_any_letter(extstat, skip_letters)) return kClassDoneSkip;
+  if (has_any_letter(extstat, "rf")) return kClassError;
+  if (has_any_letter(extstat, "n")) return kClassDoneWarn;
+  return kClassDone;
+}
 
 void* g_root = nullptr;
 void* g_lists[kListCount] = {};
@@ -59,12 +72,7 @@ const StatusClassInfo& status_class_info(int32_t status_class) {
 }
 
 StatusClass component_class(const char* status, const char* extstat) {
-  if (Is(status, "done")) {
-    if (has_any_letter(extstat, "svb")) return kClassDoneSkip;
-    if (has_any_letter(extstat, "rf")) return kClassError;
-    if (has_any_letter(extstat, "n")) return kClassDoneWarn;
-    return kClassDone;
-  }
+  if (Is(status, "done")) return done_class(extstat, "svb");
   if (Is(status, "estop")) return kClassErrorStop;
   if (Is(status, "run")) return kClassRun;
   if (Is(status, "submit")) return kClassSubmit;
@@ -77,12 +85,7 @@ StatusClass component_class(const char* status, const char* extstat) {
 }
 
 StatusClass jnw_class(const char* status, const char* extstat) {
-  if (Is(status, "done")) {
-    if (has_any_letter(extstat, "svbg")) return kClassDoneSkip;
-    if (has_any_letter(extstat, "rf")) return kClassError;
-    if (has_any_letter(extstat, "n")) return kClassDoneWarn;
-    return kClassDone;
-  }
+  if (Is(status, "done")) return done_class(extstat, "svbg");
   if (Is(status, "estop")) return kClassErrorStop;
   if (Is(status, "prep")) return kClassPrepare;
   if (Is(status, "run")) {
@@ -106,35 +109,10 @@ StatusClass jnw_class(const char* status, const char* extstat) {
 // ---- Counting -----------------------------------------------------------------------------------
 
 void count_class(int status_class, CountBlock& block) {
+  const StatusClassInfo& info = status_class_info(status_class);
   ++block.component;
-  switch (status_class_info(status_class).count) {
-    case ClassCount::kNone:
-      break;
-    case ClassCount::kWait:
-      ++block.wait;
-      break;
-    case ClassCount::kWaitHold:
-      ++block.wait;
-      ++block.waithold;
-      break;
-    case ClassCount::kWaitSkip:
-      ++block.wait;
-      ++block.waitskip;
-      break;
-    case ClassCount::kRun:
-      ++block.run;
-      break;
-    case ClassCount::kDone:
-      ++block.done;
-      break;
-    case ClassCount::kDoneSkip:
-      ++block.done;
-      ++block.doneskip;
-      break;
-    case ClassCount::kError:
-      ++block.error;
-      break;
-  }
+  if (info.counter != nullptr) ++(block.*info.counter);
+  if (info.detail != nullptr) ++(block.*info.detail);
 }
 
 void count_component(int status_class, CountTable& table, int typecode) {

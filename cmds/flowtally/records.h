@@ -41,32 +41,6 @@ enum StatusClass : int32_t {
 };
 inline constexpr int kStatusClasses = 17;
 
-/// The counters of a CountBlock, beside component, that a record of a class adds one to.
-enum class ClassCount : uint8_t {
-  kNone,      // component only
-  kWait,      // wait
-  kWaitHold,  // wait and waithold
-  kWaitSkip,  // wait and waitskip
-  kRun,       // run
-  kDone,      // done
-  kDoneSkip,  // done and doneskip
-  kError,     // error
-};
-
-/// Everything the reports and the counts decide by status class.
-struct StatusClassInfo {
-  const char* readable;         // the readable report's STATUS value
-  const char* csv;              // the CSV report's status field; several classes share a word there
-  const char* machine;          // the machine-readable status word, one per class
-  ClassCount count;             // the counters a record of the class adds to
-  bool error;                   // an error: the job and JNW records that erronly keeps
-  bool error_or_running_error;  // an error, or a running network with an error or an estop: the
-                                // CSV JNW rows that erronly keeps
-};
-
-/// The row of status_class; any number outside the classes gets kClassUndef's row.
-const StatusClassInfo& status_class_info(int32_t status_class);
-
 /// Status class of a job component from its status word and extended-status letters.
 /// Words compare exactly (case matters); absent texts read as "".
 StatusClass component_class(const char* status, const char* extstat);
@@ -87,6 +61,27 @@ struct CountBlock {
   uint32_t doneskip;
   uint32_t error;
 };
+
+// ---- The status class table --------------------------------------------------------------------
+
+/// Everything the reports and the counts decide by status class.
+struct StatusClassInfo {
+  const char* readable;  // the readable report's STATUS value
+  const char* csv;       // the CSV report's status field; several classes share a word there
+  const char* machine;   // the machine-readable status word, one per class
+  // The counters of a CountBlock, beside component, that a record of the class adds one to:
+  // none, one, or one and a detail of it (wait and waithold, done and doneskip).
+  uint32_t CountBlock::*counter;
+  uint32_t CountBlock::*detail;
+  bool error;                   // an error: the job and JNW records that erronly keeps
+  bool error_or_running_error;  // an error, or a running network with an error or an estop: the
+                                // CSV JNW rows that erronly keeps
+};
+
+/// The row of status_class; any number outside the classes gets kClassUndef's row.
+const StatusClassInfo& status_class_info(int32_t status_class);
+
+// ---- Count tables -------------------------------------------------------------------------------
 
 /// Index of each block in a CountTable.
 enum CountBlockIndex : int {
