@@ -25,26 +25,29 @@ constexpr auto kSeparator = [] {
 
 unsigned char At(const char* p) { return static_cast<unsigned char>(*p); }
 
-// One walk over a line: where it stands, the words found so far and the brace depth.
+// One walk over a line: the words found so far and the brace depth. The steps take the walk's
+// position and return where it goes on: a position kept in a member would be stored again after
+// every terminator written into the line, which may lie anywhere as far as the compiler knows.
 class Splitter {
  public:
   Splitter(char* line, char** words, int capacity)
-      : p_(line), start_(line), words_(words), capacity_(capacity), language_id_(g_language_id) {}
+      : start_(line), words_(words), capacity_(capacity), language_id_(g_language_id) {}
 
   // Walks the whole line; returns the number of words found.
   int Run() {
-    while (*p_ != '\0') {
-      const unsigned char c = At(p_);
+    char* p = start_;
+    while (*p != '\0') {
+      const unsigned char c = At(p);
       // Most bytes start or carry on a word (no separator, brace or lead byte), and most
       // separators stand outside braces.
       if (kPlain[c]) {
-        TakePlainRun();
+        p = TakePlainRun(p);
       } else if (depth_ == 0 && kSeparator[c]) {
-        if (in_word_) *p_ = '\0';
+        if (in_word_) *p = '\0';
         in_word_ = false;
-        ++p_;
+        ++p;
       } else {
-        TakeOther(c);
+        p = TakeOther(p, c);
       }
     }
     return count_;
@@ -57,33 +60,33 @@ class Splitter {
     in_word_ = true;
   }
 
-  // From a plain byte on: the rest of its word and, outside braces, the separators after it and
-  // the words that follow them, word after word, without a round of Run for each byte.
-  void TakePlainRun() {
-    if (!in_word_) StartWord(p_);
+  // From a plain byte at p on: the rest of its word and, outside braces, the separators after it
+  // and the words that follow them, word after word, without a round of Run for each byte.
+  char* TakePlainRun(char* p) {
+    if (!in_word_) StartWord(p);
     for (;;) {
-      while (kPlain[At(++p_)]) {
+      while (kPlain[At(++p)]) {
       }
-      if (depth_ != 0 || !kSeparator[At(p_)]) return;
-      *p_ = '\0';
-      while (kSeparator[At(++p_)]) {
+      if (depth_ != 0 || !kSeparator[At(p)]) return p;
+      *p = '\0';
+      while (kSeparator[At(++p)]) {
       }
-      if (!kPlain[At(p_)]) {
+      if (!kPlain[At(p)]) {
         in_word_ = false;
-        return;
+        return p;
       }
-      StartWord(p_);
+      StartWord(p);
     }
   }
 
-  // A brace, a separator inside braces, or a byte outside ASCII.
-  void TakeOther(unsigned char c) {
+  // The byte c at p: a brace, a separator inside braces, or a byte outside ASCII.
+  char* TakeOther(char* p, unsigned char c) {
     bool starts = false;
     bool ends = false;
     if (kSeparator[c]) {
       // Inside braces a separator is part of the word and neither starts nor ends one.
       ends = depth_ == 0 && in_word_;
-    } else if ((c == '{' || c == '}') && !(p_ > start_ && p_[-1] == '\\')) {
+    } else if ((c == '{' || c == '}') && !(p > start_ && p[-1] == '\\')) {
       // An unmatched '}' keeps the depth at 0 rather than going negative, where every later
       // separator on the line would stop separating.
       if (c == '}' && depth_ > 0) --depth_;
@@ -96,17 +99,16 @@ class Splitter {
       starts = !in_word_;
     }
     if (ends) {
-      *p_ = '\0';
+      *p = '\0';
       in_word_ = false;
     }
-    if (starts) StartWord(p_);
+    if (starts) StartWord(p);
     // A lead byte takes the next byte with it, unless the line ends there: a cut two-byte
     // character must not carry the walk past the terminator. No ASCII byte leads one.
-    p_ += c >= 0x80 && IsLeadByte(c, language_id_) && p_[1] != '\0' ? 2 : 1;
+    return p + (c >= 0x80 && IsLeadByte(c, language_id_) && p[1] != '\0' ? 2 : 1);
   }
 
-  char* p_;
-  const char* const start_;
+  char* const start_;
   char** const words_;
   const int capacity_;
   const int language_id_;

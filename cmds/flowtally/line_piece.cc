@@ -42,21 +42,10 @@ void BlockReader::SkipLine() {
   }
 }
 
-size_t BlockReader::PieceAt(int64_t offset, size_t max, const char** data, bool* ended) {
-  const size_t have = Make(offset, max);
-  *data = bytes_.data() + (offset - base_);
-  return line_piece_length(*data, have, ended);
-}
-
-int BlockReader::ByteAt(int64_t offset) {
-  if (Make(offset, 1) == 0) return EOF;
-  return static_cast<unsigned char>(bytes_[static_cast<size_t>(offset - base_)]);
-}
-
-// Makes up to want bytes from offset present in the block; returns how many are.
+// Makes up to want bytes from offset present in the block, which does not hold them all yet;
+// returns how many are.
 size_t BlockReader::Make(int64_t offset, size_t want) {
   const int64_t end = base_ + static_cast<int64_t>(length_);
-  if (offset >= base_ && offset + static_cast<int64_t>(want) <= end) return want;
   if (offset >= base_ && offset <= end) {
     // Keep what the block has from offset on and read on behind it.
     const auto keep = static_cast<size_t>(end - offset);

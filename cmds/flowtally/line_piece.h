@@ -52,16 +52,32 @@ class BlockReader {
   /// The piece of the line at offset: at most max bytes (max at most the block's size), up to
   /// and including its line end. Returns its length, 0 at the end of the file or when the file
   /// cannot be read there; *data points at it until the next call.
-  size_t PieceAt(int64_t offset, size_t max, const char** data, bool* ended);
+  size_t PieceAt(int64_t offset, size_t max, const char** data, bool* ended) {
+    const size_t have = Have(offset, max);
+    *data = bytes_.data() + (offset - base_);
+    return line_piece_length(*data, have, ended);
+  }
 
   /// The byte at offset, or EOF.
-  int ByteAt(int64_t offset);
+  int ByteAt(int64_t offset) {
+    if (Have(offset, 1) == 0) return EOF;
+    return static_cast<unsigned char>(bytes_[static_cast<size_t>(offset - base_)]);
+  }
 
   /// Whether a read failed, and the system's error number of the first failure.
   bool failed() const { return failed_; }
   int error() const { return error_; }
 
  private:
+  // Up to want bytes from offset present in the block: the block mostly holds them already,
+  // and a call to Make for each piece of a report's content would cost more than the copying.
+  size_t Have(int64_t offset, size_t want) {
+    if (offset >= base_ &&
+        offset + static_cast<int64_t>(want) <= base_ + static_cast<int64_t>(length_)) {
+      return want;
+    }
+    return Make(offset, want);
+  }
   size_t Make(int64_t offset, size_t want);
   void ReadOn();
 

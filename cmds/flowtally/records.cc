@@ -21,31 +21,12 @@ bool Is(const char* status, const char* word) {
   return status != nullptr && std::strcmp(status, word) == 0;
 }
 
-// The counters of the table's rows, and its rows, indexed by class.
+// The counters that the status class table names.
 constexpr auto kNoCount = nullptr;
 constexpr auto kWaitCount = &CountBlock::wait;
 constexpr auto kRunCount = &CountBlock::run;
 constexpr auto kDoneCount = &CountBlock::done;
 constexpr auto kErrorCount = &CountBlock::error;
-constexpr StatusClassInfo kClassInfo[kStatusClasses] = {
-    {"undef", "undef", "undef", kNoCount, kNoCount, false, false},
-    {"wait", "wait", "wait", kWaitCount, kNoCount, false, false},
-    {"wait (hold)", "wait_hold", "wait_hold", kWaitCount, &CountBlock::waithold, false, false},
-    {"wait (skip)", "wait_skip", "wait_skip", kWaitCount, &CountBlock::waitskip, false, false},
-    {"submit", "submit", "submit", kRunCount, kNoCount, false, false},
-    {"run", "run", "run", kRunCount, kNoCount, false, false},
-    {"done", "done", "done", kDoneCount, kNoCount, false, false},
-    {"done (skip)", "done_skip", "done_skip", kDoneCount, &CountBlock::doneskip, false, false},
-    {"error", "error", "error", kErrorCount, kNoCount, true, true},
-    {"error (stop)", "errorstop", "error_stop", kErrorCount, kNoCount, true, true},
-    {"prepare", "prepare", "prepare", kWaitCount, kNoCount, false, false},
-    {"run(dialog)", "run_dialog", "run_dialog", kRunCount, kNoCount, false, false},
-    {"run", "run", "run_hold", kRunCount, kNoCount, false, false},
-    {"error", "run_error", "run_error", kRunCount, kNoCount, false, true},
-    {"error (stop)", "errorstop", "run_estop", kRunCount, kNoCount, false, true},
-    {"run(warn)", "run_warn", "run_warn", kRunCount, kNoCount, false, false},
-    {"done(warn)", "run_warn", "done_warn", kDoneCount, kNoCount, false, false},
-};
 
 // The class of a finished component or network: skip_letters mark a skipped one.
 StatusClass done_class(const char* extstat, const char* skip_letters) {
@@ -66,10 +47,25 @@ size_t g_text_left = 0;
 
 }  // namespace
 
-const StatusClassInfo& status_class_info(int32_t status_class) {
-  const bool known = status_class >= 0 && status_class < kStatusClasses;
-  return kClassInfo[known ? status_class : kClassUndef];
-}
+constexpr StatusClassInfo kStatusClassTable[kStatusClasses] = {
+    {"undef", "undef", "undef", kNoCount, kNoCount, false, false},
+    {"wait", "wait", "wait", kWaitCount, kNoCount, false, false},
+    {"wait (hold)", "wait_hold", "wait_hold", kWaitCount, &CountBlock::waithold, false, false},
+    {"wait (skip)", "wait_skip", "wait_skip", kWaitCount, &CountBlock::waitskip, false, false},
+    {"submit", "submit", "submit", kRunCount, kNoCount, false, false},
+    {"run", "run", "run", kRunCount, kNoCount, false, false},
+    {"done", "done", "done", kDoneCount, kNoCount, false, false},
+    {"done (skip)", "done_skip", "done_skip", kDoneCount, &CountBlock::doneskip, false, false},
+    {"error", "error", "error", kErrorCount, kNoCount, true, true},
+    {"error (stop)", "errorstop", "error_stop", kErrorCount, kNoCount, true, true},
+    {"prepare", "prepare", "prepare", kWaitCount, kNoCount, false, false},
+    {"run(dialog)", "run_dialog", "run_dialog", kRunCount, kNoCount, false, false},
+    {"run", "run", "run_hold", kRunCount, kNoCount, false, false},
+    {"error", "run_error", "run_error", kRunCount, kNoCount, false, true},
+    {"error (stop)", "errorstop", "run_estop", kRunCount, kNoCount, false, true},
+    {"run(warn)", "run_warn", "run_warn", kRunCount, kNoCount, false, false},
+    {"done(warn)", "run_warn", "done_warn", kDoneCount, kNoCount, false, false},
+};
 
 StatusClass component_class(const char* status, const char* extstat) {
   if (Is(status, "done")) return done_class(extstat, "svb");

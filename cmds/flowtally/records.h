@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 namespace flowtally {
@@ -66,9 +67,9 @@ struct CountBlock {
 
 /// Everything the reports and the counts decide by status class.
 struct StatusClassInfo {
-  const char* readable;  // the readable report's STATUS value
-  const char* csv;       // the CSV report's status field; several classes share a word there
-  const char* machine;   // the machine-readable status word, one per class
+  std::string_view readable;  // the readable report's STATUS value
+  std::string_view csv;       // the CSV report's status field; several classes share a word there
+  std::string_view machine;   // the machine-readable status word, one per class
   // The counters of a CountBlock, beside component, that a record of the class adds one to:
   // none, one, or one and a detail of it (wait and waithold, done and doneskip).
   uint32_t CountBlock::*counter;
@@ -78,8 +79,14 @@ struct StatusClassInfo {
                                 // CSV JNW rows that erronly keeps
 };
 
+/// The rows, indexed by class.
+extern const StatusClassInfo kStatusClassTable[kStatusClasses];
+
 /// The row of status_class; any number outside the classes gets kClassUndef's row.
-const StatusClassInfo& status_class_info(int32_t status_class);
+inline const StatusClassInfo& status_class_info(int32_t status_class) {
+  const bool known = status_class >= 0 && status_class < kStatusClasses;
+  return kStatusClassTable[known ? status_class : kClassUndef];
+}
 
 // ---- Count tables -------------------------------------------------------------------------------
 

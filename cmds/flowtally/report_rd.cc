@@ -45,7 +45,7 @@ void put_label_line(OutputBuffer& text, const char* label, const char* value) {
 }
 
 void print_status(OutputBuffer& text, int32_t status_class) {
-  put_label_line(text, "STATUS", status_class_info(status_class).readable);
+  text.Label("STATUS").Put(status_class_info(status_class).readable).Put('\n');
 }
 
 void print_time_line(OutputBuffer& text, const char* label, int64_t actual, int64_t expected) {
