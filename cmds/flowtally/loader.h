@@ -2,7 +2,7 @@
 // and the load table. A component line is parsed into a ComponentLine, and each job line makes
 // a record of its type with that type's print operations.
 //
-// Single-threaded: the loader and the word splitter keep process-wide state.
+// Single-threaded: the loader keeps process-wide state.
 #pragma once
 
 #include <cstddef>
