@@ -10,9 +10,6 @@
 ///
 /// Stores up to capacity pointers into line in words and returns the number of words found,
 /// which may exceed capacity; 0 for a line of separators only; -1 for an absent or empty line.
-/// A terminator is written into line after each word, so the words live as long as line.
-///
-/// A call with line nullptr resumes where the previous call stopped. Every call consumes its
-/// whole line, so such a call finds nothing and returns -1; it never reads the previous line,
-/// which may be gone by then.
+/// A terminator is written into line after each word, so the words live as long as line. Each
+/// call consumes its whole line and keeps nothing of it: a call without a line finds nothing.
 int svlib_SplitWords(char* line, char** words, int capacity);

@@ -73,7 +73,8 @@ TEST(SplitWordsTest, AbsentOrEmptyLine) {
   EXPECT_EQ(svlib_SplitWords(empty, words, 4), -1);
   EXPECT_EQ(svlib_SplitWords(nullptr, words, 4), -1);
 
-  // Resuming after a line finds it consumed, and does not look into it: the line may be gone.
+  // A call without a line after one with a line finds nothing, and does not look into the
+  // previous line: it may be gone.
   std::string line = "a b";
   EXPECT_EQ(svlib_SplitWords(line.data(), words, 4), 2);
   line.assign("c d e");

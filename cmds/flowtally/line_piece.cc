@@ -1,7 +1,10 @@
 #include "cmds/flowtally/line_piece.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include "platform/file.h"
 
 namespace flowtally {
 
@@ -11,42 +14,77 @@ size_t line_piece_length(const char* start, size_t avail, bool* ended) {
   return newline != nullptr ? static_cast<size_t>(newline - start) + 1 : avail;
 }
 
-size_t LinePieceReader::Next(char* buf, size_t max, bool* ended) {
-  max = std::min(max, kPieceMax);
-  if (end_ - begin_ < max && !at_eof_) Fill();
-  const char* start = block_ + begin_;
-  const size_t n = line_piece_length(start, std::min(end_ - begin_, max), ended);
-  std::memcpy(buf, start, n);
-  begin_ += n;
+void BlockReader::Reset(FILE* stream, int64_t at) {
+  stream_ = stream;
+  stream_at_ = at;
+  stream_ended_ = false;
+  next_ = std::max<int64_t>(at, 0);
+  base_ = 0;
+  length_ = 0;
+  if (stream != nullptr && bytes_.size() != block_size_) bytes_.resize(block_size_);
+}
+
+size_t BlockReader::Next(char* buf, size_t max, bool* ended) {
+  const char* data = nullptr;
+  const size_t n = PieceAt(next_, std::min(max, kLinePieceMax), &data, ended);
+  std::memcpy(buf, data, n);
+  next_ += static_cast<int64_t>(n);
   return n;
 }
 
-void LinePieceReader::SkipLine() {
-  for (;;) {
-    if (begin_ == end_) {
-      if (at_eof_) return;
-      Fill();
-      if (begin_ == end_) return;
-    }
-    const char* start = block_ + begin_;
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
-    if (newline != nullptr) {
-      begin_ += static_cast<size_t>(newline - start) + 1;
-      return;
-    }
-    begin_ = end_;
+void BlockReader::SkipLine() {
+  bool ended = false;
+  while (!ended) {
+    const char* data = nullptr;
+    const size_t n = PieceAt(next_, block_size_, &data, &ended);
+    if (n == 0) return;
+    next_ += static_cast<int64_t>(n);
   }
 }
 
-void LinePieceReader::Fill() {
-  std::memmove(block_, block_ + begin_, end_ - begin_);
-  end_ -= begin_;
-  begin_ = 0;
-  while (end_ < sizeof block_ && !at_eof_) {
-    const size_t got = std::fread(block_ + end_, 1, sizeof block_ - end_, f_);
-    end_ += got;
-    if (got == 0) at_eof_ = true;
+// Makes up to want bytes from offset present in the block, which does not hold them all yet;
+// returns how many are.
+size_t BlockReader::Make(int64_t offset, size_t want) {
+  const int64_t end = base_ + static_cast<int64_t>(length_);
+  if (offset >= base_ && offset <= end) {
+    // Keep what the block has from offset on and read on behind it.
+    const auto keep = static_cast<size_t>(end - offset);
+    std::memmove(bytes_.data(), bytes_.data() + (offset - base_), keep);
+    length_ = keep;
+  } else {
+    length_ = 0;
   }
+  base_ = offset;
+  const int64_t read_at = base_ + static_cast<int64_t>(length_);
+  if (stream_at_ != read_at) {
+    if (!platform::SeekStream(stream_, read_at)) {
+      stream_at_ = -1;
+      return std::min(length_, want);
+    }
+    stream_at_ = read_at;
+    stream_ended_ = false;
+  }
+  if (!stream_ended_) ReadOn();
+  return std::min(length_, want);
+}
+
+// Fills the block from the stream's position on, up to its size or the end of the stream.
+void BlockReader::ReadOn() {
+  while (length_ < bytes_.size()) {
+    const size_t got = std::fread(bytes_.data() + length_, 1, bytes_.size() - length_, stream_);
+    if (got == 0) {
+      stream_ended_ = true;
+      break;
+    }
+    length_ += got;
+    stream_at_ += static_cast<int64_t>(got);
+  }
+  if (std::ferror(stream_) && !failed_) {
+    failed_ = true;
+    error_ = errno;
+  }
+  // A stream at its end stays readable for a later block that lies before it.
+  std::clearerr(stream_);
 }
 
 }  // namespace flowtally

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "cmds/flowtally/letters.h"
 #include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/search.h"
 #include "environment/datestr.h"
@@ -13,36 +14,27 @@
 
 namespace flowtally {
 
-namespace {
-
-bool has(const std::string& flags, char letter) { return flags.find(letter) != std::string::npos; }
-
-bool has_any(const std::string& flags, const char* letters) {
-  return flags.find_first_of(letters) != std::string::npos;
-}
-
-}  // namespace
-
 const char* status_text(int32_t status, const std::string& flags) {
+  const char* f = flags.c_str();
   switch (status) {
     case kStatusWait:
-      if (has(flags, 'h')) return "prep(hold)";
-      if (has_any(flags, "sv")) return "prep(skip)";
-      if (has(flags, 'w')) return "wait";
+      if (has_any_letter(f, "h")) return "prep(hold)";
+      if (has_any_letter(f, "sv")) return "prep(skip)";
+      if (has_any_letter(f, "w")) return "wait";
       return "prep";
     case kStatusPrep:
       return "prep";
     case kStatusRun:
-      if (has(flags, 'D')) return "run(dialog)";
-      if (has(flags, 'H')) return "run(hold)";
-      if (has(flags, 'r')) return "run(estop)";
-      if (has(flags, 'f')) return "run(error)";
-      if (has(flags, 'n')) return "run(warn)";
+      if (has_any_letter(f, "D")) return "run(dialog)";
+      if (has_any_letter(f, "H")) return "run(hold)";
+      if (has_any_letter(f, "r")) return "run(estop)";
+      if (has_any_letter(f, "f")) return "run(error)";
+      if (has_any_letter(f, "n")) return "run(warn)";
       return "run";
     case kStatusDone:
-      if (has_any(flags, "svbg")) return "done(skip)";
-      if (has_any(flags, "rf")) return "done(error)";
-      if (has(flags, 'n')) return "done(warn)";
+      if (has_any_letter(f, "svbg")) return "done(skip)";
+      if (has_any_letter(f, "rf")) return "done(error)";
+      if (has_any_letter(f, "n")) return "done(warn)";
       return "done";
     default:
       return "";
@@ -79,7 +71,7 @@ int list_trackers(FILE* out) {
     format_list_time(e.end, end, sizeof end);
     char number[16];
     const auto counted = std::to_chars(number, number + sizeof number, n++).ptr;
-    ReportLine line(out);
+    OutputBuffer line(out);
     line.PutRight(std::string_view(number, static_cast<size_t>(counted - number)), 3).Put(") ");
     line.PutRight(e.trackername, 28).Put(' ').PutRight(e.user, 9).Put(' ');
     line.PutRight(status_text(e.status, e.flags), 12).Put(' ');

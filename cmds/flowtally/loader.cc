@@ -437,7 +437,7 @@ int summary_load(const char* path) {
   ForgetLoadPointers();
 
   ComponentLine line{};
-  LinePieceReader reader(spool.get());
+  BlockReader reader(spool.get(), kReadBlockSize);
   char piece[kLinePieceMax + 1];
   int64_t offset = 0;
   bool in_long_line = false;
@@ -472,9 +472,9 @@ int summary_load(const char* path) {
         break;
     }
   }
-  if (std::ferror(spool.get())) {
+  if (reader.failed()) {
     // A load cut short by a read error must not pass for a complete one.
-    const int err = errno;
+    const int err = reader.error();
     std::fprintf(stderr, "flowtally: Unable to read spool file:%s\n", path);
     std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
     return -1;

@@ -2,13 +2,14 @@
 // and the load table. A component line is parsed into a ComponentLine, and each job line makes
 // a record of its type with that type's print operations.
 //
-// Single-threaded: the loader and the word splitter keep process-wide state.
+// Single-threaded: the loader keeps process-wide state.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
+#include "cmds/flowtally/line_piece.h"
 #include "cmds/flowtally/records.h"
 
 namespace flowtally {
@@ -17,8 +18,6 @@ namespace flowtally {
 
 /// A component line is cut into at most this many fields; later fields are ignored.
 inline constexpr int kComponentFields = 20;
-/// The loader reads a spool file in pieces of at most this many characters, line end included.
-inline constexpr size_t kLinePieceMax = 1022;
 
 /// Widths of the texts of ComponentLine (characters, without the terminator). Longer fields are
 /// cut to these widths.

@@ -175,85 +175,106 @@ int summary_dumpdata(const JnwEntry& entry, const char* spool_path, int want_fir
   return runscancmd_redirect(options, spool_path) != 0 ? -1 : 0;
 }
 
+namespace {
+
+// How one tracker's turn in print mode ended.
+enum class Turn {
+  kLoaded,        // its tracker is loaded, for the report
+  kReported,      // its report was written, or the component specification does not fit it
+  kFailed,        // it could not be reported: print mode ends with a failure
+  kOutputBroken,  // the report could not be written: no later tracker is worth a dump
+};
+
+// Dumps the tracker of entry into spool and loads it. A tracker that the component
+// specification does not fit is a turn without a report, not a failure.
+Turn dump_and_load(const JnwEntry& entry, SpoolFile& spool) {
+  const int content = print_content_switch(g_options);
+  if (tracing()) {
+    std::fprintf(stderr, "Output: mode=%d, spool=%d, style=%d, sw=%d\n", g_options.prt_format,
+                 g_options.prt_output, g_options.prt_style, content);
+    std::fprintf(stderr, "summary_dumpdata:tempfile=%s\n", spool.path());
+  }
+  const int dumped = summary_dumpdata(entry, spool.path(), content, content);
+  if (dumped == -1) std::fputs("Error at data dumpping.\n", stderr);
+  if (dumped != 0) {
+    clean_up(spool);
+    return dumped == -1 ? Turn::kFailed : Turn::kReported;  // -2: nothing to report
+  }
+  if (tracing()) std::fputs("summary_load\n", stderr);
+  if (summary_load(spool.path()) == -1) {
+    std::fputs("Error at data loading.\n", stderr);
+    clean_up(spool);
+    return Turn::kFailed;
+  }
+  if (g_load_summary.jnwname == nullptr) {
+    std::fputs("flowtally: Error at JNW data.\n", stderr);
+    clean_up(spool);
+    return Turn::kFailed;
+  }
+  return Turn::kLoaded;
+}
+
+// Writes the report of the loaded tracker to out, then removes spool (or keeps it, DebugKey 9).
+Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool) {
+  const ReportSwitches switches = print_report_switches(g_options);
+  int written;
+  if (g_options.prt_format == 1) {
+    if (tracing()) std::fputs("summary_output_csv\n", stderr);
+    written = summary_output_csv(out, entry, switches);
+  } else {
+    if (tracing()) std::fputs("summary_output_rd\n", stderr);
+    written = summary_output_rd(out, spool.path(), entry, switches);
+  }
+  if (output_failed(out)) {
+    spool.Remove();
+    return Turn::kOutputBroken;
+  }
+  if (written == -1) {
+    std::fputs("Error at data output.\n", stderr);
+    clean_up(spool);
+    return Turn::kFailed;
+  }
+  if (tracing()) std::fprintf(stderr, "unlink:%s\n", spool.path());
+  if (g_options.DebugKey == kDebugPrintComponent) {
+    std::fprintf(stderr, "SPOOL FILE:%s\n", spool.path());
+    spool.Keep();
+  } else {
+    spool.Remove();
+  }
+  return Turn::kReported;
+}
+
+// One tracker's turn: a spool file of its own, the dump, the load and the report.
+Turn print_tracker(FILE* out, const JnwEntry& entry) {
+  if (g_options.verbose) std::fprintf(stderr, "Print:%s.\n", entry.trackername.c_str());
+  summary_reset();
+  SpoolFile spool;
+  if (std::string why; !spool.Create(&why)) {
+    std::fputs("Error at getting the name of tempfile.\n", stderr);
+    std::fprintf(stderr, "flowtally: Unable to create a spool file in %s\n", why.c_str());
+    return Turn::kFailed;
+  }
+  if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
+  const Turn loaded = dump_and_load(entry, spool);
+  if (loaded != Turn::kLoaded) return loaded;
+  return write_report(out, entry, spool);
+}
+
+}  // namespace
+
 int print_mode(FILE* out) {
   if (g_options.verbose) std::fputs("Print mode.\n", stderr);
   bool out_broken = false;
   bool failed = false;  // a tracker could not be reported
-
   for (const JnwEntry& entry : entry_list()) {
-    if (g_options.verbose) std::fprintf(stderr, "Print:%s.\n", entry.trackername.c_str());
-    summary_reset();
-
-    SpoolFile spool;
-    if (std::string why; !spool.Create(&why)) {
-      std::fputs("Error at getting the name of tempfile.\n", stderr);
-      std::fprintf(stderr, "flowtally: Unable to create a spool file in %s\n", why.c_str());
-      failed = true;
-      continue;
-    }
-    if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
-    const int content = print_content_switch(g_options);
-    if (tracing()) {
-      std::fprintf(stderr, "Output: mode=%d, spool=%d, style=%d, sw=%d\n", g_options.prt_format,
-                   g_options.prt_output, g_options.prt_style, content);
-      std::fprintf(stderr, "summary_dumpdata:tempfile=%s\n", spool.path());
-    }
-
-    const int dumped = summary_dumpdata(entry, spool.path(), content, content);
-    if (dumped == -1) {
-      std::fputs("Error at data dumpping.\n", stderr);
-      failed = true;
-    }
-    if (dumped != 0) {
-      clean_up(spool);
-      continue;
-    }
-
-    if (tracing()) std::fputs("summary_load\n", stderr);
-    if (summary_load(spool.path()) == -1) {
-      std::fputs("Error at data loading.\n", stderr);
-      failed = true;
-      clean_up(spool);
-      continue;
-    }
-    if (g_load_summary.jnwname == nullptr) {
-      std::fputs("flowtally: Error at JNW data.\n", stderr);
-      failed = true;
-      clean_up(spool);
-      continue;
-    }
-
-    const ReportSwitches switches = print_report_switches(g_options);
-    int written;
-    if (g_options.prt_format == 1) {
-      if (tracing()) std::fputs("summary_output_csv\n", stderr);
-      written = summary_output_csv(out, entry, switches);
-    } else {
-      if (tracing()) std::fputs("summary_output_rd\n", stderr);
-      written = summary_output_rd(out, spool.path(), entry, switches);
-    }
-    if (output_failed(out)) {
+    const Turn turn = print_tracker(out, entry);
+    if (turn == Turn::kFailed) failed = true;
+    if (turn == Turn::kOutputBroken) {
       // Nothing more can reach the reader: stop dumping trackers nobody will see.
-      spool.Remove();
       out_broken = true;
       break;
     }
-    if (written == -1) {
-      std::fputs("Error at data output.\n", stderr);
-      failed = true;
-      clean_up(spool);
-      continue;
-    }
-
-    if (tracing()) std::fprintf(stderr, "unlink:%s\n", spool.path());
-    if (g_options.DebugKey == kDebugPrintComponent) {
-      std::fprintf(stderr, "SPOOL FILE:%s\n", spool.path());
-      spool.Keep();
-    } else {
-      spool.Remove();
-    }
   }
-
   if (!out_broken && g_component_checked && !g_component_accepted) {
     std::fprintf(stderr, "Invalid Component specification:%s\n", g_options.component);
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cmds/flowtally/letters.h"
 #include "cmds/flowtally/nocase.h"
 #include "common/datalink.h"
 
@@ -16,16 +17,23 @@ namespace {
 
 // ---- Status classes -----------------------------------------------------------------------------
 
-bool HasAny(const char* extstat, const char* letters) {
-  if (extstat == nullptr) return false;
-  for (const char* l = letters; *l != '\0'; ++l) {
-    if (std::strchr(extstat, *l) != nullptr) return true;
-  }
-  return false;
-}
-
 bool Is(const char* status, const char* word) {
   return status != nullptr && std::strcmp(status, word) == 0;
+}
+
+// The counters that the status class table names.
+constexpr auto kNoCount = nullptr;
+constexpr auto kWaitCount = &CountBlock::wait;
+constexpr auto kRunCount = &CountBlock::run;
+constexpr auto kDoneCount = &CountBlock::done;
+constexpr auto kErrorCount = &CountBlock::error;
+
+// The class of a finished component or network: skip_letters mark a skipped one.
+StatusClass done_class(const char* extstat, const char* skip_letters) {
+  if (has_any_letter(extstat, skip_letters)) return kClassDoneSkip;
+  if (has_any_letter(extstat, "rf")) return kClassError;
+  if (has_any_letter(extstat, "n")) return kClassDoneWarn;
+  return kClassDone;
 }
 
 void* g_root = nullptr;
@@ -39,92 +47,68 @@ size_t g_text_left = 0;
 
 }  // namespace
 
-int component_class(const char* status, const char* extstat) {
-  if (Is(status, "done")) {
-    if (HasAny(extstat, "svb")) return 7;
-    if (HasAny(extstat, "rf")) return 8;
-    if (HasAny(extstat, "n")) return 16;
-    return 6;
-  }
-  if (Is(status, "estop")) return 9;
-  if (Is(status, "run")) return 5;
-  if (Is(status, "submit")) return 4;
+constexpr StatusClassInfo kStatusClassTable[kStatusClasses] = {
+    {"undef", "undef", "undef", kNoCount, kNoCount, false, false},
+    {"wait", "wait", "wait", kWaitCount, kNoCount, false, false},
+    {"wait (hold)", "wait_hold", "wait_hold", kWaitCount, &CountBlock::waithold, false, false},
+    {"wait (skip)", "wait_skip", "wait_skip", kWaitCount, &CountBlock::waitskip, false, false},
+    {"submit", "submit", "submit", kRunCount, kNoCount, false, false},
+    {"run", "run", "run", kRunCount, kNoCount, false, false},
+    {"done", "done", "done", kDoneCount, kNoCount, false, false},
+    {"done (skip)", "done_skip", "done_skip", kDoneCount, &CountBlock::doneskip, false, false},
+    {"error", "error", "error", kErrorCount, kNoCount, true, true},
+    {"error (stop)", "errorstop", "error_stop", kErrorCount, kNoCount, true, true},
+    {"prepare", "prepare", "prepare", kWaitCount, kNoCount, false, false},
+    {"run(dialog)", "run_dialog", "run_dialog", kRunCount, kNoCount, false, false},
+    {"run", "run", "run_hold", kRunCount, kNoCount, false, false},
+    {"error", "run_error", "run_error", kRunCount, kNoCount, false, true},
+    {"error (stop)", "errorstop", "run_estop", kRunCount, kNoCount, false, true},
+    {"run(warn)", "run_warn", "run_warn", kRunCount, kNoCount, false, false},
+    {"done(warn)", "run_warn", "done_warn", kDoneCount, kNoCount, false, false},
+};
+
+StatusClass component_class(const char* status, const char* extstat) {
+  if (Is(status, "done")) return done_class(extstat, "svb");
+  if (Is(status, "estop")) return kClassErrorStop;
+  if (Is(status, "run")) return kClassRun;
+  if (Is(status, "submit")) return kClassSubmit;
   if (Is(status, "wait") || Is(status, "prep")) {
-    if (HasAny(extstat, "h")) return 2;
-    if (HasAny(extstat, "sv")) return 3;
-    return 1;
+    if (has_any_letter(extstat, "h")) return kClassWaitHold;
+    if (has_any_letter(extstat, "sv")) return kClassWaitSkip;
+    return kClassWait;
   }
-  return 0;
+  return kClassUndef;
 }
 
-int jnw_class(const char* status, const char* extstat) {
-  if (Is(status, "done")) {
-    if (HasAny(extstat, "svbg")) return 7;
-    if (HasAny(extstat, "rf")) return 8;
-    if (HasAny(extstat, "n")) return 16;
-    return 6;
-  }
-  if (Is(status, "estop")) return 9;
-  if (Is(status, "prep")) return 10;
+StatusClass jnw_class(const char* status, const char* extstat) {
+  if (Is(status, "done")) return done_class(extstat, "svbg");
+  if (Is(status, "estop")) return kClassErrorStop;
+  if (Is(status, "prep")) return kClassPrepare;
   if (Is(status, "run")) {
-    if (HasAny(extstat, "D")) return 11;
-    if (HasAny(extstat, "H")) return 12;
-    if (HasAny(extstat, "r")) return 14;
-    if (HasAny(extstat, "f")) return 13;
-    if (HasAny(extstat, "n")) return 15;
-    return 5;
+    if (has_any_letter(extstat, "D")) return kClassRunDialog;
+    if (has_any_letter(extstat, "H")) return kClassRunHold;
+    if (has_any_letter(extstat, "r")) return kClassRunEstop;
+    if (has_any_letter(extstat, "f")) return kClassRunError;
+    if (has_any_letter(extstat, "n")) return kClassRunWarn;
+    return kClassRun;
   }
-  if (Is(status, "submit")) return 4;
+  if (Is(status, "submit")) return kClassSubmit;
   if (Is(status, "wait")) {
-    if (HasAny(extstat, "h")) return 2;
-    if (HasAny(extstat, "sv")) return 3;
-    if (HasAny(extstat, "w")) return 1;
-    return 10;
+    if (has_any_letter(extstat, "h")) return kClassWaitHold;
+    if (has_any_letter(extstat, "sv")) return kClassWaitSkip;
+    if (has_any_letter(extstat, "w")) return kClassWait;
+    return kClassPrepare;
   }
-  return 0;
+  return kClassUndef;
 }
 
 // ---- Counting -----------------------------------------------------------------------------------
 
 void count_class(int status_class, CountBlock& block) {
+  const StatusClassInfo& info = status_class_info(status_class);
   ++block.component;
-  switch (status_class) {
-    case 1:
-    case 10:
-      ++block.wait;
-      break;
-    case 2:
-      ++block.wait;
-      ++block.waithold;
-      break;
-    case 3:
-      ++block.wait;
-      ++block.waitskip;
-      break;
-    case 4:
-    case 5:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-    case 15:
-      ++block.run;
-      break;
-    case 6:
-    case 16:
-      ++block.done;
-      break;
-    case 7:
-      ++block.done;
-      ++block.doneskip;
-      break;
-    case 8:
-    case 9:
-      ++block.error;
-      break;
-    default:
-      break;
-  }
+  if (info.counter != nullptr) ++(block.*info.counter);
+  if (info.detail != nullptr) ++(block.*info.detail);
 }
 
 void count_component(int status_class, CountTable& table, int typecode) {

@@ -12,18 +12,42 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 namespace flowtally {
 
 // ---- Status classes -----------------------------------------------------------------------------
 
-/// Status class (0 to 16) of a job component from its status word and extended-status letters.
-/// Words compare exactly (case matters); absent texts read as "".
-int component_class(const char* status, const char* extstat);
+/// The status class of a component, a JNW or a tracker. Records hold it as an int32_t; a number
+/// outside these reads as kClassUndef.
+enum StatusClass : int32_t {
+  kClassUndef = 0,
+  kClassWait = 1,
+  kClassWaitHold = 2,
+  kClassWaitSkip = 3,
+  kClassSubmit = 4,
+  kClassRun = 5,
+  kClassDone = 6,
+  kClassDoneSkip = 7,
+  kClassError = 8,
+  kClassErrorStop = 9,
+  kClassPrepare = 10,
+  kClassRunDialog = 11,
+  kClassRunHold = 12,
+  kClassRunError = 13,
+  kClassRunEstop = 14,
+  kClassRunWarn = 15,
+  kClassDoneWarn = 16,
+};
+inline constexpr int kStatusClasses = 17;
 
-/// Status class (0 to 16) of a JNW or sub-network.
-int jnw_class(const char* status, const char* extstat);
+/// Status class of a job component from its status word and extended-status letters.
+/// Words compare exactly (case matters); absent texts read as "".
+StatusClass component_class(const char* status, const char* extstat);
+
+/// Status class of a JNW or sub-network.
+StatusClass jnw_class(const char* status, const char* extstat);
 
 // ---- Counting -----------------------------------------------------------------------------------
 
@@ -38,6 +62,33 @@ struct CountBlock {
   uint32_t doneskip;
   uint32_t error;
 };
+
+// ---- The status class table --------------------------------------------------------------------
+
+/// Everything the reports and the counts decide by status class.
+struct StatusClassInfo {
+  std::string_view readable;  // the readable report's STATUS value
+  std::string_view csv;       // the CSV report's status field; several classes share a word there
+  std::string_view machine;   // the machine-readable status word, one per class
+  // The counters of a CountBlock, beside component, that a record of the class adds one to:
+  // none, one, or one and a detail of it (wait and waithold, done and doneskip).
+  uint32_t CountBlock::*counter;
+  uint32_t CountBlock::*detail;
+  bool error;                   // an error: the job and JNW records that erronly keeps
+  bool error_or_running_error;  // an error, or a running network with an error or an estop: the
+                                // CSV JNW rows that erronly keeps
+};
+
+/// The rows, indexed by class.
+extern const StatusClassInfo kStatusClassTable[kStatusClasses];
+
+/// The row of status_class; any number outside the classes gets kClassUndef's row.
+inline const StatusClassInfo& status_class_info(int32_t status_class) {
+  const bool known = status_class >= 0 && status_class < kStatusClasses;
+  return kStatusClassTable[known ? status_class : kClassUndef];
+}
+
+// ---- Count tables -------------------------------------------------------------------------------
 
 /// Index of each block in a CountTable.
 enum CountBlockIndex : int {

@@ -77,15 +77,13 @@ TimeText report_local_time(int64_t t, const char* format, const char* unset) {
   return out;
 }
 
-bool report_is_error_class(int32_t status_class) { return status_class == 8 || status_class == 9; }
-
 bool report_job_kept(const RecordHead& record, const ReportSwitches& switches,
                      const char* name_filter, const char* parent_filter) {
   if (name_filter != nullptr &&
       (!equal_nocase(record.name, name_filter) || !equal_nocase(record.parentjnw, parent_filter))) {
     return false;
   }
-  return !switches.erronly || report_is_error_class(record.status);
+  return !switches.erronly || status_class_info(record.status).error;
 }
 
 std::string report_jnw_path(const char* trkpath) {

@@ -46,31 +46,31 @@ struct TimeText {
 /// Output lines (or rows) gathered in place and written a buffer at a time: the reports write
 /// several short pieces per job, and a formatted print of each costs more than the copying.
 /// Whatever else writes to the stream must wait until the gathered text has gone out.
-class ReportLine {
+class OutputBuffer {
  public:
-  explicit ReportLine(FILE* out) : out_(out) {}
-  ReportLine(const ReportLine&) = delete;
-  ReportLine& operator=(const ReportLine&) = delete;
-  ~ReportLine() { Flush(); }
+  explicit OutputBuffer(FILE* out) : out_(out) {}
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+  ~OutputBuffer() { Flush(); }
 
   /// text, then blanks up to width characters (a text that is wider stays whole).
-  ReportLine& Put(std::string_view text, size_t width = 0) {
+  OutputBuffer& Put(std::string_view text, size_t width = 0) {
     Append(text.data(), text.size());
     if (text.size() < width) Blanks(width - text.size());
     return *this;
   }
   /// Blanks up to width characters, then text, as "%*s" writes it.
-  ReportLine& PutRight(std::string_view text, size_t width) {
+  OutputBuffer& PutRight(std::string_view text, size_t width) {
     if (text.size() < width) Blanks(width - text.size());
     Append(text.data(), text.size());
     return *this;
   }
-  ReportLine& Put(char c) {
+  OutputBuffer& Put(char c) {
     Append(&c, 1);
     return *this;
   }
   /// A number in decimal, as "%lld" writes it.
-  ReportLine& PutNumber(int64_t value) {
+  OutputBuffer& PutNumber(int64_t value) {
     char digits[24];
     char* p = digits + sizeof digits;
     uint64_t magnitude =
@@ -84,14 +84,14 @@ class ReportLine {
     return *this;
   }
   /// value (0 to 99) in two digits, as "%02d" writes it.
-  ReportLine& PutTwoDigits(int value) {
+  OutputBuffer& PutTwoDigits(int value) {
     char digits[2];
     report_two_digits(digits, value);
     Append(digits, 2);
     return *this;
   }
   /// label as the label column of a "LABEL     : value" line.
-  ReportLine& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
+  OutputBuffer& Label(const char* label) { return Put(label, kLabelWidth).Put(": "); }
 
  private:
   static constexpr size_t kLabelWidth = 10;
@@ -133,10 +133,6 @@ TimeText report_local_time(int64_t t, const char* format, const char* unset);
 
 /// A record's text as written: a text that is not there reads as "".
 inline const char* report_text(const char* text) { return text != nullptr ? text : ""; }
-
-/// Whether status_class is an error class (error, error stop): the job records that erronly
-/// keeps.
-bool report_is_error_class(int32_t status_class);
 
 /// Whether a job record belongs in its section: with name_filter, its name equals name_filter
 /// and its parent network parent_filter, both without regard to case; with erronly, its status

@@ -49,50 +49,12 @@ constexpr const char* kCountHeader[] = {
 constexpr char kRowColumns[] = "type,parentjnw,jnwdate,name,starttime,endtime,amounttime,";
 constexpr char kTimeColumns[] = "expstarttime,expendtime,status,";
 
-// The status word of a status class. The vocabulary is smaller than the readable report's:
-// class 13 is "run_error" and class 16 "run_warn" here.
-const char* csv_status_word(int32_t status_class) {
-  switch (status_class) {
-    case 1:
-      return "wait";
-    case 2:
-      return "wait_hold";
-    case 3:
-      return "wait_skip";
-    case 4:
-      return "submit";
-    case 5:
-    case 12:
-      return "run";
-    case 6:
-      return "done";
-    case 7:
-      return "done_skip";
-    case 8:
-      return "error";
-    case 9:
-    case 14:
-      return "errorstop";
-    case 10:
-      return "prepare";
-    case 11:
-      return "run_dialog";
-    case 13:
-      return "run_error";
-    case 15:
-    case 16:
-      return "run_warn";
-    default:
-      return "undef";
-  }
-}
-
 // A time field: local time, empty when the time is not set.
 TimeText csv_time(int64_t t) { return report_local_time(t, kTimeFormat, ""); }
 
 // Writes the time fields of a row and its status, each before the status followed by ",":
 // start, end, amounttime (seconds, 0 unless both are set), expected start and end.
-void csv_times_and_status(ReportLine& row, const RecordHead& head) {
+void csv_times_and_status(OutputBuffer& row, const RecordHead& head) {
   const int64_t amount =
       head.starttime >= 1 && head.endtime >= 1 ? head.endtime - head.starttime : 0;
   row.Put(csv_time(head.starttime).view()).Put(',');
@@ -100,7 +62,7 @@ void csv_times_and_status(ReportLine& row, const RecordHead& head) {
   row.PutNumber(amount).Put(',');
   row.Put(csv_time(head.expstarttime).view()).Put(',');
   row.Put(csv_time(head.expendtime).view()).Put(',');
-  row.Put(csv_status_word(head.status));
+  row.Put(status_class_info(head.status).csv);
 }
 
 void csv_count_header(FILE* out) {
@@ -132,7 +94,7 @@ void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches&
   head.expendtime = g_load_summary.expendtime;
   head.status = g_load_summary.status;
   {
-    ReportLine row(out);
+    OutputBuffer row(out);
     row.Put(report_text(g_load_summary.jnwname)).Put(',').Put(jnwdate()).Put(',');
     row.Put(entry.user).Put(',').Put(g_local_machine).Put(',');
     csv_times_and_status(row, head);
@@ -152,7 +114,7 @@ void csv_jnw_row(FILE* out, const JnwRecord& record) {
   // The top network has no parent; an empty first field would read as a missing one.
   const char* parent = report_text(record.parentjnw)[0] != '\0' ? record.parentjnw : "\"\"";
   {
-    ReportLine row(out);
+    OutputBuffer row(out);
     row.Put("JNW,").Put(parent).Put(',').Put(jnwdate()).Put(',');
     row.Put(report_text(record.basename)).Put(',');
     csv_times_and_status(row, record);
@@ -161,12 +123,10 @@ void csv_jnw_row(FILE* out, const JnwRecord& record) {
   csv_counts(out, record.counts);
 }
 
-// The JNW rows kept by erronly: error, error stop, and a running network with an error or an
-// estop. Wider than the jobs' rule.
+// The JNW rows kept by erronly: wider than the jobs' rule, they take running networks with an
+// error or an estop too.
 bool jnw_kept(const JnwRecord& record, const ReportSwitches& switches) {
-  if (!switches.erronly) return true;
-  const int32_t c = record.status;
-  return c == 8 || c == 9 || c == 13 || c == 14;
+  return !switches.erronly || status_class_info(record.status).error_or_running_error;
 }
 
 // Writes the JNW rows that pass erronly and, when name is given, whose name is exactly name.
@@ -186,10 +146,10 @@ void csv_jnw_section(FILE* out, const ReportSwitches& switches, const char* name
 }
 
 // What follows the status in a job row.
-void unit_tail(ReportLine& row, const JobRecord* record);
-void erp_tail(ReportLine& row, const JobRecord* record);
-void plain_tail(ReportLine& row, const JobRecord* record);
-void qdrs_tail(ReportLine& row, const JobRecord* record);
+void unit_tail(OutputBuffer& row, const JobRecord* record);
+void erp_tail(OutputBuffer& row, const JobRecord* record);
+void plain_tail(OutputBuffer& row, const JobRecord* record);
+void qdrs_tail(OutputBuffer& row, const JobRecord* record);
 
 // One job type of the report: its list, titles, row word and row end.
 struct CsvType {
@@ -197,7 +157,7 @@ struct CsvType {
   const char* title;
   const char* columns;  // after kRowColumns
   const char* word;
-  void (*tail)(ReportLine& row, const JobRecord* record);
+  void (*tail)(OutputBuffer& row, const JobRecord* record);
 };
 
 // The fixed type order of the report. Custom jobs share the unit jobs' title line.
@@ -217,7 +177,7 @@ const CsvType kTypes[] = {
 };
 
 // An exit code (error class 0) fills the exitcode column, an error code the errcode column.
-void code_pair(ReportLine& row, int32_t errclass, int32_t code) {
+void code_pair(OutputBuffer& row, int32_t errclass, int32_t code) {
   if (errclass != 0) {
     row.Put("0,").PutNumber(code);
   } else {
@@ -225,20 +185,20 @@ void code_pair(ReportLine& row, int32_t errclass, int32_t code) {
   }
 }
 
-void unit_tail(ReportLine& row, const JobRecord* record) {
+void unit_tail(OutputBuffer& row, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
   row.Put(',');
   code_pair(row, r->errclass, r->code);
   row.Put(',').Put(report_text(r->requestid)).Put(',').Put(report_text(r->machine)).Put('\n');
 }
 
-void erp_tail(ReportLine& row, const JobRecord* record) {
+void erp_tail(OutputBuffer& row, const JobRecord* record) {
   row.Put(',').Put(report_text(static_cast<const ErpJob*>(record)->machine)).Put('\n');
 }
 
-void plain_tail(ReportLine& row, const JobRecord*) { row.Put('\n'); }
+void plain_tail(OutputBuffer& row, const JobRecord*) { row.Put('\n'); }
 
-void qdrs_tail(ReportLine& row, const JobRecord* record) {
+void qdrs_tail(OutputBuffer& row, const JobRecord* record) {
   const auto* r = static_cast<const QdrsJob*>(record);
   row.Put(',');
   code_pair(row, r->errclass, r->code);
@@ -255,7 +215,7 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
   {
     // The rows are gathered across records and written a buffer at a time; the title goes out
     // before the first row is gathered.
-    ReportLine rows(out);
+    OutputBuffer rows(out);
     for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
       const auto* record = static_cast<const JobRecord*>(p);
       if (!report_job_kept(*record, switches, name_filter, parent_filter)) continue;

@@ -26,8 +26,6 @@ namespace flowtally {
 
 namespace {
 
-/// A captured line is copied in chunks of at most this many bytes, line end included.
-constexpr size_t kContentChunkMax = 1022;
 /// The window of the spool file that content blocks are copied from: each job type walks the
 /// file again, mostly forwards, so a large window keeps the reads and seeks few.
 constexpr size_t kSpoolWindowSize = size_t{1024} * 1024;
@@ -39,60 +37,24 @@ constexpr char kContentRule[] =
     "------------------------------------------------------------------\n";
 
 // The lines of one block of the report (a record's common lines, a type block) are gathered in
-// one ReportLine and written at once.
+// one OutputBuffer and written at once.
 
 // A "LABEL     : value" line.
-void put_label_line(ReportLine& text, const char* label, const char* value) {
+void put_label_line(OutputBuffer& text, const char* label, const char* value) {
   text.Label(label).Put(value).Put('\n');
 }
 
-const char* StatusText(int32_t status_class) {
-  switch (status_class) {
-    case 1:
-      return "wait";
-    case 2:
-      return "wait (hold)";
-    case 3:
-      return "wait (skip)";
-    case 4:
-      return "submit";
-    case 5:
-    case 12:
-      return "run";
-    case 6:
-      return "done";
-    case 7:
-      return "done (skip)";
-    case 8:
-    case 13:
-      return "error";
-    case 9:
-    case 14:
-      return "error (stop)";
-    case 10:
-      return "prepare";
-    case 11:
-      return "run(dialog)";
-    case 15:
-      return "run(warn)";
-    case 16:
-      return "done(warn)";
-    default:
-      return "undef";
-  }
+void print_status(OutputBuffer& text, int32_t status_class) {
+  text.Label("STATUS").Put(status_class_info(status_class).readable).Put('\n');
 }
 
-void print_status(ReportLine& text, int32_t status_class) {
-  put_label_line(text, "STATUS", StatusText(status_class));
-}
-
-void print_time_line(ReportLine& text, const char* label, int64_t actual, int64_t expected) {
+void print_time_line(OutputBuffer& text, const char* label, int64_t actual, int64_t expected) {
   const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
   const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
   text.Label(label).Put(a.view(), 20).Put("   (EXP. ").Put(e.view()).Put(")\n");
 }
 
-void print_amount(ReportLine& text, int64_t start, int64_t end) {
+void print_amount(OutputBuffer& text, int64_t start, int64_t end) {
   if (start < 1 || end < 1) {
     put_label_line(text, "AMOUNTTIME", kUnset);
     return;
@@ -134,7 +96,7 @@ void print_counts(FILE* out, const CountTable& table) {
 
 void print_summary(FILE* out, const JnwEntry& entry) {
   {
-    ReportLine text(out);
+    OutputBuffer text(out);
     text.Put("**** SUMMARY ****\n");
     put_label_line(text, "TRACKER-ID", entry.trackername.c_str());
     print_status(text, g_load_summary.status);
@@ -146,76 +108,9 @@ void print_summary(FILE* out, const JnwEntry& entry) {
   print_counts(out, g_load_table);
 }
 
-// A window onto the spool stream that the content blocks are copied from: the bytes from base
-// on, read in large pieces. The stream is read only through the window, which knows where the
-// stream stands (-1: unknown, the next read seeks first).
-class SpoolWindow {
- public:
-  // Starts over on stream, whose position is at (-1 unknown).
-  void Reset(FILE* stream, int64_t at) {
-    stream_ = stream;
-    stream_at_ = at;
-    base_ = 0;
-    length_ = 0;
-    if (stream != nullptr && bytes_.size() != kSpoolWindowSize) bytes_.resize(kSpoolWindowSize);
-  }
-  FILE* stream() const { return stream_; }
-
-  // The piece of the line at offset: at most max bytes (max at most the window's size), up to
-  // and including its line end. Returns its length, 0 at the end of the file or when the file
-  // cannot be read there; *data points at it until the next call.
-  size_t Piece(int64_t offset, size_t max, const char** data, bool* ended) {
-    const size_t have = Make(offset, max);
-    *data = bytes_.data() + (offset - base_);
-    return line_piece_length(*data, have, ended);
-  }
-
-  // The byte at offset, or EOF.
-  int Byte(int64_t offset) {
-    if (Make(offset, 1) == 0) return EOF;
-    return static_cast<unsigned char>(bytes_[static_cast<size_t>(offset - base_)]);
-  }
-
- private:
-  // Makes up to want bytes from offset present in the window; returns how many are.
-  size_t Make(int64_t offset, size_t want) {
-    const int64_t end = base_ + static_cast<int64_t>(length_);
-    if (offset >= base_ && offset + static_cast<int64_t>(want) <= end) return want;
-    if (offset >= base_ && offset <= end) {
-      // Keep what the window has from offset on and read on behind it.
-      const auto keep = static_cast<size_t>(end - offset);
-      std::memmove(bytes_.data(), bytes_.data() + (offset - base_), keep);
-      length_ = keep;
-    } else {
-      length_ = 0;
-    }
-    base_ = offset;
-    const int64_t read_at = base_ + static_cast<int64_t>(length_);
-    if (stream_at_ != read_at) {
-      if (!platform::SeekStream(stream_, read_at)) {
-        stream_at_ = -1;
-        return std::min(length_, want);
-      }
-      stream_at_ = read_at;
-    }
-    while (length_ < bytes_.size()) {
-      const size_t got = std::fread(bytes_.data() + length_, 1, bytes_.size() - length_, stream_);
-      if (got == 0) break;
-      length_ += got;
-      stream_at_ += static_cast<int64_t>(got);
-    }
-    // A stream at its end stays readable for a later block that lies before it.
-    std::clearerr(stream_);
-    return std::min(length_, want);
-  }
-
-  FILE* stream_ = nullptr;
-  int64_t stream_at_ = -1;
-  int64_t base_ = 0;
-  size_t length_ = 0;
-  std::vector<char> bytes_;
-};
-SpoolWindow g_window;
+// The window onto the spool stream that the content blocks are copied from. The stream is read
+// only through the window, which may keep it between blocks.
+BlockReader g_window(kSpoolWindowSize);
 // The spool stream of the job sections being written, which the window may keep between blocks;
 // null outside them.
 FILE* g_sections_spool = nullptr;
@@ -224,7 +119,7 @@ FILE* g_sections_spool = nullptr;
 // line that begins with a TAB, without the TAB, up to the first line that does not. A long line
 // arrives in several chunks; the chunks after its first are copied whole, whatever they begin
 // with. Returns 0, or -1 when there is no block at offset.
-int print_content(ReportLine& text, FILE* spool, char letter, int64_t offset) {
+int print_content(OutputBuffer& text, FILE* spool, char letter, int64_t offset) {
   // Offset 0 is a block that was never noted: the spool file starts with the network's line.
   if (spool == nullptr || offset < 1) return -1;
   // Any other stream has an unknown position, and what the window holds may be of another file
@@ -233,20 +128,20 @@ int print_content(ReportLine& text, FILE* spool, char letter, int64_t offset) {
   int64_t at = offset;
   const char* chunk = nullptr;
   bool ended = false;
-  size_t n = g_window.Piece(at, kContentChunkMax, &chunk, &ended);
+  size_t n = g_window.PieceAt(at, kLinePieceMax, &chunk, &ended);
   if (n == 0) return 0;
   if (chunk[0] != letter) return -1;
   // The marker line itself is not content, however long it is.
   at += static_cast<int64_t>(n);
   while (!ended) {
-    n = g_window.Piece(at, kContentChunkMax, &chunk, &ended);
+    n = g_window.PieceAt(at, kLinePieceMax, &chunk, &ended);
     if (n == 0) return 0;
     at += static_cast<int64_t>(n);
   }
   bool line_open = false;  // the last chunk written did not end its line
   for (;;) {
-    if (!line_open && g_window.Byte(at) != '\t') break;
-    n = g_window.Piece(at, kContentChunkMax, &chunk, &ended);
+    if (!line_open && g_window.ByteAt(at) != '\t') break;
+    n = g_window.PieceAt(at, kLinePieceMax, &chunk, &ended);
     if (n == 0) break;
     at += static_cast<int64_t>(n);
     // A line that the tool ended with CR LF is written with its LF alone: the output stream
@@ -264,13 +159,13 @@ int print_content(ReportLine& text, FILE* spool, char letter, int64_t offset) {
 }
 
 void print_content_block(FILE* out, FILE* spool, const char* label, char letter, int64_t offset) {
-  ReportLine text(out);
+  OutputBuffer text(out);
   text.Put(label).Put(kContentRule);
   print_content(text, spool, letter, offset);
   text.Put(kContentRule);
 }
 
-void print_exit_error(ReportLine& text, int32_t errclass, int32_t code) {
+void print_exit_error(OutputBuffer& text, int32_t errclass, int32_t code) {
   // A job ends either with an exit code (error class 0) or with an error class and code.
   text.Label("EXIT CODE").PutNumber(errclass == 0 ? code : 0).Put('\n');
   text.Label("ERROR CODE")
@@ -302,7 +197,7 @@ bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches,
     if (switches.second_content && record->print_second_content != nullptr) {
       record->print_second_content(out, spool, record);
     }
-    ReportLine(out).Put('\n');
+    OutputBuffer(out).Put('\n');
     if (name_filter != nullptr) break;
   }
   return written;
@@ -362,7 +257,7 @@ int output_whole(FILE* out, const char* spool_path, const JnwEntry& entry,
     bool heading = false;
     for (const RecordHead* head : sorted_view(jnw_list())) {
       const auto* record = static_cast<const JnwRecord*>(head);
-      if (switches.erronly && !report_is_error_class(record->status)) continue;
+      if (switches.erronly && !status_class_info(record->status).error) continue;
       if (!heading) std::fputs("**** JNW ****\n", out);
       heading = true;
       print_jnw_record(out, record, switches);
@@ -389,7 +284,7 @@ int output_component(FILE* out, const char* spool_path, const JnwEntry& entry,
   for (const RecordHead* head : sorted_view(jnw_list())) {
     const auto* record = static_cast<const JnwRecord*>(head);
     if (!equal_nocase(record->name, g_options.component)) continue;
-    if (switches.erronly && !report_is_error_class(record->status)) continue;
+    if (switches.erronly && !status_class_info(record->status).error) continue;
     std::fputs("**** JNW ****\n", out);
     print_jnw_record(out, record, switches);
     break;
@@ -408,7 +303,7 @@ int summary_output_rd(FILE* out, const char* spool_path, const JnwEntry& entry,
 // ---- Print operations ---------------------------------------------------------------------------
 
 void print_common(FILE* out, const RecordHead* record) {
-  ReportLine text(out);
+  OutputBuffer text(out);
   put_label_line(text, "NAME", report_text(record->name));
   put_label_line(text, "PARENT", report_text(record->parentjnw));
   print_status(text, record->status);
@@ -427,7 +322,7 @@ void print_bijob_heading(FILE* out) { std::fputs("**** BI JOB ****\n", out); }
 
 void print_unitjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const UnitJob*>(record);
-  ReportLine text(out);
+  OutputBuffer text(out);
   print_exit_error(text, r->errclass, r->code);
   put_label_line(text, "EXEC MAC", report_text(r->machine));
   put_label_line(text, "REQUEST-ID", report_text(r->requestid));
@@ -435,24 +330,24 @@ void print_unitjob_block(FILE* out, const JobRecord* record) {
 
 void print_qdrsjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const QdrsJob*>(record);
-  ReportLine text(out);
+  OutputBuffer text(out);
   print_exit_error(text, r->errclass, r->code);
 }
 
 void print_erpjob_block(FILE* out, const JobRecord* record) {
   const auto* r = static_cast<const ErpJob*>(record);
-  ReportLine text(out);
+  OutputBuffer text(out);
   put_label_line(text, "EXEC MACH", report_text(r->machine));
   put_label_line(text, "JOB COUNT", report_text(r->jobcount));
 }
 
 void print_pcjob_block(FILE* out, const JobRecord* record) {
-  ReportLine text(out);
+  OutputBuffer text(out);
   put_label_line(text, "PCREQ-ID", report_text(static_cast<const PcJob*>(record)->requestid));
 }
 
 void print_bijob_block(FILE* out, const JobRecord* record) {
-  ReportLine text(out);
+  OutputBuffer text(out);
   put_label_line(text, "BIREQ-ID", report_text(static_cast<const BiJob*>(record)->requestid));
 }
 

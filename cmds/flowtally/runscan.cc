@@ -43,17 +43,17 @@ bool runscan_open(const ToolOptions& options, platform::ChildProcess* child) {
   return true;
 }
 
-// Reads the next line of in into line (kToolLineMax + 1 bytes): false at the end of the output.
+// Reads the next line of in into line (kLinePieceMax + 1 bytes): false at the end of the output.
 // A longer line is cut there and the rest of it is read and dropped, so a tail can never pose
 // as a line of its own.
-bool next_tool_line(LinePieceReader& in, char* line) {
+bool next_tool_line(BlockReader& in, char* line) {
   // Counted, not read with fgets: the piece's length must be known whatever bytes it holds, or
   // a NUL in a line would make it look cut and its successor be dropped as its rest.
   bool ended = false;
-  const size_t len = in.Next(line, kToolLineMax, &ended);
+  const size_t len = in.Next(line, kLinePieceMax, &ended);
   line[len] = '\0';
   if (len == 0) return false;
-  if (len == kToolLineMax && !ended) in.SkipLine();
+  if (len == kLinePieceMax && !ended) in.SkipLine();
   return true;
 }
 
@@ -64,8 +64,8 @@ int read_tool(const char* who, const ToolOptions& options, const ToolLineHandler
     std::fprintf(stderr, "%s: Unable to execute runscan.\n", who);
     return -1;
   }
-  LinePieceReader in(child.Output());
-  char line[kToolLineMax + 1];
+  BlockReader in(child.Output(), kReadBlockSize);
+  char line[kLinePieceMax + 1];
   bool wanted = true;
   while (next_tool_line(in, line)) {
     if (wanted) wanted = on_line(line);

@@ -19,10 +19,6 @@
 
 namespace flowtally {
 
-/// One read of the tool's output takes at most this many characters; the rest of a longer
-/// line is skipped, never taken for a line of its own.
-inline constexpr size_t kToolLineMax = 1022;
-
 /// An option string of the tool: its text as the traces show it, and its items, one argument
 /// each.
 class ToolOptions {
@@ -45,7 +41,7 @@ class ToolOptions {
   bool in_item_ = false;
 };
 
-/// Receives one line of the tool's output (newline included, at most kToolLineMax characters;
+/// Receives one line of the tool's output (newline included, at most kLinePieceMax characters;
 /// a NUL byte in it ends the text). Returns false to read no further lines: the rest of the
 /// output is then read and dropped, so that the tool's end is still known.
 using ToolLineHandler = std::function<bool(const char* line)>;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cmds/flowtally/letters.h"
 #include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
@@ -59,16 +60,12 @@ int lookup_token(std::string_view word) {
   return -1;
 }
 
-bool has_any(const char* text, const char* letters) {
-  return std::strpbrk(text, letters) != nullptr;
-}
-
 int pattern_value(uint8_t code, const char* status, const char* extstat, int archived) {
   switch (code) {
     case kCodeHold:
-      return has_any(extstat, "hH");
+      return has_any_letter(extstat, "hH");
     case kCodeSkip:
-      return has_any(extstat, "vs");
+      return has_any_letter(extstat, "vs");
     case kCodeWait:
       return std::strcmp(status, "wait") == 0 || std::strcmp(status, "prep") == 0;
     case kCodeSubmit:
@@ -78,12 +75,12 @@ int pattern_value(uint8_t code, const char* status, const char* extstat, int arc
     case kCodeDone:
       return std::strcmp(status, "done") == 0;
     case kCodeError:
-      return has_any(extstat, "rf");
+      return has_any_letter(extstat, "rf");
     case kCodeStopped:
       return std::strcmp(status, "estop") == 0 ||
-             (std::strcmp(status, "run") == 0 && has_any(extstat, "r"));
+             (std::strcmp(status, "run") == 0 && has_any_letter(extstat, "r"));
     case kCodeComplete:
-      return std::strcmp(status, "done") == 0 && !has_any(extstat, "rf");
+      return std::strcmp(status, "done") == 0 && !has_any_letter(extstat, "rf");
     case kCodeArchived:
       return archived != 0;
     case kCodeTrue:
