@@ -62,7 +62,7 @@ site_wine_registry() {
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[-HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\r\n\r\n'
-    if [ -f "$1" ]; then grep -v '^Windows Registry Editor' "$1" | sed 's/$/\r/'; fi
+    if [ -f "$1" ]; then grep -v '^Windows Registry Editor' "$1" | sed 's/$/\r/' || :; fi
   } >"$_site_import"
   _site_status=0
   "${WINE:-/usr/lib/wine/wine64}" regedit /S "Z:$(printf '%s' "$_site_import" | sed 's#/#\\#g')" \
