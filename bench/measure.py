@@ -13,9 +13,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
-
-MACHINE = "benchhost"
 
 
 def measure(cmd, into=None):
@@ -37,6 +34,21 @@ def measure(cmd, into=None):
             raise SystemExit("bench: %s ended with %d" % (" ".join(cmd), code))
         user, system, peak_kib = open(figures.name).read().split()[-3:]
     return float(user) + float(system), int(peak_kib) * 1024
+
+
+def tool_options(cmd, mode):
+    """The runscan options of the one search (list mode) or dump (print mode) that flowtally's
+    trace (-v) shows for the flowtally command cmd, as words (the benchmark's have no blanks)."""
+    trace = "runscan opt=" if mode == "list" else "dump cmdlilne:"
+    run = subprocess.run([cmd[0], "-v"] + cmd[1:], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE, check=False)
+    found = [line[len(trace):].split() for line in run.stderr.decode(errors="replace").splitlines()
+             if line.startswith(trace)]
+    if run.returncode != 0 or len(found) != 1:
+        sys.stderr.write(run.stderr.decode(errors="replace"))
+        raise SystemExit("bench: %s -v ended with %d and %d runscan runs, not one" %
+                         (" ".join(cmd), run.returncode, len(found)))
+    return found[0]
 
 
 def table(path):
@@ -70,7 +82,6 @@ def main():
     p.add_argument("--table", help="print the table of the rows in this file and end")
     p.add_argument("--flowtally")
     p.add_argument("--runscan")
-    p.add_argument("--user")
     p.add_argument("--runs", type=int, default=5)
     p.add_argument("--label")  # size text for the table
     p.add_argument("--mode", choices=["list", "print"])
@@ -78,28 +89,22 @@ def main():
     if a.table:
         table(a.table)
         return
-    # flowtally's default search ends today, in the zone of the run.
-    today_end = time.strftime("E%Y%m%d235959")
-
-    big = "O%s:%s:BIG.20261201000000.kstrk" % (MACHINE, a.user)
     if a.mode == "list":
         cases = [
-            ("list -a -j prep", [a.flowtally, "-a", "-j", "prep"],
-             [a.runscan, "O%s.machine" % MACHINE, "N1", "Pswait/prep/run/done"], None),
-            ("list -a (last)", [a.flowtally, "-a"],
-             [a.runscan, "O%s.machine" % MACHINE, "N1", today_end, "I", "Psrun/done"],
-             None),
+            ("list -a -j prep", [a.flowtally, "-a", "-j", "prep"]),
+            ("list -a (last)", [a.flowtally, "-a"]),
         ]
     else:
-        plain = [a.runscan, big, "Z", "U", "I"]
-        output = [a.runscan, big, "Z", "U", "Foe", "I"]
         cases = [
-            ("print format=csv,style=1", [a.flowtally, "-j", "name=BIG", "-p", "format=csv,style=1"],
-             plain, "plain"),
-            ("print style=2", [a.flowtally, "-j", "name=BIG", "-p", "style=2"], plain, "plain"),
-            ("print style=2,output", [a.flowtally, "-j", "name=BIG", "-p", "style=2,output"],
-             output, "output"),
+            ("print format=csv,style=1",
+             [a.flowtally, "-j", "name=BIG", "-p", "format=csv,style=1"]),
+            ("print style=2", [a.flowtally, "-j", "name=BIG", "-p", "style=2"]),
+            ("print style=2,output", [a.flowtally, "-j", "name=BIG", "-p", "style=2,output"]),
         ]
+    # The stand-in runs as flowtally runs it: a listing's search, print mode's dump. A dump's
+    # options name its spool file's kind: the same options, the same dump.
+    cases = [(name, ft, [a.runscan] + options, None if a.mode == "list" else " ".join(options))
+             for name, ft in cases for options in [tool_options(ft, a.mode)]]
     # The spool file of print mode is the stand-in's dump, byte for byte.
     spool = {}
     for _, _, tool, kind in cases:

@@ -18,7 +18,11 @@
 # (product paths use it on Windows) is read as `/`. Cases whose subject exists only on Linux
 # skip with linux_only.
 
+# shellcheck source=SCRIPTDIR/../../scripts/lib/site.sh
+. "$SRC_DIR/scripts/lib/site.sh"
+
 # EXE: the programs' file name suffix (".exe" in Windows mode).
+# shellcheck disable=SC2034 # used by the suites
 if [ -n "${FT_WINDOWS:-}" ]; then EXE=.exe; else EXE=; fi
 
 # on_windows: true in Windows mode.
@@ -45,6 +49,7 @@ make_installation() {
   # shellcheck disable=SC2034 # used by the suites
   PROG_NAME=$PROG
   if on_windows; then
+    # shellcheck disable=SC2034 # used by the suites
     PROG_NAME="Z:$WIN_BIN_DIR/flowtally.exe"
   fi
   # shellcheck disable=SC2034 # used by the suites
@@ -55,14 +60,7 @@ make_installation() {
 # running user as the product manager account and that user's group as the operator group, and
 # the given value lines under the product key, and points KS_REGISTRY at it.
 write_registry() {
-  {
-    printf 'Windows Registry Editor Version 5.00\n\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Orv\\Kestrune/SV]\n'
-    printf '"KSBaseDirectory"="%s"\n' "$SITE/base"
-    printf '"KSMgrAccount"="%s"\n"KSOpGroup"="%s"\n' "$(id -un)" "$(id -gn)"
-    local line
-    for line in "$@"; do printf '%s\n' "$line"; done
-  } >"$SITE/registry.reg"
+  site_registry "$SITE/registry.reg" "$SITE/base" "$@"
   export KS_REGISTRY="$SITE/registry.reg"
   if on_windows; then "$SRC_DIR/tests/e2e/wine-exec" --registry; fi
 }
@@ -109,8 +107,7 @@ install_fake_runscan() {
 # the trackers of alice and bob), served by the real runscan stand-in, in zone UTC.
 use_demo_site() {
   rm -rf "$SITE/sitedb"
-  mkdir -p "$SITE/sitedb"
-  cp -r "$SRC_DIR/demo/spool" "$SITE/sitedb/"
+  site_demo_copy "$SRC_DIR/demo" "$SITE/sitedb" spool
   if on_windows; then
     rm -f "$SITE/base/bin/runscan.exe"
     ln -s "$WIN_BIN_DIR/runscan.exe" "$SITE/base/bin/runscan.exe"

@@ -47,7 +47,7 @@ setup() {
 
 @test "the manual pages have no roff warnings" {
   command -v groff >/dev/null || skip "groff is not installed"
-  run groff -man -ww -z "$SRC_DIR/packaging/flowtally.1" "$SRC_DIR/packaging/flowtally-demo.1"
+  run groff -man -ww -z "$SRC_DIR/packaging/flowtally.1" "$SRC_DIR/demo/flowtally-demo.1"
   [ "$status" -eq 0 ]
   [ -z "$output" ]
 }
