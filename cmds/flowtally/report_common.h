@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -126,10 +127,43 @@ class ReportLine {
   size_t used_ = 0;
 };
 
-/// t (seconds since 1970 UTC) broken down in local time (the zone follows TZ) and written with
-/// the strftime format. Returns unset when t is below 1 (a time that is not set), or when t
-/// cannot be shown in local time, or when the result would not fit.
-TimeText report_local_time(int64_t t, const char* format, const char* unset);
+/// The layout of the report times: the year (%Y, or %y for its last two digits), then the month,
+/// day, hour, minute and second in two digits, each after one literal character of its own, as
+/// in "%Y/%m/%d %H:%M:%S".
+struct TimeLayout {
+  const char* format = nullptr;  // the strftime format that is written this way
+  bool full_year = false;        // %Y; else %y
+  char separators[5] = {};       // before the month, day, hour, minute and second
+};
+
+/// The layout of a strftime format, or nothing when the format has another.
+constexpr std::optional<TimeLayout> report_time_layout(const char* format) {
+  const std::string_view f(format);
+  if (f.size() != 17 || f[0] != '%' || (f[1] != 'Y' && f[1] != 'y')) return std::nullopt;
+  TimeLayout layout;
+  layout.format = format;
+  layout.full_year = f[1] == 'Y';
+  for (size_t k = 0; k < 5; ++k) {
+    const std::string_view field = f.substr(2 + 3 * k, 3);
+    if (field[0] == '%' || field[1] != '%' || field[2] != "mdHMS"[k]) return std::nullopt;
+    layout.separators[k] = field[0];
+  }
+  return layout;
+}
+
+/// t (seconds since 1970 UTC) broken down in local time (the zone follows TZ) and written in
+/// layout, as strftime writes its format. Returns unset when t is below 1 (a time that is not
+/// set), or when t cannot be shown in local time, or when the result would not fit.
+TimeText report_local_time(int64_t t, const TimeLayout& layout, const char* unset);
+
+/// The same in the layout of Format, found when the program is compiled.
+template <const char* Format>
+TimeText report_local_time(int64_t t, const char* unset) {
+  static constexpr std::optional<TimeLayout> kLayout = report_time_layout(Format);
+  static_assert(kLayout.has_value(),
+                "a report time is a year, then five two-digit fields after one character each");
+  return report_local_time(t, *kLayout, unset);
+}
 
 /// A record's text as written: a text that is not there reads as "".
 inline const char* report_text(const char* text) { return text != nullptr ? text : ""; }
