@@ -65,8 +65,11 @@ int WeekdayFromDays(int64_t days) {
   return static_cast<int>(days + 4 - FloorDiv(days + 4, 7) * 7);
 }
 
+bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
 int DayOfYear(int64_t year, int month, int day) {
-  return static_cast<int>(DaysFromCivil(year, month, day) - DaysFromCivil(year, 1, 1));
+  static constexpr int kDaysBeforeMonth[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  return kDaysBeforeMonth[month - 1] + day - 1 + (month > 2 && IsLeapYear(year) ? 1 : 0);
 }
 
 void FieldsFromSeconds(int64_t t, std::tm* out) {

@@ -29,7 +29,10 @@ CivilDate CivilFromDays(int64_t days);
 /// The weekday of a count of days since 1970-01-01: 0 Sunday to 6 Saturday.
 int WeekdayFromDays(int64_t days);
 
-/// Days since 1 January of the same year (0 to 365) of a civil date.
+/// Whether a year has 29 February.
+bool IsLeapYear(int64_t year);
+
+/// Days since 1 January of the same year (0 to 365) of a civil date; day 1 to 31.
 int DayOfYear(int64_t year, int month, int day);
 
 /// Seconds since 1970 read in no zone, broken down into tm_year to tm_sec, tm_wday and tm_yday;
