@@ -32,6 +32,9 @@ int WeekdayFromDays(int64_t days);
 /// Whether a year has 29 February.
 bool IsLeapYear(int64_t year);
 
+/// The days of a month (1 to 12) of a year: 28 to 31.
+int DaysInMonth(int64_t year, int month);
+
 /// Days since 1 January of the same year (0 to 365) of a civil date; day 1 to 31.
 int DayOfYear(int64_t year, int month, int day);
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "platform/clock.h"
-
 namespace platform {
+
+struct UtcTime;  // platform/clock.h
 
 /// The system's clock: the current time in UTC with milliseconds.
 UtcTime SystemClockNow();
