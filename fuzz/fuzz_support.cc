@@ -7,6 +7,7 @@
 #include <random>
 
 #include "cmds/flowtally/subopts.h"
+#include "platform/clock.h"
 #include "platform/test_hooks.h"
 
 namespace fuzz {

@@ -2,9 +2,10 @@
 // read TZ, which here may hold a zone name that they do not understand.
 #include <cstdint>
 #include <optional>
-#include <utility>
 
+#include "platform/calendar.h"
 #include "platform/clock.h"
+#include "platform/clock_system.h"
 #include "platform/test_hooks.h"
 #include "platform/windows-win32.h"
 
@@ -12,37 +13,12 @@ namespace platform {
 
 namespace {
 
-std::function<UtcTime()> clock_override;
-std::function<void(uint32_t)> sleep_override;
 std::optional<TIME_ZONE_INFORMATION> zone_override;
 char zone_names[2][64];
 
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
 constexpr int64_t kEpochIntervals = 116444736000000000LL;
 constexpr int64_t kIntervalsPerSecond = 10000000LL;
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar; month 1 to 12.
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
-}
-
-// Seconds since the epoch of broken-down fields read as a time in no zone; fields out of their
-// range carry over (month 13 is January of the next year, second 60 the next minute).
-int64_t SecondsFromFields(const std::tm& tm) {
-  int64_t year = 1900LL + tm.tm_year + tm.tm_mon / 12;
-  int64_t month = tm.tm_mon % 12;
-  if (month < 0) {
-    month += 12;
-    --year;
-  }
-  const int64_t days = DaysFromCivil(year, month + 1, 1) + tm.tm_mday - 1;
-  return ((days * 24 + tm.tm_hour) * 60 + tm.tm_min) * 60 + tm.tm_sec;
-}
 
 const TIME_ZONE_INFORMATION* Zone(TIME_ZONE_INFORMATION* system) {
   if (zone_override) return &*zone_override;
@@ -70,8 +46,7 @@ bool FromSystemTime(const SYSTEMTIME& st, int64_t* t) {
 
 }  // namespace
 
-UtcTime ClockNow() {
-  if (clock_override) return clock_override();
+UtcTime SystemClockNow() {
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
   const int64_t intervals =
@@ -113,8 +88,7 @@ bool UtcBreakDown(int64_t t, std::tm* out) {
   tm.tm_min = st.wMinute;
   tm.tm_sec = st.wSecond;
   tm.tm_wday = st.wDayOfWeek;
-  tm.tm_yday =
-      static_cast<int>(DaysFromCivil(st.wYear, st.wMonth, st.wDay) - DaysFromCivil(st.wYear, 1, 1));
+  tm.tm_yday = DayOfYear(st.wYear, st.wMonth, st.wDay);
   *out = tm;
   return true;
 }
@@ -152,17 +126,7 @@ const char* ZoneName(int isdst) {
   return name;
 }
 
-void Sleep(uint32_t milliseconds) {
-  if (sleep_override) {
-    sleep_override(milliseconds);
-    return;
-  }
-  ::Sleep(milliseconds);
-}
-
-void SetClockForTest(std::function<UtcTime()> clock) { clock_override = std::move(clock); }
-
-void SetSleepForTest(std::function<void(uint32_t)> sleep) { sleep_override = std::move(sleep); }
+void SystemSleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 void SetZoneForTest(const ZoneForTest* zone) {
   if (zone == nullptr) {

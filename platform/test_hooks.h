@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/clock.h"
-
 namespace platform {
+
+struct UtcTime;  // platform/clock.h
 
 /// Test seams: replace the clock or the pause; an empty function restores the real one.
 void SetClockForTest(std::function<UtcTime()> clock);

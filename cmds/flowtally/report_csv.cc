@@ -50,7 +50,7 @@ constexpr char kRowColumns[] = "type,parentjnw,jnwdate,name,starttime,endtime,am
 constexpr char kTimeColumns[] = "expstarttime,expendtime,status,";
 
 // A time field: local time, empty when the time is not set.
-TimeText csv_time(int64_t t) { return report_local_time(t, kTimeFormat, ""); }
+TimeText csv_time(int64_t t) { return report_local_time<kTimeFormat>(t, ""); }
 
 // Writes the time fields of a row and its status, each before the status followed by ",":
 // start, end, amounttime (seconds, 0 unless both are set), expected start and end.

@@ -49,8 +49,8 @@ void print_status(OutputBuffer& text, int32_t status_class) {
 }
 
 void print_time_line(OutputBuffer& text, const char* label, int64_t actual, int64_t expected) {
-  const TimeText a = report_local_time(actual, kTimeFormat, kUnset);
-  const TimeText e = report_local_time(expected, kTimeFormat, kUnset);
+  const TimeText a = report_local_time<kTimeFormat>(actual, kUnset);
+  const TimeText e = report_local_time<kTimeFormat>(expected, kUnset);
   text.Label(label).Put(a.view(), 20).Put("   (EXP. ").Put(e.view()).Put(")\n");
 }
 

@@ -8,6 +8,7 @@
 
 #include "cmds/flowtally/options.h"
 #include "environment/datestr.h"
+#include "platform/calendar.h"
 #include "platform/clock.h"
 
 namespace flowtally {
@@ -46,16 +47,11 @@ void format_day(const LocalDay& d, char* out) {
   copy_truncated(out, kDateBufSize - 1, text);
 }
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 // The time stamps are four-digit years; a day outside the calendar would be normalised by the
 // local-time conversion into some other day, and the search would quietly cover the wrong range.
 bool is_calendar_day(const LocalDay& d) {
-  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12) return false;
-  int last = kDaysInMonth[d.month - 1];
-  if (d.month == 2 && is_leap(d.year)) last = 29;
-  return d.day >= 1 && d.day <= last;
+  return d.day >= 1 && d.day <= platform::DaysInMonth(d.year, d.month);
 }
 
 // One part of a date= value (FROM or TO) into out as YYYYMMDD. Returns 0 or -1.
