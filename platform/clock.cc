@@ -1,6 +1,7 @@
 // What both systems' clocks share: the test seams in front of the clock and the pause.
 #include "platform/clock.h"
 
+#include <functional>
 #include <utility>
 
 #include "platform/clock_system.h"

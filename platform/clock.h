@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <functional>
 
 namespace platform {
 

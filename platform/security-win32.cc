@@ -86,6 +86,17 @@ bool BuildAcl(const std::vector<std::vector<BYTE>>& sids, const std::vector<DWOR
   return true;
 }
 
+// A list that replaces the object's whole list and inherits nothing from its parent.
+constexpr SECURITY_INFORMATION kProtectedDacl =
+    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+
+// The result of a security call that returns its error code: true, or false with the error set.
+bool Succeeded(DWORD rc) {
+  if (rc == ERROR_SUCCESS) return true;
+  SetLastError(rc);
+  return false;
+}
+
 }  // namespace
 
 bool CreationSecurity::Finish(const std::vector<std::vector<BYTE>>& sids,
@@ -132,14 +143,9 @@ bool SetFileAccessList(const char* path, const AccessList& list) {
     return false;
   }
   if (!BuildAcl(sids, masks, 0, &acl)) return false;
-  DWORD rc = SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT,
-                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, reinterpret_cast<ACL*>(acl.data()), nullptr);
-  if (rc != ERROR_SUCCESS) {
-    SetLastError(rc);
-    return false;
-  }
-  return true;
+  return Succeeded(SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT, kProtectedDacl,
+                                         nullptr, nullptr, reinterpret_cast<ACL*>(acl.data()),
+                                         nullptr));
 }
 
 bool CheckAccessList(const AccessList& list) {
@@ -153,14 +159,8 @@ bool SecureCreatedFile(intptr_t handle, const FileSecurity& security) {
   std::vector<DWORD> masks;
   std::vector<BYTE> acl;
   if (!MapList(security.list, &sids, &masks) || !BuildAcl(sids, masks, 0, &acl)) return false;
-  DWORD rc = SetSecurityInfo(reinterpret_cast<HANDLE>(handle), SE_FILE_OBJECT,
-                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                             nullptr, nullptr, reinterpret_cast<ACL*>(acl.data()), nullptr);
-  if (rc != ERROR_SUCCESS) {
-    SetLastError(rc);
-    return false;
-  }
-  return true;
+  return Succeeded(SetSecurityInfo(reinterpret_cast<HANDLE>(handle), SE_FILE_OBJECT, kProtectedDacl,
+                                   nullptr, nullptr, reinterpret_cast<ACL*>(acl.data()), nullptr));
 }
 
 bool SystemHasAccessLists(const char* path) {
