@@ -21,7 +21,10 @@ void BlockReader::Reset(FILE* stream, int64_t at) {
   next_ = std::max<int64_t>(at, 0);
   base_ = 0;
   length_ = 0;
-  if (stream != nullptr && bytes_.size() != block_size_) bytes_.resize(block_size_);
+  if (stream != nullptr && capacity_ == 0) {
+    bytes_ = std::make_unique_for_overwrite<char[]>(block_size_);
+    capacity_ = block_size_;
+  }
 }
 
 size_t BlockReader::Next(char* buf, size_t max, bool* ended) {
@@ -49,7 +52,7 @@ size_t BlockReader::Make(int64_t offset, size_t want) {
   if (offset >= base_ && offset <= end) {
     // Keep what the block has from offset on and read on behind it.
     const auto keep = static_cast<size_t>(end - offset);
-    std::memmove(bytes_.data(), bytes_.data() + (offset - base_), keep);
+    if (keep > 0) std::memmove(bytes_.get(), bytes_.get() + (offset - base_), keep);
     length_ = keep;
   } else {
     length_ = 0;
@@ -70,8 +73,8 @@ size_t BlockReader::Make(int64_t offset, size_t want) {
 
 // Fills the block from the stream's position on, up to its size or the end of the stream.
 void BlockReader::ReadOn() {
-  while (length_ < bytes_.size()) {
-    const size_t got = std::fread(bytes_.data() + length_, 1, bytes_.size() - length_, stream_);
+  while (length_ < capacity_) {
+    const size_t got = std::fread(bytes_.get() + length_, 1, capacity_ - length_, stream_);
     if (got == 0) {
       stream_ended_ = true;
       break;
