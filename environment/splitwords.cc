@@ -8,11 +8,12 @@
 namespace {
 
 // The bytes that neither start nor end a word nor lead a two-byte character: ASCII other than
-// the separators, the braces and the terminator.
+// the separators, the braces, the carriage return (which may begin a line end) and the
+// terminator.
 constexpr auto kPlain = [] {
   std::array<bool, 256> plain{};
   for (int c = 1; c < 0x80; ++c) {
-    plain[c] = c != '\t' && c != '\n' && c != ' ' && c != '{' && c != '}';
+    plain[c] = c != '\t' && c != '\n' && c != '\r' && c != ' ' && c != '{' && c != '}';
   }
   return plain;
 }();
@@ -79,11 +80,18 @@ class Splitter {
     }
   }
 
-  // The byte c at p: a brace, a separator inside braces, or a byte outside ASCII.
+  // The byte c at p: a brace, a separator inside braces, a carriage return, or a byte outside
+  // ASCII.
   char* TakeOther(char* p, unsigned char c) {
+    if (IsLineEnd(p)) {
+      // The line's end (LF or CR LF, or a CR that the reader left when it took the LF away)
+      // ends the walk at any depth: nothing of it belongs to a word.
+      *p = '\0';
+      return p;
+    }
     bool starts = false;
     bool ends = false;
-    if (kSeparator[c]) {
+    if (kSeparator[c] || (c == '\r' && p[1] == '\n')) {
       // Inside braces a separator is part of the word and neither starts nor ends one.
       ends = depth_ == 0 && in_word_;
     } else if ((c == '{' || c == '}') && !(p > start_ && p[-1] == '\\')) {
@@ -106,6 +114,13 @@ class Splitter {
     // A lead byte takes the next byte with it, unless the line ends there: a cut two-byte
     // character must not carry the walk past the terminator. No ASCII byte leads one.
     return p + (c >= 0x80 && IsLeadByte(c, language_id_) && p[1] != '\0' ? 2 : 1);
+  }
+
+  // Whether p starts the end of the line: a LF or CR LF, or a lone CR, with nothing after it.
+  static bool IsLineEnd(const char* p) {
+    if (*p == '\r') ++p;
+    if (*p == '\n') ++p;
+    return *p == '\0';
   }
 
   char* const start_;

@@ -38,7 +38,14 @@ TEST(SplitWordsTest, Table) {
       {0, "J {x {y} z} end", 20, 3, {"J", "{x {y} z", "end"}},
       {0, "a {open to the end", 20, 2, {"a", "{open to the end"}},
       {0, "ab{cd}ef", 20, 3, {"ab", "cd", "ef"}},
-      {0, "\tA\r\nB\n", 20, 2, {"A\r", "B"}},
+      // A line end, LF or CR LF (or the CR that a reader left), never reaches a word; a CR
+      // elsewhere is an ordinary byte.
+      {0, "\tA\r\nB\n", 20, 2, {"A", "B"}},
+      {0, "U job1 done\r\n", 20, 3, {"U", "job1", "done"}},
+      {0, "U job1 done\r", 20, 3, {"U", "job1", "done"}},
+      {0, "a {open to the end\r\n", 20, 2, {"a", "{open to the end"}},
+      {0, "a {open\n", 20, 2, {"a", "{open"}},
+      {0, "a\rb \r c\r\r\n", 20, 3, {"a\rb", "\r", "c\r"}},
       {0, "\x81{ x}", 20, 2, {"\x81", "x"}},   // language 0: every byte is a character
       {1, "\x81{ x}", 20, 2, {"\x81{", "x"}},  // trail byte '{' neither nests nor ends
       {2, "a\x82{ b", 20, 2, {"a\x82{", "b"}},

@@ -309,3 +309,36 @@ bob prep,trk=BACKUP.20261207220000 BACKUP hold/wait* 0
 bob trk=BACKUP.20261207220000 BACKUP wait 2
 CASES
 }
+
+@test "with the real stand-in: a tracker with CR LF line ends answers as with LF" {
+  use_demo_site
+  FT_ARGS=(-u alice -j trk=DAILY.20261205010000)
+  local trk="$SITE/sitedb/spool/users/alice/kstrk/DAILY.20261205010000.kstrk"
+  # A short job line, whose status is its last field, in the top network.
+  sed -i '/^J demohost:alice:DAILY:LOAD/i U job1 done' "$trk"
+  local -a runs=("" "-p style=2,output" "-p format=csv,style=2,output")
+  local run
+  for run in "${runs[@]}"; do
+    ft $run
+    cp "$SITE/out" "$SITE/out.lf.${#run}"
+  done
+  sed -i 's/$/\r/' "$trk"
+  for run in "${runs[@]}"; do
+    ft $run
+    expect_status 0
+    diff -u "$SITE/out.lf.${#run}" "$SITE/out"
+  done
+  while read -r comp expr want; do
+    ft -c "$comp" -t "testp=$expr"
+    if [ "$status" -ne "$want" ]; then
+      echo "-c $comp testp=$expr: exit code $status, expected $want" >&2
+      cat "$SITE/err" >&2
+      return 1
+    fi
+  done <<'CASES'
+DAILY/job1 done 0
+DAILY/job1 complete 0
+DAILY:LOAD/cleanup skip 0
+DAILY complete 0
+CASES
+}
