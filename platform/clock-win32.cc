@@ -20,6 +20,20 @@ char zone_names[2][64];
 constexpr int64_t kEpochIntervals = 116444736000000000LL;
 constexpr int64_t kIntervalsPerSecond = 10000000LL;
 
+// The zone's rules for the given year: a zone may have moved its daylight-saving dates, or
+// given daylight saving up, since then. The system's rules for today where it keeps no rules
+// by year.
+const TIME_ZONE_INFORMATION* Zone(int year, TIME_ZONE_INFORMATION* system) {
+  if (zone_override) return &*zone_override;
+  if (year >= 1601 && year <= 30827 &&
+      GetTimeZoneInformationForYear(static_cast<USHORT>(year), nullptr, system) != 0) {
+    return system;
+  }
+  if (GetTimeZoneInformation(system) == TIME_ZONE_ID_INVALID) return nullptr;
+  return system;
+}
+
+// The zone's rules for today, for what does not depend on a year.
 const TIME_ZONE_INFORMATION* Zone(TIME_ZONE_INFORMATION* system) {
   if (zone_override) return &*zone_override;
   if (GetTimeZoneInformation(system) == TIME_ZONE_ID_INVALID) return nullptr;
@@ -58,15 +72,18 @@ UtcTime SystemClockNow() {
 
 bool LocalTime(int64_t t, std::tm* out) {
   TIME_ZONE_INFORMATION system;
-  const TIME_ZONE_INFORMATION* zone = Zone(&system);
   SYSTEMTIME utc;
+  if (!ToSystemTime(t, &utc)) return false;
+  // The rules of the local year, which near New Year may be the one before or after the UTC one.
+  const TIME_ZONE_INFORMATION* zone = Zone(utc.wYear, &system);
   SYSTEMTIME local;
-  int64_t local_seconds = 0;
-  if (zone == nullptr || !ToSystemTime(t, &utc) ||
-      SystemTimeToTzSpecificLocalTime(zone, &utc, &local) == 0 ||
-      !FromSystemTime(local, &local_seconds) || !UtcBreakDown(local_seconds, out)) {
-    return false;
+  if (zone == nullptr || SystemTimeToTzSpecificLocalTime(zone, &utc, &local) == 0) return false;
+  if (local.wYear != utc.wYear) {
+    zone = Zone(local.wYear, &system);
+    if (zone == nullptr || SystemTimeToTzSpecificLocalTime(zone, &utc, &local) == 0) return false;
   }
+  int64_t local_seconds = 0;
+  if (!FromSystemTime(local, &local_seconds) || !UtcBreakDown(local_seconds, out)) return false;
   // In daylight time the zone's offset is the bias plus the daylight bias.
   const int64_t offset_minutes = (t - local_seconds) / 60;
   out->tm_isdst = zone->DaylightDate.wMonth != 0 && zone->DaylightBias != 0 &&
@@ -98,13 +115,13 @@ int64_t MakeLocalTime(std::tm* tm) {
   // out-of-range fields over (month 13 is January of the next year).
   const int64_t wall = SecondsFromFields(*tm);
   TIME_ZONE_INFORMATION system;
-  const TIME_ZONE_INFORMATION* zone = Zone(&system);
   SYSTEMTIME local;
   SYSTEMTIME utc;
   int64_t t = -1;
-  if (zone == nullptr || !ToSystemTime(wall, &local) ||
-      TzSpecificLocalTimeToSystemTime(zone, &local, &utc) == 0 || !FromSystemTime(utc, &t) ||
-      t < 0 || !LocalTime(t, tm)) {
+  if (!ToSystemTime(wall, &local)) return -1;
+  const TIME_ZONE_INFORMATION* zone = Zone(local.wYear, &system);
+  if (zone == nullptr || TzSpecificLocalTimeToSystemTime(zone, &local, &utc) == 0 ||
+      !FromSystemTime(utc, &t) || t < 0 || !LocalTime(t, tm)) {
     return -1;
   }
   return t;

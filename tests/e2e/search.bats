@@ -69,6 +69,24 @@ entry() {  # user tracker status start end flags
 OUT
 }
 
+@test "local times of a past year follow that year's daylight-saving rules" {
+  # New York began daylight saving on 2 April in 2006, and on the second Sunday of March since.
+  export TZ=America/New_York
+  {
+    entry alice A.20060320120000 done 20060320120000 20060403120000 -
+    entry alice B.20260320120000 done 20260320120000 20260403120000 -
+  } >"$SITE/entries"
+  ft -j name=x
+  [ "$status" -eq 0 ]
+  diff -u - "$SITE/out" <<'OUT'
+****      TRACKER-ID.yyyymmddhhmmss       USER  STAT START       END        
+  1)             A.20060320120000     alice         done 03/20-07:00 04/03-08:00
+  2)             B.20260320120000     alice         done 03/20-08:00 04/03-08:00
+OUT
+  ft -j date=20060320-20060403 -u u
+  [ "$(args)" = "Om:u.user N1 S20060320050000 E20060404035959 Psrun/done" ]
+}
+
 @test "the filter drops lines and says why under -d 2" {
   {
     entry u A.20140101000000 Done 20140101000000 - -
