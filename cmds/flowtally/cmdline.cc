@@ -112,6 +112,21 @@ int getopt(int argc, char* const argv[], const char* optstring) {
   return static_cast<unsigned char>(c);
 }
 
+namespace {
+
+// Copies the value of an option into its field of at most max characters; a longer value is
+// refused with the message, never cut: a cut expression, component or file name is another one.
+bool take_whole(char* field, size_t max, const char* value, const char* message) {
+  if (std::strlen(value) > max) {
+    std::fprintf(stderr, "%s\n", message);
+    return false;
+  }
+  copy_truncated(field, max, value);
+  return true;
+}
+
+}  // namespace
+
 void usage(FILE* stream, bool long_text) {
   std::fputs(long_text ? kLongUsage : kShortUsage, stream);
 }
@@ -140,21 +155,25 @@ int parse_options(int argc, char** argv) {
         std::exit(0);
       case 'u':
         // A longer name cannot be an account; cutting it could name a different one.
-        if (std::strlen(optarg) > kUserMax) {
-          std::fprintf(stderr, "User name too long (-u user)\n");
+        if (!take_whole(g_options.user, kUserMax, optarg, "User name too long (-u user)")) {
           return -1;
         }
-        copy_truncated(g_options.user, kUserMax, optarg);
         break;
       case 'c':
-        copy_truncated(g_options.component, kOptionTextMax, optarg);
+        if (!take_whole(g_options.component, kOptionTextMax, optarg,
+                        "Component too long (-c component)")) {
+          return -1;
+        }
         break;
       case 'j':
         if (parse_search_options(optarg) != 0) return -1;
         saw_search = true;
         break;
       case 'o':
-        copy_truncated(g_options.output_file, kOptionTextMax, optarg);
+        if (!take_whole(g_options.output_file, kOptionTextMax, optarg,
+                        "Output file name too long (-o output)")) {
+          return -1;
+        }
         break;
       case 'p':
         if (parse_print_options(optarg) != 0) return -1;
@@ -162,7 +181,10 @@ int parse_options(int argc, char** argv) {
         saw_print = true;
         break;
       case 't':
-        copy_truncated(g_options.test_expr, kOptionTextMax, optarg);
+        if (!take_whole(g_options.test_expr, kOptionTextMax, optarg,
+                        "Test expression too long (-t test)")) {
+          return -1;
+        }
         g_options.mode = kModeTest;
         saw_test = true;
         break;

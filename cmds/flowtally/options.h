@@ -10,9 +10,9 @@ namespace flowtally {
 
 /// Capacity of the text fields of the options block and of the local machine name.
 inline constexpr size_t kOptionBufSize = 1024;
-/// -c, -o and -t keep at most this many characters of their argument.
+/// The longest argument of -c, -o and -t; a longer one is refused.
 inline constexpr size_t kOptionTextMax = 1022;
-/// search_key (name=, trk=, tid=) and user keep at most this many characters.
+/// search_key (name=, trk=, tid=) keeps at most this many characters; the longest -u accepted.
 inline constexpr size_t kSearchKeyMax = 1023;
 inline constexpr size_t kUserMax = 1023;
 /// Capacity of the date fields: YYYYMMDD or a 14-digit time stamp, and the terminator.

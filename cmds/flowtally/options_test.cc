@@ -88,6 +88,8 @@ TEST_F(OptionsTest, ScannerQuietWithoutOpterr) {
 
 TEST_F(OptionsTest, OptionLoop) {
   const std::string long1500(1500, 'c');
+  const std::string longest(kOptionTextMax, 'c');
+  const std::string longer(kOptionTextMax + 1, 'c');
   struct Case {
     std::vector<std::string> args;
     int ret;
@@ -133,7 +135,7 @@ TEST_F(OptionsTest, OptionLoop) {
          EXPECT_EQ(1, o.prt_format);
          EXPECT_EQ(2, o.prt_style);
        }},
-      {{"-c", long1500, "-o", long1500, "-t", long1500},
+      {{"-c", longest, "-o", longest, "-t", longest},
        0,
        "",
        [](const SummaryOptions& o) {
@@ -141,6 +143,11 @@ TEST_F(OptionsTest, OptionLoop) {
          EXPECT_EQ(kOptionTextMax, std::string(o.output_file).size());
          EXPECT_EQ(kOptionTextMax, std::string(o.test_expr).size());
        }},
+      // A longer one is refused, never cut: a cut expression may answer the other way.
+      {{"-c", longer, "-v"}, -1, "Component too long (-c component)\n", nullptr},
+      {{"-o", longer, "-v"}, -1, "Output file name too long (-o output)\n", nullptr},
+      {{"-t", longer, "-v"}, -1, "Test expression too long (-t test)\n", nullptr},
+      {{"-t", long1500}, -1, "Test expression too long (-t test)\n", nullptr},
       {{"-u", std::string(kUserMax, 'u')},
        0,
        "",

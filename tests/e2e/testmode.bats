@@ -79,6 +79,21 @@ expect_on_network() {  # expression status ext want
   expect_stderr $'flowtally: Invalid expression: done /run+\n'"$SHORT_USAGE"
 }
 
+@test "an expression longer than 1022 characters is refused, not cut, before any search" {
+  detail "$(jline A done -)"
+  # Cut after 1022 characters, the expression would lose its final "not" and hold.
+  local expr=testp=done i
+  for ((i = 0; i < 167; i++)); do expr+=/done*; done
+  expr+=/run+/run+
+  [ "${#expr}" -eq 1022 ]
+  ft -t "$expr"
+  expect_status 0
+  ft -t "$expr/!"
+  expect_status 3
+  expect_stderr $'Test expression too long (-t test)\n'"$SHORT_USAGE"
+  [ ! -e "$SITE/calls" ]
+}
+
 @test "an operator alone compiles but fails evaluation: exit 3, eval=-1" {
   detail "$(jline A done -)"
   ft -V -t 'testp=*'
