@@ -181,6 +181,24 @@ CASES
   expect_status 0
 }
 
+@test "a tool whose lines end with CR LF answers as with LF" {
+  # A short job line, whose status is its last field, and a job whose last field is a letter.
+  detail "$(jline A done -)" "U j1 done" "$(job U j2 run r)"
+  sed -i 's/$/\r/' "$SITE/entries" "$SITE/detail"
+  while read -r comp expr want; do
+    ft -c "$comp" -t "testp=$expr"
+    if [ "$status" -ne "$want" ]; then
+      echo "-c $comp testp=$expr: exit code $status, expected $want" >&2
+      cat "$SITE/err" >&2
+      return 1
+    fi
+  done <<'CASES'
+A/j1 done 0
+A/j2 stopped 0
+A done 0
+CASES
+}
+
 @test "a PC or QDRS job is no target: exit 2, Target not found with -v" {
   detail "$(jline A done -)" "$(job P pj done -)" \
     'V qj done 0 0 - - - - - 20140930010203 60 - - -' "$(job U uj done -)"

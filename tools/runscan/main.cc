@@ -172,6 +172,8 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& ta
   int number = 0;
   bool damaged = false;
   while (!damaged && std::getline(in, line)) {
+    // A line ends with LF or CR LF: the CR is no part of the line, and is never printed back.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     ++number;
     // A tracker file begins with the J line of its own JNW.
     ScanJLine top;
