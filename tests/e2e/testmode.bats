@@ -35,6 +35,19 @@ jline() { printf 'J alpha:ann:%s.20140930010203.kstrk %s 0 20140930010203 - - - 
 # A job line of TYPE letter (B D P U X) for NAME with STATUS and extended status EXT.
 job() { printf '%s %s %s 0 0 - - 11 alpha - 20140930010203 60 %s' "$1" "$2" "$3" "$4"; }
 
+# Reads lines "COMPONENT EXPRESSION WANT" and checks that each test of the component answers WANT.
+expect_component_answers() {
+  local comp expr want
+  while read -r comp expr want; do
+    ft -c "$comp" -t "testp=$expr"
+    if [ "$status" -ne "$want" ]; then
+      echo "-c $comp testp=$expr: exit code $status, expected $want" >&2
+      cat "$SITE/err" >&2
+      return 1
+    fi
+  done
+}
+
 # Runs the expression on the network's own line with STATUS and EXT and checks the exit code.
 expect_on_network() {  # expression status ext want
   detail "$(jline A "$2" "$3")" "$(job U j1 done -)"
@@ -185,14 +198,7 @@ CASES
   # A short job line, whose status is its last field, and a job whose last field is a letter.
   detail "$(jline A done -)" "U j1 done" "$(job U j2 run r)"
   sed -i 's/$/\r/' "$SITE/entries" "$SITE/detail"
-  while read -r comp expr want; do
-    ft -c "$comp" -t "testp=$expr"
-    if [ "$status" -ne "$want" ]; then
-      echo "-c $comp testp=$expr: exit code $status, expected $want" >&2
-      cat "$SITE/err" >&2
-      return 1
-    fi
-  done <<'CASES'
+  expect_component_answers <<'CASES'
 A/j1 done 0
 A/j2 stopped 0
 A done 0
@@ -349,26 +355,22 @@ CASES
   local trk="$SITE/sitedb/spool/users/alice/kstrk/DAILY.20261205010000.kstrk"
   # A short job line, whose status is its last field, in the top network.
   sed -i '/^J demohost:alice:DAILY:LOAD/i U job1 done' "$trk"
+  # The listing and both reports, with job output, first of the LF file, then of its CR LF copy.
   local -a runs=("" "-p style=2,output" "-p format=csv,style=2,output")
-  local run
-  for run in "${runs[@]}"; do
-    ft $run
-    cp "$SITE/out" "$SITE/out.lf.${#run}"
+  local i
+  for i in "${!runs[@]}"; do
+    # shellcheck disable=SC2086 # each run is a list of arguments
+    ft ${runs[i]}
+    cp "$SITE/out" "$SITE/out.lf.$i"
   done
   sed -i 's/$/\r/' "$trk"
-  for run in "${runs[@]}"; do
-    ft $run
+  for i in "${!runs[@]}"; do
+    # shellcheck disable=SC2086
+    ft ${runs[i]}
     expect_status 0
-    diff -u "$SITE/out.lf.${#run}" "$SITE/out"
+    diff -u "$SITE/out.lf.$i" "$SITE/out"
   done
-  while read -r comp expr want; do
-    ft -c "$comp" -t "testp=$expr"
-    if [ "$status" -ne "$want" ]; then
-      echo "-c $comp testp=$expr: exit code $status, expected $want" >&2
-      cat "$SITE/err" >&2
-      return 1
-    fi
-  done <<'CASES'
+  expect_component_answers <<'CASES'
 DAILY/job1 done 0
 DAILY/job1 complete 0
 DAILY:LOAD/cleanup skip 0
