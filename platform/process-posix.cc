@@ -53,6 +53,13 @@ long long MonotonicMs() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Ends the child whose process group is pid, with everything it started there: a tool that
+// is a wrapper script, or one that leaves a child holding its output, ends whole. Only the
+// child itself when it has no group of its own yet. Async-signal-safe.
+void EndChildGroup(pid_t pid) {
+  if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
+}
+
 // Ends the children whose limit has passed and sets the alarm for the next limit, if any. The
 // alarm is set to a whole second at or after that limit; one that comes early finds nothing
 // due and sets itself again. Async-signal-safe.
@@ -62,7 +69,7 @@ void EndOverdueChildren() {
   for (ChildSlot& slot : g_children) {
     if (slot.pid <= 0 || slot.deadline_ms == 0 || slot.timed_out != 0) continue;
     if (now >= slot.deadline_ms) {
-      kill(slot.pid, SIGKILL);
+      EndChildGroup(slot.pid);
       slot.timed_out = 1;
     } else if (next_ms == 0 || slot.deadline_ms - now < next_ms) {
       next_ms = slot.deadline_ms - now;
@@ -110,11 +117,11 @@ class SignalsHeld {
   sigset_t saved_;
 };
 
-// Spawns program with stdin from /dev/null and stdout onto out_fd, and enters it in the table
-// of running children. Returns its slot, or -1 with the last-error code set. The child
-// inherits our environment and standard error, and starts with no signal held back.
-// REQUIRES: out_fd and close_fd are above 2, so that setting up the child's standard input and
-// output cannot overwrite or close them before they are used.
+// Spawns program, in a process group of its own, with stdin from /dev/null and stdout onto
+// out_fd, and enters it in the table of running children. Returns its slot, or -1 with the
+// last-error code set. The child inherits our environment and standard error, and starts with no
+// signal held back. REQUIRES: out_fd and close_fd are above 2, so that setting up the child's
+// standard input and output cannot overwrite or close them before they are used.
 int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int close_fd,
           unsigned time_limit_seconds) {
   if (!InstallInterruptHandling()) return -1;
@@ -139,7 +146,9 @@ int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int clo
   sigset_t none;
   sigemptyset(&none);
   int err = posix_spawnattr_setsigmask(&attr, &none);
-  if (err == 0) err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  if (err == 0) err = posix_spawnattr_setpgroup(&attr, 0);
+  if (err == 0)
+    err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   if (err == 0) err = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (err == 0) err = posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
   if (err == 0 && close_fd >= 0) err = posix_spawn_file_actions_addclose(&actions, close_fd);
@@ -176,6 +185,9 @@ ChildEnd CollectChild(int slot) {
   while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
   }
   SignalsHeld held;
+  // What it started and left behind in its group ends with it; until it is collected its
+  // group id cannot name another group.
+  kill(-pid, SIGKILL);
   int status = 0;
   pid_t got;
   while ((got = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
@@ -183,10 +195,11 @@ ChildEnd CollectChild(int slot) {
   ChildEnd end;
   if (got < 0) {
     SetLastErrorFromErrno();
+  } else if (g_children[slot].timed_out != 0) {
+    // Also when it had exited in time but left a child holding its output past the limit.
+    end = {ChildEnd::kTimedOut, static_cast<int>(g_children[slot].limit_seconds)};
   } else if (WIFEXITED(status)) {
     end = {ChildEnd::kExited, WEXITSTATUS(status)};
-  } else if (WIFSIGNALED(status) && g_children[slot].timed_out != 0) {
-    end = {ChildEnd::kTimedOut, static_cast<int>(g_children[slot].limit_seconds)};
   } else if (WIFSIGNALED(status)) {
     end = {ChildEnd::kSignaled, WTERMSIG(status)};
   }
@@ -202,7 +215,7 @@ void EndRunningChildren() {
     if (pid <= 0) continue;
     // The search tool keeps nothing that needs a graceful end, and a child that ignored a
     // gentler request would keep this process from ending.
-    kill(pid, SIGKILL);
+    EndChildGroup(pid);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     slot.pid = 0;
