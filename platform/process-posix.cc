@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -6,7 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/children.h"
@@ -42,6 +46,7 @@ struct ChildSlot {
   volatile sig_atomic_t timed_out;  // set by the alarm handler when it ended the child
   long long deadline_ms;            // on the monotonic clock; 0: no limit
   unsigned limit_seconds;
+  int output_fd;  // the read end of its output under a time limit; no handler reads it
 
   bool Free() const { return pid == 0; }
 };
@@ -175,6 +180,40 @@ int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int clo
   return slot;
 }
 
+// The reading of a child's output under a time limit (a stream of fopencookie): it ends, as
+// at the end of the output, when the limit passes, and the child ends then too. Even a process
+// that left the child's group and still holds the output keeps the reader no longer.
+ssize_t ReadBeforeDeadline(void* cookie, char* buffer, size_t size) {
+  const ChildSlot& slot = *static_cast<const ChildSlot*>(cookie);
+  for (;;) {
+    const long long left_ms = slot.deadline_ms - MonotonicMs();
+    if (left_ms <= 0) {
+      SignalsHeld held;
+      EndOverdueChildren();
+      return 0;
+    }
+    struct pollfd ready = {slot.output_fd, POLLIN, 0};
+    const int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(left_ms, INT_MAX)));
+    if (polled < 0 && errno != EINTR) return -1;
+    if (polled <= 0) continue;
+    const ssize_t got = read(slot.output_fd, buffer, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+int CloseOutput(void* cookie) { return close(static_cast<const ChildSlot*>(cookie)->output_fd); }
+
+// The stream that reads the child in slot's output from fd.
+FILE* OpenOutput(int slot, int fd) {
+  ChildSlot& entry = g_children[slot];
+  if (entry.deadline_ms == 0) return fdopen(fd, "r");
+  entry.output_fd = fd;
+  cookie_io_functions_t io{};
+  io.read = ReadBeforeDeadline;
+  io.close = CloseOutput;
+  return fopencookie(&entry, "r", io);
+}
+
 }  // namespace
 
 ChildEnd CollectChild(int slot) {
@@ -251,7 +290,7 @@ bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
     return false;
   }
   slot_ = slot;
-  output_ = fdopen(fds[0], "r");
+  output_ = OpenOutput(slot, fds[0]);
   if (output_ == nullptr) {
     SetLastErrorFromErrno();
     close(fds[0]);

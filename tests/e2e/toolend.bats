@@ -44,7 +44,11 @@ DETAIL
 
 teardown() {
   # (A Windows process id is no Unix one: flowtally.exe's job object ends its children.)
-  if ! on_windows && [ -f "$SITE/runscan.pid" ]; then kill -9 "$(cat "$SITE/runscan.pid")" 2>/dev/null || true; fi
+  if ! on_windows; then
+    for pid_file in runscan.pid child.pid; do
+      if [ -f "$SITE/$pid_file" ]; then kill -9 "$(cat "$SITE/$pid_file")" 2>/dev/null || true; fi
+    done
+  fi
 }
 
 # ends CODE [STEPS]: the fake runscan runs CODE after its output (in Windows mode, the
@@ -142,13 +146,19 @@ No JNW detected.
   write_registry '"KSLanguageId"="0"' '"KSToolTimeout"=dword:00000001'
   # In Windows mode the child is a second fake_runscan.exe, with the steps of $SITE/hang.
   printf '%s\n' 'pid child.pid' 'sleep 30 child.alive' >"$SITE/hang"
-  # A wrapper without exec that waits for its child; then a runscan that exits at once and
-  # leaves its child holding the output.
-  local -A code=(['wrapper']='wait' ['quick']='') steps=(['wrapper']='child hang
+  # A wrapper without exec that waits for its child; a runscan that exits at once and leaves
+  # its child holding the output; one whose child leaves its group (only a Unix process can).
+  local -A code=(
+    ['wrapper']='sleep 30 & echo $! >"$site/child.pid"; wait'
+    ['quick']='sleep 30 & echo $! >"$site/child.pid"'
+    ['escaped']='setsid sleep 30 & echo $! >"$site/child.pid"'
+  ) steps=(['wrapper']='child hang
 sleep 30' ['quick']='child hang')
-  for how in wrapper quick; do
+  local ways=(wrapper quick)
+  if ! on_windows; then ways+=(escaped); fi
+  for how in "${ways[@]}"; do
     rm -f "$SITE/child.pid"
-    ends "sleep 30 & echo \$! >\"\$site/child.pid\"; ${code[$how]}" "${steps[$how]}"
+    ends "${code[$how]}" "${steps[$how]:-}"
     local start=$SECONDS
     ft -u ann
     # Well before the child's 30 s.
@@ -161,6 +171,8 @@ No JNW detected.
     if on_windows; then
       for _ in $(seq 50); do [ ! -e "$SITE/child.alive" ] && break; sleep 0.1; done
       [ ! -e "$SITE/child.alive" ]
+    elif [ "$how" = escaped ]; then
+      kill -9 "$(cat "$SITE/child.pid")"
     else
       gone "$SITE/child.pid"
     fi
