@@ -59,8 +59,8 @@ long long MonotonicMs() {
 }
 
 // Ends the child whose process group is pid, with everything it started there: a tool that
-// is a wrapper script, or one that leaves a child holding its output, ends whole. Only the
-// child itself when it has no group of its own yet. Async-signal-safe.
+// is a wrapper script, or one that leaves a child holding its output, ends whole (the child
+// alone, should its group be gone). Async-signal-safe.
 void EndChildGroup(pid_t pid) {
   if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
 }
@@ -124,9 +124,10 @@ class SignalsHeld {
 
 // Spawns program, in a process group of its own, with stdin from /dev/null and stdout onto
 // out_fd, and enters it in the table of running children. Returns its slot, or -1 with the
-// last-error code set. The child inherits our environment and standard error, and starts with no
-// signal held back. REQUIRES: out_fd and close_fd are above 2, so that setting up the child's
-// standard input and output cannot overwrite or close them before they are used.
+// last-error code set. The child inherits our environment and standard error, and starts with
+// no signal held back.
+// REQUIRES: out_fd and close_fd are above 2, so that setting up the child's standard input and
+// output cannot overwrite or close them before they are used.
 int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int close_fd,
           unsigned time_limit_seconds) {
   if (!InstallInterruptHandling()) return -1;
