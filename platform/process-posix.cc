@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -6,7 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/children.h"
@@ -42,6 +46,7 @@ struct ChildSlot {
   volatile sig_atomic_t timed_out;  // set by the alarm handler when it ended the child
   long long deadline_ms;            // on the monotonic clock; 0: no limit
   unsigned limit_seconds;
+  int output_fd;  // the read end of its output under a time limit; no handler reads it
 
   bool Free() const { return pid == 0; }
 };
@@ -53,6 +58,13 @@ long long MonotonicMs() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Ends the child whose process group is pid, with everything it started there: a tool that
+// is a wrapper script, or one that leaves a child holding its output, ends whole (the child
+// alone, should its group be gone). Async-signal-safe.
+void EndChildGroup(pid_t pid) {
+  if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
+}
+
 // Ends the children whose limit has passed and sets the alarm for the next limit, if any. The
 // alarm is set to a whole second at or after that limit; one that comes early finds nothing
 // due and sets itself again. Async-signal-safe.
@@ -62,7 +74,7 @@ void EndOverdueChildren() {
   for (ChildSlot& slot : g_children) {
     if (slot.pid <= 0 || slot.deadline_ms == 0 || slot.timed_out != 0) continue;
     if (now >= slot.deadline_ms) {
-      kill(slot.pid, SIGKILL);
+      EndChildGroup(slot.pid);
       slot.timed_out = 1;
     } else if (next_ms == 0 || slot.deadline_ms - now < next_ms) {
       next_ms = slot.deadline_ms - now;
@@ -110,9 +122,10 @@ class SignalsHeld {
   sigset_t saved_;
 };
 
-// Spawns program with stdin from /dev/null and stdout onto out_fd, and enters it in the table
-// of running children. Returns its slot, or -1 with the last-error code set. The child
-// inherits our environment and standard error, and starts with no signal held back.
+// Spawns program, in a process group of its own, with stdin from /dev/null and stdout onto
+// out_fd, and enters it in the table of running children. Returns its slot, or -1 with the
+// last-error code set. The child inherits our environment and standard error, and starts with
+// no signal held back.
 // REQUIRES: out_fd and close_fd are above 2, so that setting up the child's standard input and
 // output cannot overwrite or close them before they are used.
 int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int close_fd,
@@ -139,7 +152,9 @@ int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int clo
   sigset_t none;
   sigemptyset(&none);
   int err = posix_spawnattr_setsigmask(&attr, &none);
-  if (err == 0) err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+  if (err == 0) err = posix_spawnattr_setpgroup(&attr, 0);
+  if (err == 0)
+    err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   if (err == 0) err = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (err == 0) err = posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
   if (err == 0 && close_fd >= 0) err = posix_spawn_file_actions_addclose(&actions, close_fd);
@@ -166,6 +181,40 @@ int Spawn(const std::string& program, const ChildArgs& args, int out_fd, int clo
   return slot;
 }
 
+// The reading of a child's output under a time limit (a stream of fopencookie): it ends, as
+// at the end of the output, when the limit passes, and the child ends then too. Even a process
+// that left the child's group and still holds the output keeps the reader no longer.
+ssize_t ReadBeforeDeadline(void* cookie, char* buffer, size_t size) {
+  const ChildSlot& slot = *static_cast<const ChildSlot*>(cookie);
+  for (;;) {
+    const long long left_ms = slot.deadline_ms - MonotonicMs();
+    if (left_ms <= 0) {
+      SignalsHeld held;
+      EndOverdueChildren();
+      return 0;
+    }
+    struct pollfd ready = {slot.output_fd, POLLIN, 0};
+    const int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(left_ms, INT_MAX)));
+    if (polled < 0 && errno != EINTR) return -1;
+    if (polled <= 0) continue;
+    const ssize_t got = read(slot.output_fd, buffer, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+int CloseOutput(void* cookie) { return close(static_cast<const ChildSlot*>(cookie)->output_fd); }
+
+// The stream that reads the child in slot's output from fd.
+FILE* OpenOutput(int slot, int fd) {
+  ChildSlot& entry = g_children[slot];
+  if (entry.deadline_ms == 0) return fdopen(fd, "r");
+  entry.output_fd = fd;
+  cookie_io_functions_t io{};
+  io.read = ReadBeforeDeadline;
+  io.close = CloseOutput;
+  return fopencookie(&entry, "r", io);
+}
+
 }  // namespace
 
 ChildEnd CollectChild(int slot) {
@@ -176,6 +225,9 @@ ChildEnd CollectChild(int slot) {
   while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
   }
   SignalsHeld held;
+  // What it started and left behind in its group ends with it; until it is collected its
+  // group id cannot name another group.
+  kill(-pid, SIGKILL);
   int status = 0;
   pid_t got;
   while ((got = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
@@ -183,10 +235,11 @@ ChildEnd CollectChild(int slot) {
   ChildEnd end;
   if (got < 0) {
     SetLastErrorFromErrno();
+  } else if (g_children[slot].timed_out != 0) {
+    // Also when it had exited in time but left a child holding its output past the limit.
+    end = {ChildEnd::kTimedOut, static_cast<int>(g_children[slot].limit_seconds)};
   } else if (WIFEXITED(status)) {
     end = {ChildEnd::kExited, WEXITSTATUS(status)};
-  } else if (WIFSIGNALED(status) && g_children[slot].timed_out != 0) {
-    end = {ChildEnd::kTimedOut, static_cast<int>(g_children[slot].limit_seconds)};
   } else if (WIFSIGNALED(status)) {
     end = {ChildEnd::kSignaled, WTERMSIG(status)};
   }
@@ -202,7 +255,7 @@ void EndRunningChildren() {
     if (pid <= 0) continue;
     // The search tool keeps nothing that needs a graceful end, and a child that ignored a
     // gentler request would keep this process from ending.
-    kill(pid, SIGKILL);
+    EndChildGroup(pid);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     slot.pid = 0;
@@ -238,7 +291,7 @@ bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
     return false;
   }
   slot_ = slot;
-  output_ = fdopen(fds[0], "r");
+  output_ = OpenOutput(slot, fds[0]);
   if (output_ == nullptr) {
     SetLastErrorFromErrno();
     close(fds[0]);

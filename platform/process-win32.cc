@@ -1,11 +1,12 @@
 // Child processes through CreateProcess, never through a command interpreter.
 //
 // The command line is built so that the child's C runtime (CommandLineToArgvW rules) splits it
-// into exactly the arguments given. Every child is put into one job object of this process that
-// ends its processes when its last handle closes, so no child outlives this process however it
-// ends; an interrupt ends and collects them first (EndRunningChildren). A time limit is a wait
-// of the thread pool on the child that ends it when the limit passes, which also ends the
-// output that a reader is blocked on.
+// into exactly the arguments given. Every child is put into a job object of its own, which the
+// processes that it starts join too: the job ends them all at the time limit, on an interrupt
+// (EndRunningChildren) and when the child is collected, and also when its last handle closes,
+// so no child outlives this process however it ends. A time limit is a timer of the thread
+// pool that ends the job when the limit passes, whether or not the child itself has ended,
+// which also ends the output that a reader is blocked on.
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -28,7 +29,8 @@ constexpr UINT kEndedExitCode = 1;
 
 struct ChildSlot {
   HANDLE process = nullptr;  // nullptr: the slot is free
-  HANDLE wait = nullptr;     // the time limit's wait, if any
+  HANDLE job = nullptr;      // the child's job; nullptr when it could not be given one
+  HANDLE timer = nullptr;    // the time limit's timer, if any
   volatile LONG timed_out = 0;
   unsigned limit_seconds = 0;
 
@@ -36,24 +38,30 @@ struct ChildSlot {
 };
 ChildTable<ChildSlot> g_children;
 
-HANDLE ChildJob() {
-  static HANDLE job = [] {
-    HANDLE created = CreateJobObjectA(nullptr, nullptr);
-    if (created != nullptr) {
-      JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-      limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    }
-    return created;
-  }();
+// A job whose processes end when its last handle closes, or nullptr.
+HANDLE NewChildJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
   return job;
 }
 
-VOID CALLBACK OnTimeLimit(PVOID context, BOOLEAN timer_fired) {
-  if (!timer_fired) return;  // the child ended in time
+// Ends the child in slot with every process of its job.
+void EndChildJob(const ChildSlot& slot) {
+  if (slot.job == nullptr || !TerminateJobObject(slot.job, kEndedExitCode)) {
+    TerminateProcess(slot.process, kEndedExitCode);
+  }
+}
+
+VOID CALLBACK OnTimeLimit(PVOID context, BOOLEAN /*timer_fired*/) {
   auto* slot = static_cast<ChildSlot*>(context);
   InterlockedExchange(&slot->timed_out, 1);
-  TerminateProcess(slot->process, kEndedExitCode);
+  EndChildJob(*slot);
 }
 
 // Appends arg quoted so that CommandLineToArgvW gives it back whole: backslashes double only
@@ -138,20 +146,25 @@ int Spawn(const std::string& program, const ChildArgs& args, HANDLE out,
     SetLastError(error_code);
     return -1;
   }
-  if (HANDLE job = ChildJob(); job != nullptr) AssignProcessToJobObject(job, info.hProcess);
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
+  HANDLE job = NewChildJob();
+  if (job != nullptr && !AssignProcessToJobObject(job, info.hProcess)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
 
   ChildSlot& entry = g_children[slot];
   entry.process = info.hProcess;
+  entry.job = job;
   entry.timed_out = 0;
   entry.limit_seconds = time_limit_seconds;
-  entry.wait = nullptr;
+  entry.timer = nullptr;
   if (time_limit_seconds > 0 &&
-      !RegisterWaitForSingleObject(&entry.wait, info.hProcess, OnTimeLimit, &entry,
-                                   time_limit_seconds * 1000u, WT_EXECUTEONLYONCE)) {
-    entry.wait = nullptr;
+      !CreateTimerQueueTimer(&entry.timer, nullptr, OnTimeLimit, &entry, time_limit_seconds * 1000u,
+                             0, WT_EXECUTEONLYONCE)) {
+    entry.timer = nullptr;
   }
+  ResumeThread(info.hThread);
+  CloseHandle(info.hThread);
   return slot;
 }
 
@@ -161,20 +174,27 @@ ChildEnd CollectChild(int slot) {
   ChildSlot& entry = g_children[slot];
   WaitForSingleObject(entry.process, INFINITE);
   // Waits for a time-limit callback that may be running.
-  if (entry.wait != nullptr) UnregisterWaitEx(entry.wait, INVALID_HANDLE_VALUE);
+  if (entry.timer != nullptr) DeleteTimerQueueTimer(nullptr, entry.timer, INVALID_HANDLE_VALUE);
   ChildEnd end;
   DWORD code = 0;
   if (!GetExitCodeProcess(entry.process, &code)) {
     SetLastError(::GetLastError());
   } else if (entry.timed_out != 0) {
+    // Also when it had exited in time but left a child holding its output past the limit.
     end = {ChildEnd::kTimedOut, static_cast<int>(entry.limit_seconds)};
   } else {
     end = {ChildEnd::kExited, static_cast<int>(code)};
   }
   InterruptDeferral deferred;
+  // What it started and left behind ends with it.
+  if (entry.job != nullptr) {
+    TerminateJobObject(entry.job, kEndedExitCode);
+    CloseHandle(entry.job);
+  }
   CloseHandle(entry.process);
   entry.process = nullptr;
-  entry.wait = nullptr;
+  entry.job = nullptr;
+  entry.timer = nullptr;
   return end;
 }
 
@@ -203,7 +223,7 @@ void EndRunningChildren() {
   for (ChildSlot& slot : g_children) {
     HANDLE process = slot.process;
     if (process == nullptr) continue;
-    TerminateProcess(process, kEndedExitCode);
+    EndChildJob(slot);
     WaitForSingleObject(process, INFINITE);
   }
 }

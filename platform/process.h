@@ -44,8 +44,10 @@ using ChildArgs = std::vector<std::string>;
 /// through a pipe. Its standard input is the null device; its standard error is ours. This
 /// works whether or not our own standard streams are open.
 ///
-/// Every running child is known to the process: when an interrupt ends this process (see
-/// platform/signal.h), its running children are ended and collected first.
+/// The child runs in a group of its own (a process group, a job object) with the processes that
+/// it starts: where it is ended, they end with it, and those it leaves behind end when it is
+/// collected. Every running child is known to the process: when an interrupt ends this process
+/// (see platform/signal.h), its running children are ended and collected first.
 ///
 /// Destroying a running child closes the pipe and waits for it.
 class ChildProcess {
@@ -56,8 +58,9 @@ class ChildProcess {
   ~ChildProcess();
 
   /// Starts program with argv[0] = program and args. With time_limit_seconds above 0 the child
-  /// is ended when it has run that long, which unblocks a reader of its output (end of file)
-  /// and makes Finish() report kTimedOut. False, with the last-error code set, when the pipe
+  /// is ended when it has run that long, even when it has exited but something it started
+  /// still holds its output: a reader of its output then sees the end of file, and Finish()
+  /// reports kTimedOut. False, with the last-error code set, when the pipe
   /// cannot be made or the program cannot be started.
   /// REQUIRES: no child is running in this object.
   bool Start(const std::string& program, const ChildArgs& args, unsigned time_limit_seconds = 0);

@@ -16,8 +16,10 @@
 //   cat-stamp PRE  copies <site>\PRE.<stamp> to standard output, where <stamp> is the 14 digits
 //                  before ".kstrk" at the end of the first argument; exits with 1 when missing
 //   steps FILE     runs the steps of <site>\FILE, if it exists
-//   sleep S        sleeps S seconds, holding <site>\runscan.alive open meanwhile (the file goes
-//                  away with the process, however it ends)
+//   sleep S [F]    sleeps S seconds, holding <site>\F (default runscan.alive) open meanwhile
+//                  (the file goes away with the process, however it ends)
+//   child FILE     starts a second copy of this program, which inherits its standard output
+//                  and runs the steps of <site>\FILE, and goes on without waiting for it
 //   crash          ends as a process ends on an access violation (status 0xC0000005)
 //   exit N         exits with N
 //   if-word W ...  the rest of the line, only when W is one of the blank-separated words of the
@@ -98,6 +100,31 @@ std::string StdoutPath() {
 
 void RunSteps(const std::string& file);
 
+// The variable through which a copy started by the step "child" learns its steps.
+constexpr char kChildSteps[] = "FAKE_RUNSCAN_CHILD_STEPS";
+
+void StartChild(const std::string& steps) {
+  char self[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+  if (n == 0 || n >= sizeof self) return;
+  std::fflush(stdout);
+  SetEnvironmentVariableA(kChildSteps, steps.c_str());
+  std::string line = "\"" + std::string(self, n) + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION info{};
+  if (CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  SetEnvironmentVariableA(kChildSteps, nullptr);
+}
+
 void Step(std::vector<std::string> words) {
   while (!words.empty()) {
     const std::string op = words[0];
@@ -145,9 +172,12 @@ void Step(std::vector<std::string> words) {
       if (!CopyOut(SitePath(arg + "." + stamp))) std::exit(1);
     } else if (op == "steps") {
       RunSteps(SitePath(arg));
+    } else if (op == "child") {
+      StartChild(arg);
     } else if (op == "sleep") {
-      HANDLE alive = CreateFileA(SitePath("runscan.alive").c_str(), GENERIC_WRITE, 0, nullptr,
-                                 CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      const std::string held = words.size() > 2 ? words[2] : "runscan.alive";
+      HANDLE alive = CreateFileA(SitePath(held).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_FLAG_DELETE_ON_CLOSE, nullptr);
       Sleep(static_cast<DWORD>(std::atoi(arg.c_str())) * 1000u);
       if (alive != INVALID_HANDLE_VALUE) CloseHandle(alive);
     } else if (op == "crash") {
@@ -187,7 +217,8 @@ int main(int argc, char** argv) {
     if (cut == std::string::npos) return 126;
     g_site.erase(cut);
   }
-  RunSteps(SitePath("runscan.steps"));
+  const char* child_steps = std::getenv(kChildSteps);
+  RunSteps(SitePath(child_steps != nullptr ? child_steps : "runscan.steps"));
   std::fflush(stdout);
   return 0;
 }

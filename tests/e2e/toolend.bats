@@ -44,12 +44,30 @@ DETAIL
 
 teardown() {
   # (A Windows process id is no Unix one: flowtally.exe's job object ends its children.)
-  if ! on_windows && [ -f "$SITE/runscan.pid" ]; then kill -9 "$(cat "$SITE/runscan.pid")" 2>/dev/null || true; fi
+  if ! on_windows; then
+    for pid_file in runscan.pid child.pid; do
+      if [ -f "$SITE/$pid_file" ]; then kill -9 "$(cat "$SITE/$pid_file")" 2>/dev/null || true; fi
+    done
+  fi
 }
 
 # ends CODE [STEPS]: the fake runscan runs CODE after its output (in Windows mode, the
 # fake_runscan.exe steps STEPS).
 ends() { if on_windows; then printf '%s\n' "$2"; else printf '%s\n' "$1"; fi >"$SITE/end"; }
+
+# gone PID_FILE: the process whose id the file holds has ended (a zombie that nobody has
+# collected yet counts as ended), waiting a few seconds for a process that was just killed.
+gone() {
+  local pid
+  pid=$(cat "$1")
+  for _ in $(seq 50); do
+    if ! kill -0 "$pid" 2>/dev/null || [ "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" = Z ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
 
 # runscan_gone: the fake runscan of the last run has ended.
 runscan_gone() {
@@ -124,19 +142,63 @@ No JNW detected.
   grep -qx 'runscancmd_jnwdetail:execution error: runscan ended after the time limit of 1 s' "$SITE/err"
 }
 
-@test "SIGTERM or SIGHUP during a search ends runscan and flowtally" {
+@test "KSToolTimeout ends the children of runscan too, and the reading of its output" {
+  write_registry '"KSLanguageId"="0"' '"KSToolTimeout"=dword:00000001'
+  # In Windows mode the child is a second fake_runscan.exe, with the steps of $SITE/hang.
+  printf '%s\n' 'pid child.pid' 'sleep 30 child.alive' >"$SITE/hang"
+  # A wrapper without exec that waits for its child; a runscan that exits at once and leaves
+  # its child holding the output; one whose child leaves its group (only a Unix process can).
+  local -A code=(
+    ['wrapper']='sleep 30 & echo $! >"$site/child.pid"; wait'
+    ['quick']='sleep 30 & echo $! >"$site/child.pid"'
+    ['escaped']='setsid sleep 30 & echo $! >"$site/child.pid"'
+  ) steps=(['wrapper']='child hang
+sleep 30' ['quick']='child hang')
+  local ways=(wrapper quick)
+  if ! on_windows; then ways+=(escaped); fi
+  for how in "${ways[@]}"; do
+    rm -f "$SITE/child.pid"
+    ends "${code[$how]}" "${steps[$how]:-}"
+    local start=$SECONDS
+    ft -u ann
+    # Well before the child's 30 s.
+    [ $((SECONDS - start)) -lt 15 ]
+    expect_status 2
+    expect_stderr "runscancmd_jnwent:execution error: runscan ended after the time limit of 1 s
+No JNW detected.
+"
+    [ -s "$SITE/child.pid" ]
+    if on_windows; then
+      for _ in $(seq 50); do [ ! -e "$SITE/child.alive" ] && break; sleep 0.1; done
+      [ ! -e "$SITE/child.alive" ]
+    elif [ "$how" = escaped ]; then
+      kill -9 "$(cat "$SITE/child.pid")"
+    else
+      gone "$SITE/child.pid"
+    fi
+  done
+}
+
+@test "SIGTERM or SIGHUP during a search ends runscan, its children and flowtally" {
   linux_only "Unix signals"
-  ends 'exec sleep 30'
-  for sig in TERM HUP; do
-    rm -f "$SITE/runscan.pid"
-    "$PROG" -u ann >"$SITE/out" 2>"$SITE/err" 3>&- &
-    pid=$!
-    for _ in $(seq 100); do [ -s "$SITE/runscan.pid" ] && break; sleep 0.1; done
-    kill -s "$sig" "$pid"
-    status=0
-    wait "$pid" || status=$?
-    [ "$status" -eq $((128 + $(kill -l "$sig"))) ]
-    ! kill -0 "$(cat "$SITE/runscan.pid")" 2>/dev/null
+  # The second runscan is a wrapper without exec: its child is no child of flowtally.
+  for end in 'exec sleep 30' 'sleep 30 & echo $! >"$site/child.pid"; wait'; do
+    ends "$end"
+    for sig in TERM HUP; do
+      rm -f "$SITE/runscan.pid" "$SITE/child.pid"
+      "$PROG" -u ann >"$SITE/out" 2>"$SITE/err" 3>&- &
+      pid=$!
+      for _ in $(seq 100); do
+        [ -s "$SITE/runscan.pid" ] && { [[ $end == exec* ]] || [ -s "$SITE/child.pid" ]; } && break
+        sleep 0.1
+      done
+      kill -s "$sig" "$pid"
+      status=0
+      wait "$pid" || status=$?
+      [ "$status" -eq $((128 + $(kill -l "$sig"))) ]
+      ! kill -0 "$(cat "$SITE/runscan.pid")" 2>/dev/null
+      if [ -f "$SITE/child.pid" ]; then gone "$SITE/child.pid"; fi
+    done
   done
 }
 
