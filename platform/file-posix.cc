@@ -606,6 +606,29 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
 
+bool EmptyStreamFile(FILE* stream) {
+  if (stream == nullptr) {
+    Fail(EINVAL);
+    return false;
+  }
+  if (std::fflush(stream) != 0) {
+    Fail(errno);
+    return false;
+  }
+  const int fd = fileno(stream);
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    Fail(errno);
+    return false;
+  }
+  if (!S_ISREG(status.st_mode)) return true;
+  if (ftruncate(fd, 0) != 0) {
+    Fail(errno);
+    return false;
+  }
+  return true;
+}
+
 bool SeekSystemStream(FILE* stream, int64_t offset) {
   if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) {
     Fail(errno);

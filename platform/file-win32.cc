@@ -466,6 +466,30 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
 
+bool EmptyStreamFile(FILE* stream) {
+  if (stream == nullptr) {
+    Fail(kErrorInvalidParameter);
+    return false;
+  }
+  if (std::fflush(stream) != 0) {
+    Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    return false;
+  }
+  const HANDLE handle = StreamHandle(stream);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail(kErrorInvalidHandle);
+    return false;
+  }
+  if (::GetFileType(handle) != FILE_TYPE_DISK) return true;
+  // Appending writes move to the end of the file themselves, wherever the pointer stands.
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle)) {
+    FailFromSystem();
+    return false;
+  }
+  return true;
+}
+
 bool SeekSystemStream(FILE* stream, int64_t offset) {
   if (_fseeki64(stream, offset, SEEK_SET) != 0) {
     Fail(kErrorInvalidParameter);

@@ -190,6 +190,12 @@ UniqueFileHandle CreateTempFile(const char* dir, const char* prefix, std::string
 /// with the last-error code set when it cannot.
 bool SeekStream(FILE* stream, int64_t offset);
 
+/// Writes out what stream holds, then empties the regular file that it writes to; a stream
+/// opened for appending goes on writing at the file's new start. A stream on anything else (a
+/// device, a pipe, a console) is left as it is. False with the last-error code (and errno)
+/// set when the stream cannot be written out or the file cannot be emptied.
+bool EmptyStreamFile(FILE* stream);
+
 /// Writes size bytes of data to stream without taking the stream's lock, which a single thread
 /// need not take; returns the bytes written, as fwrite does.
 size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream);

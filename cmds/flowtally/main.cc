@@ -1,11 +1,13 @@
 // flowtally: summary of the runs (trackers) of job networks.
 //
 // Exit codes: 0 success or test holds; 1 test does not hold (or a fatal logger error); 2
-// nothing found, more than one JNW in test mode, no test target, or a failed tool run; 3 usage
-// or start-up error, a test that cannot be evaluated, output that cannot be written, or
-// trackers that print mode could not report. A reader that closes the pipe of our output ends
-// the command quietly, as a broken pipe ends a process.
+// nothing found, more than one JNW in test mode, no test target, a component that print mode
+// found in no tracker, or a failed tool run; 3 usage or start-up error, a test that cannot be
+// evaluated, output that cannot be written, or trackers that print mode could not report. A
+// reader that closes the pipe of our output ends the command quietly, as a broken pipe ends a
+// process.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "cmds/flowtally/printmode.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/testexpr.h"
+#include "common/ksaccount.h"
 #include "common/kssettings.h"
 #include "common/lwuser.h"
 #include "environment/cml.h"
@@ -46,16 +49,16 @@ constexpr int kTestFalse = 0;
 // The listing and the report are the command's product: when they could not all be written
 // (a full disk under -o, a closed stream), saying so beats exiting with success. A reader that
 // went away chose to stop reading: that is no error, and nothing is said.
-int finish_output() {
+int finish_output(int earlier_err = 0) {
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
-  const int err = errno;
+  const int err = flushed ? earlier_err : errno;
   if (flushed && !std::ferror(stdout)) return kExitSuccess;
   if (platform::BrokenPipeSeen()) platform::ExitForBrokenPipe();
   std::fprintf(stderr, "flowtally: Unable to write output:%s\n",
                g_options.output_file[0] != '\0' ? g_options.output_file : "standard output");
-  // The reason is known only when this flush failed; an earlier failed write left no trace.
-  if (!flushed && err != 0) {
+  // The reason is known when this flush failed, or when the failed write told the caller.
+  if (err != 0) {
     std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
   }
   return kExitUsage;
@@ -65,11 +68,53 @@ int finish_output() {
 // its spool file before the process ends.
 void prepare_output() { platform::IgnoreBrokenPipe(); }
 
+// The file of -o keeps its last content until output is about to be written: then it is
+// emptied. False, after the message of an output that cannot be written, when it cannot be.
+bool start_output_file() {
+  if (g_options.output_file[0] == '\0' || platform::EmptyStreamFile(stdout)) return true;
+  const int err = errno;
+  std::fprintf(stderr, "flowtally: Unable to write output:%s\n", g_options.output_file);
+  std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+  return false;
+}
+
 // Memory runs out only in the search, the load or a report; the process then ends the way an
 // entry that cannot be made ends it.
 [[noreturn]] void out_of_memory() {
   std::fprintf(stderr, "No more memory(ec=%d)\n", ENOMEM);
   std::exit(kExitUsage);
+}
+
+// Says why the -o file path could not be opened, after a failed CML_freopen: a name that the
+// file-name rules refuse for its length, or a manager account that a new file's access cannot
+// name, rather than the bare "Invalid argument" that both leave in errno.
+void say_why_not_opened(const char* path) {
+  const int err = errno;
+  const uint32_t code = platform::GetLastError();
+  if (std::strlen(path) >= kCmlPathLimit) {
+    std::fprintf(stderr, "flowtally: The file name is too long: %zu characters, at most %zu\n",
+                 std::strlen(path), kCmlPathLimit - 1);
+    return;
+  }
+  const bool account_code = code == platform::kErrorInvalidServiceAccount ||
+                            code == platform::kErrorNoSuchUser ||
+                            code == platform::kErrorNoneMapped;
+  if (account_code && KSMgrSid() == nullptr) {
+    const char* manager = KSMgrAccountName();
+    if (manager == nullptr || manager[0] == '\0') {
+      std::fputs(
+          "flowtally: No manager account is set (KSMgrAccount): a new file cannot be given "
+          "its access\n",
+          stderr);
+    } else {
+      std::fprintf(stderr,
+                   "flowtally: The manager account (KSMgrAccount) %s names no user account: a "
+                   "new file cannot be given its access\n",
+                   manager);
+    }
+    return;
+  }
+  std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
 }
 
 // "--version" and "--help" answer only as the whole first argument, before anything else
@@ -119,9 +164,11 @@ int summary_main(int argc, char** argv) {
   svlib_InitSpoolDir(stderr);
   svlib_GetLocalMachine(g_local_machine);
 
+  // The file is opened (and created) now, so that a run that cannot write it ends before any
+  // search; what it holds stays until there is output to take its place.
   if (g_options.output_file[0] != '\0' &&
-      CML_freopen(g_options.output_file, "w", stdout) == nullptr) {
-    std::perror("flowtally");
+      CML_freopen(g_options.output_file, "a", stdout) == nullptr) {
+    say_why_not_opened(g_options.output_file);
     std::fprintf(stderr, "Unable to open file:%s\n", g_options.output_file);
     return kExitUsage;
   }
@@ -138,7 +185,10 @@ int summary_main(int argc, char** argv) {
         std::fputs("Too many JNW detected.\n", stderr);
         return kExitNothingFound;
       }
-      if (g_options.show_eval) prepare_output();
+      if (g_options.show_eval) {
+        if (!start_output_file()) return kExitUsage;
+        prepare_output();
+      }
       const JnwEntry& only = entry_list().front();
       const int result = test_run(only.trackername.c_str(), only.user.c_str());
       // With -V the value on standard output is part of the answer.
@@ -155,11 +205,13 @@ int summary_main(int argc, char** argv) {
       if (!platform::IsTerminal(stdout)) {
         std::setvbuf(stdout, nullptr, _IOFBF, kReportBufferSize);
       }
-      const int printed = print_mode(stdout);
-      const int written = finish_output();
-      return printed != 0 ? kExitUsage : written;
+      const int printed = print_mode(stdout, g_options.output_file[0] != '\0');
+      const int written = finish_output(print_output_errno());
+      if (printed == -1 || written != kExitSuccess) return kExitUsage;
+      return printed == -2 ? kExitNothingFound : kExitSuccess;
     }
     default:
+      if (!start_output_file()) return kExitUsage;
       prepare_output();
       list_trackers(stdout);
       return finish_output();

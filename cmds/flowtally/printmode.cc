@@ -6,10 +6,14 @@
 #include <string>
 
 #include "cmds/flowtally/loader.h"
+#include "cmds/flowtally/nocase.h"
+#include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
+#include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/test_hooks.h"
+#include "common/datalink.h"
 #include "environment/cml.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
@@ -28,6 +32,10 @@ bool g_component_accepted = false;
 // Set by the dump once the component specification was checked against a tracker at all, so that a
 // run in which no dump got that far does not blame the component specification.
 bool g_component_checked = false;
+// The reason (errno) of the write to the report's output that failed first, when known.
+int g_output_errno = 0;
+// Set once a loaded tracker held a record of the component that the specification names.
+bool g_component_found = false;
 
 bool tracing() { return g_options.DebugKey == kDebugPrintDriver; }
 bool tracing_dump() { return g_options.DebugKey == kDebugToolDump; }
@@ -115,7 +123,14 @@ void clean_up(SpoolFile& spool) {
 }
 
 // True when the report could not be written to out; the caller reports that once, at the end.
-bool output_failed(FILE* out) { return std::fflush(out) != 0 || std::ferror(out) != 0; }
+bool output_failed(FILE* out) {
+  errno = 0;
+  if (std::fflush(out) != 0) {
+    if (g_output_errno == 0) g_output_errno = errno;
+    return true;
+  }
+  return std::ferror(out) != 0;
+}
 
 }  // namespace
 
@@ -185,6 +200,40 @@ enum class Turn {
   kOutputBroken,  // the report could not be written: no later tracker is worth a dump
 };
 
+// Whether a record of list is the component name, in the network parent when parent is given.
+// Names compare without regard to case, except a network's name in CSV, which the CSV report
+// matches exactly.
+bool list_holds(void* list, const char* name, const char* parent) {
+  const bool exact = parent == nullptr && g_options.prt_format == 1;
+  for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
+    const auto* record = static_cast<const RecordHead*>(p);
+    const bool same = exact ? std::strcmp(report_text(record->name), name) == 0
+                            : equal_nocase(record->name, name);
+    if (same && (parent == nullptr || equal_nocase(record->parentjnw, parent))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the tracker of entry, loaded last, holds a record of the component that the
+// specification names: a job of its network, or the network itself. The report's own filters
+// (erronly) do not count: a record that they leave out was still found.
+bool component_loaded(const JnwEntry& entry) {
+  char target[kTrackerPathSize] = "";
+  char trkpath[kTrackerPathSize] = "";
+  const int kind = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
+                                     g_options.component, target, trkpath);
+  if (kind == 0) return list_holds(jnw_list(), g_options.component, nullptr);
+  if (kind != 1) return false;
+  const std::string parent = report_jnw_path(trkpath);
+  for (void* list : {unitjob_list(), erpjob_list(), bijob_list(), pcjob_list(), qdrsjob_list(),
+                     hlbsjob_list(), customjob_list()}) {
+    if (list_holds(list, target, parent.c_str())) return true;
+  }
+  return false;
+}
+
 // Dumps the tracker of entry into spool and loads it. A tracker that the component
 // specification does not fit is a turn without a report, not a failure.
 Turn dump_and_load(const JnwEntry& entry, SpoolFile& spool) {
@@ -211,11 +260,24 @@ Turn dump_and_load(const JnwEntry& entry, SpoolFile& spool) {
     clean_up(spool);
     return Turn::kFailed;
   }
+  if (g_options.component[0] != '\0' && component_loaded(entry)) g_component_found = true;
   return Turn::kLoaded;
 }
 
 // Writes the report of the loaded tracker to out, then removes spool (or keeps it, DebugKey 9).
-Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool) {
+// A file out that still holds what it held before the run is emptied first (*keep_old is then
+// cleared), unless the tracker holds nothing of the component asked for.
+Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool, bool* keep_old) {
+  if (*keep_old && (g_options.component[0] == '\0' || component_loaded(entry))) {
+    if (!platform::EmptyStreamFile(out)) {
+      const int err = errno;
+      std::fprintf(stderr, "flowtally: Unable to write output:%s\n", g_options.output_file);
+      std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+      spool.Remove();
+      return Turn::kOutputBroken;
+    }
+    *keep_old = false;
+  }
   const ReportSwitches switches = print_report_switches(g_options);
   int written;
   if (g_options.prt_format == 1) {
@@ -245,7 +307,7 @@ Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool) {
 }
 
 // One tracker's turn: a spool file of its own, the dump, the load and the report.
-Turn print_tracker(FILE* out, const JnwEntry& entry) {
+Turn print_tracker(FILE* out, const JnwEntry& entry, bool* keep_old) {
   if (g_options.verbose) std::fprintf(stderr, "Print:%s.\n", entry.trackername.c_str());
   summary_reset();
   SpoolFile spool;
@@ -257,19 +319,21 @@ Turn print_tracker(FILE* out, const JnwEntry& entry) {
   if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
   const Turn loaded = dump_and_load(entry, spool);
   if (loaded != Turn::kLoaded) return loaded;
-  return write_report(out, entry, spool);
+  return write_report(out, entry, spool, keep_old);
 }
 
 }  // namespace
 
-int print_mode(FILE* out) {
+int print_mode(FILE* out, bool keep_old) {
   if (g_options.verbose) std::fputs("Print mode.\n", stderr);
   bool out_broken = false;
   bool failed = false;  // a tracker could not be reported
   for (const JnwEntry& entry : entry_list()) {
-    const Turn turn = print_tracker(out, entry);
+    const Turn turn = print_tracker(out, entry, &keep_old);
     if (turn == Turn::kFailed) failed = true;
     if (turn == Turn::kOutputBroken) {
+      // Only a file that could not be emptied leaves its old content: that is a failure too.
+      if (keep_old) failed = true;
       // Nothing more can reach the reader: stop dumping trackers nobody will see.
       out_broken = true;
       break;
@@ -279,14 +343,24 @@ int print_mode(FILE* out) {
     std::fprintf(stderr, "Invalid Component specification:%s\n", g_options.component);
   }
   summary_free_names();
-  return failed ? -1 : 0;
+  if (failed) return -1;
+  // A component that no tracker holds is nothing found, whatever the reason.
+  if (!out_broken && g_options.component[0] != '\0' && !g_component_found) {
+    std::fprintf(stderr, "No component %s found.\n", g_options.component);
+    return -2;
+  }
+  return 0;
 }
+
+int print_output_errno() { return g_output_errno; }
 
 bool print_component_accepted() { return g_component_accepted; }
 
 void print_mode_reset_for_test() {
   g_component_accepted = false;
   g_component_checked = false;
+  g_component_found = false;
+  g_output_errno = 0;
 }
 
 }  // namespace flowtally

@@ -20,15 +20,24 @@ namespace flowtally {
 /// fit together; a longer path is refused before anything is dumped.
 inline constexpr size_t kSpoolPathSize = 260;
 
-/// Dumps, loads and reports each tracker of the entry list in turn on out. A tracker that
-/// fails gets one message on standard error and the next one is handled; every spool file is
-/// removed (also when the process is interrupted), except under DebugKey 9 after a good
-/// report, where it is kept and named. After the last tracker, a component specification
-/// that was checked against trackers and fitted none is reported. Stops early, without a
-/// message, when writing to out fails (the caller reports the output error). Returns 0, or -1
-/// when one or more trackers could not be reported (spool file, dump, load or report); a
-/// tracker that the component specification does not fit is no failure.
-int print_mode(FILE* out);
+/// Dumps, loads and reports each tracker of the entry list in turn on out. With keep_old, out
+/// is a file whose old content stays until the first report that shows something of the
+/// component asked for (any report without -c) is about to be written: it is emptied then; when
+/// it cannot be, "flowtally: Unable to write output:%s\n" (the -o file) and the reason end the
+/// reports as a failure. A tracker that fails gets one message on standard error and the next one
+/// is handled; every spool file is removed (also when the process is interrupted), except under
+/// DebugKey 9 after a good report, where it is kept and named. After the last tracker, a component
+/// specification that was checked against trackers and fitted none is reported. Stops early,
+/// without a message, when writing to out fails (the caller reports the output error). Returns 0;
+/// -1 when one or more trackers could not be reported (spool file, dump, load or report); -2, after
+/// "No component %s found.\n" on standard error, when a component specification is given and no
+/// loaded tracker held a record of that component (a tracker that the specification does not fit is
+/// no failure).
+int print_mode(FILE* out, bool keep_old);
+
+/// The reason (an errno value) why writing a report to out failed in print_mode, when the
+/// failed write told it; 0 otherwise.
+int print_output_errno();
 
 /// Runs the dump of entry's tracker into the file spool_path, asking for the jobs' first and
 /// second content blocks as want_first and want_second say. Returns 0 when done, -1 when

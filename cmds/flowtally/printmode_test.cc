@@ -95,12 +95,14 @@ TEST_F(PrintModeTest, DumpOfAComponentThatDoesNotFit) {
 }
 
 TEST_F(PrintModeTest, NothingToPrint) {
-  // No tracker was checked against the component specification, so it is not blamed.
+  // No tracker was checked against the component specification, so it is not blamed; still
+  // nothing of the component was found.
   set_component("B/x");
   g_options.verbose = 1;
   std::string out;
-  EXPECT_EQ("Print mode.\n",
-            stderr_of([&] { out = written_by([](FILE* f) { EXPECT_EQ(0, print_mode(f)); }); }));
+  EXPECT_EQ("Print mode.\nNo component B/x found.\n", stderr_of([&] {
+              out = written_by([](FILE* f) { EXPECT_EQ(-2, print_mode(f, false)); });
+            }));
   EXPECT_EQ("", out);
 }
 

@@ -26,6 +26,14 @@ setup() {
   grep -q '^DAILY,20261207010000,alice,demohost,' <<<"$output"
   # The demo works on a copy that it removes.
   [ -z "$(find "$BATS_TEST_TMPDIR" -maxdepth 1 -name 'flowtally-demo.*')" ]
+
+  # A reader that stops early ends the demo quietly, as it ends flowtally, and the copy goes.
+  local code
+  code=$(env -u KS_REGISTRY TMPDIR="$BATS_TEST_TMPDIR" "$PREFIX/bin/flowtally-demo" \
+    2>"$BATS_TEST_TMPDIR/err" | true; echo "${PIPESTATUS[0]}")
+  [ "$code" -eq 141 ]
+  diff -u /dev/null "$BATS_TEST_TMPDIR/err"
+  [ -z "$(find "$BATS_TEST_TMPDIR" -maxdepth 1 -name 'flowtally-demo.*')" ]
 }
 
 @test "the Debian packages hold this version's changelog and compressed manual pages; programs stay out of share" {

@@ -226,6 +226,30 @@ $pad|hostname:username:JNW.YYYYMMDDhhmmss.kstrk)
   [ "$(wc -l <"$SITE/out.txt")" -eq 2 ]
 }
 
+@test "-o keeps the last output until there is output to write" {
+  printf 'old report\n' >"$SITE/out.txt"
+  # The search finds nothing.
+  TZ=UTC ft -o "$SITE/out.txt"
+  expect_status 2
+  expect_stderr $'No JNW detected.\n'
+  [ "$(cat "$SITE/out.txt")" = "old report" ]
+  # A test writes nothing without -V.
+  printf 'J alpha:%s:DAILY.20140930010203.kstrk done 0 20140930010203 20140930011500 0 0 - - n\n' \
+    "$(id -un)" >"$SITE/entries"
+  TZ=UTC ft -j name=DAILY,last -t testp=complete -o "$SITE/out.txt"
+  [ "$(cat "$SITE/out.txt")" = "old report" ]
+}
+
+@test "-o with a path of 260 characters or more says it is too long" {
+  local long
+  long="$SITE/$(printf 'x%.0s' $(seq 300))"
+  ft -o "$long"
+  expect_status 3
+  expect_stderr "flowtally: The file name is too long: ${#long} characters, at most 259
+Unable to open file:$long
+"
+}
+
 @test "-o creates a new file with the product's access, which needs the manager account" {
   printf 'J alpha:%s:DAILY.20140930010203.kstrk done 0 20140930010203 20140930011500 0 0 - - n\n' \
     "$(id -un)" >"$SITE/entries"
@@ -241,11 +265,21 @@ $pad|hostname:username:JNW.YYYYMMDDhhmmss.kstrk)
   mode=$(stat -c %A "$SITE/masked.txt")
   [ "${mode:0:4}" = "-rw-" ] && [ "${mode:7:3}" = "r--" ]
 
-  # Without a manager account the security cannot be built: nothing is created.
+  # Without a manager account the security cannot be built: nothing is created, and the
+  # message names the setting (and the account it names).
+  sed -i 's/^"KSMgrAccount"=.*/"KSMgrAccount"="ft-no-such-account"/' "$KS_REGISTRY"
+  TZ=UTC ft -o "$SITE/other.txt"
+  expect_status 3
+  expect_stderr "flowtally: The manager account (KSMgrAccount) ft-no-such-account names no user account: a new file cannot be given its access
+Unable to open file:$SITE/other.txt
+"
+  [ ! -e "$SITE/other.txt" ]
   sed -i '/^"KSMgrAccount"=/d' "$KS_REGISTRY"
   TZ=UTC ft -o "$SITE/other.txt"
   expect_status 3
-  [ "$(sed -n 2p "$SITE/err")" = "Unable to open file:$SITE/other.txt" ]
+  expect_stderr "flowtally: No manager account is set (KSMgrAccount): a new file cannot be given its access
+Unable to open file:$SITE/other.txt
+"
   [ ! -e "$SITE/other.txt" ]
   # An existing file needs no account.
   TZ=UTC ft -o "$SITE/new.txt"

@@ -145,6 +145,10 @@ ERR
 }
 
 @test "the dump options: Z for a whole network, Foe only for a readable report with output" {
+  # Every component asked for is in the tracker.
+  printf '%s\n' 'J m:u:A:SUB.20140930120000.kstrk done 0 20140930120102 20140930121000 - - 300 60 -' \
+    'U JOB1 done 0 0 20140930120103 20140930121000 1241 mach2 - 20140930120100 300 -' \
+    >>"$SITE/detail.20140930120000"
   local cases=(
     "format=csv|||Om:u:A.20140930120000.kstrk Z U I"
     "format=csv|A||Om:u:A.20140930120000.kstrk Z U I"
@@ -169,12 +173,33 @@ ERR
   no_spool_left
 }
 
-@test "a component specification that fits no tracker: no dump, one message, exit 0" {
+@test "a component specification that fits no tracker: no dump, its message, nothing found" {
   ft -u u -j name=A -p format=csv -c B/JOB1
-  expect_status 0
-  [ "$(cat "$SITE/err")" = "Invalid Component specification:B/JOB1" ]
+  expect_status 2
+  expect_stderr $'Invalid Component specification:B/JOB1\nNo component B/JOB1 found.\n'
   [ ! -s "$SITE/out" ]
   [ -z "$(dumps)" ]
+  no_spool_left
+}
+
+@test "a component that no tracker holds is nothing found, and an -o file keeps its last report" {
+  ft -u u -j name=A -p format=csv -c A/JOB1 -o "$SITE/report"
+  expect_status 0
+  cp "$SITE/report" "$SITE/last"
+  grep -q '^UNITJOB,A,' "$SITE/last"
+  for print in format=csv style=1 format=csv,erronly; do
+    for component in A/JOBX A:SUB/JOB2 A:SUX; do
+      ft -u u -j name=A -p "$print" -c "$component" -o "$SITE/report"
+      expect_status 2
+      expect_stderr "No component $component found.
+"
+      cmp "$SITE/last" "$SITE/report"
+    done
+  done
+  # A component that is there but that erronly leaves out was found: an empty report.
+  ft -u u -j name=A -p format=csv,erronly -c A/JOB1 -o "$SITE/report"
+  expect_status 0
+  [ ! -s "$SITE/report" ]
   no_spool_left
 }
 
@@ -280,15 +305,19 @@ $why" ]
   no_spool_left
 }
 
-@test "output that cannot be written: a message naming it and exit 3" {
-  ft -u u -j name=A -p format=csv -o /dev/full
-  expect_status 3
-  grep -qx 'flowtally: Unable to write output:/dev/full' "$SITE/err"
-  no_spool_left
-
+@test "output that cannot be written: a message naming it, its reason, and exit 3" {
   ft -u u -j name=A -o /dev/full
   expect_status 3
   grep -qx 'flowtally: Unable to write output:/dev/full' "$SITE/err"
+  # On Linux the reason follows.
+  on_windows || [ "$(wc -l <"$SITE/err")" -eq 2 ]
+  cp "$SITE/err" "$SITE/listing.err"
+
+  # Print mode says what the listing says, the reason included.
+  ft -u u -j name=A -p format=csv -o /dev/full
+  expect_status 3
+  diff -u "$SITE/listing.err" "$SITE/err"
+  no_spool_left
 
   # A reader that has gone chose to stop: the command ends quietly, as a broken pipe ends it.
   touch "$SITE/delay"

@@ -199,14 +199,14 @@ expect_paths() {
   done
 }
 
-@test "a damaged tracker file is reported: the dump prints nothing, the search goes on" {
+@test "a damaged tracker file is reported with what is wrong: the dump prints nothing, the search goes on" {
   printf 'U a1 done 0 0 - - 1 testhost - - 30 -\n' >"$DB/spool/users/ann/kstrk/C.20261204000000.kstrk"
   printf 'J testhost:ann:D.20261205000000.kstrk done\n' >"$DB/spool/users/ann/kstrk/D.20261205000000.kstrk"
   rs "Otesthost:ann.user N1"
   expect_status 1
   [ "$(wc -l <"$SITE/out")" -eq 3 ]
-  grep -q '^runscan: damaged tracker file .*/C.20261204000000.kstrk' "$SITE/err"
-  grep -q '^runscan: damaged tracker file .*/D.20261205000000.kstrk' "$SITE/err"
+  grep -q '^runscan: damaged tracker file .*/C.20261204000000.kstrk: line 1 is no J line$' "$SITE/err"
+  grep -q '^runscan: damaged tracker file .*/D.20261205000000.kstrk: line 1 is a J line with 3 of its 11 fields: field 4 (error class) and those after it are missing$' "$SITE/err"
 
   printf 'J testhost:ann:A:S.20261201000000.kstrk done\n' >>"$A1"
   rs "Otesthost:ann:A.20261201000000.kstrk Z U Foe"

@@ -169,6 +169,7 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& ta
     return -1;
   }
   std::string line;
+  std::string why;  // what is wrong with line number, when the file is damaged
   int number = 0;
   bool damaged = false;
   while (!damaged && std::getline(in, line)) {
@@ -177,13 +178,18 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& ta
     ++number;
     // A tracker file begins with the J line of its own JNW.
     ScanJLine top;
-    if (number == 1 &&
-        (scan_parse_jline(line, &top) != 0 || !scan_same_name(top.jnw_path, t.jnw))) {
+    if (number == 1 && scan_parse_jline(line, &top, &why) != 0) {
+      damaged = true;
+      break;
+    }
+    if (number == 1 && !scan_same_name(top.jnw_path, t.jnw)) {
+      why = "is the J line of JNW " + top.jnw_path + ", not of " + t.jnw;
       damaged = true;
       break;
     }
     const ScanTake take = scan_dump_take(dump, line);
     damaged = take == ScanTake::kBadLine;
+    if (damaged) scan_parse_jline(line, &top, &why);
     if (take == ScanTake::kPrintHead) {
       take_line(t.archived ? scan_mark_archived(line) : line);
       if (first_only) return 0;
@@ -197,7 +203,7 @@ int ReadNetwork(const Tracker& t, ScanDump* dump, bool first_only, TakeLine&& ta
   }
   if (damaged || number == 0) {
     Fail("damaged tracker file", t.path,
-         number == 0 ? "it is empty" : "line " + std::to_string(number) + " is no J line");
+         number == 0 ? "it is empty" : "line " + std::to_string(number) + " " + why);
     return -1;
   }
   return dump->found ? 0 : 1;

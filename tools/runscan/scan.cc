@@ -1,7 +1,10 @@
 #include "tools/runscan/scan.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "environment/datestr.h"
 #include "environment/splitwords.h"
@@ -13,6 +16,18 @@ namespace {
 constexpr size_t kStampLength = 14;
 // Fields of a J line: 1 'J', 2 tracker path, 3 status, 5 start, 11 extended status.
 constexpr int kJLineFields = 11;
+// What each field of a J line holds, from field 1 on.
+constexpr const char* kJLineFieldNames[kJLineFields] = {"J",
+                                                        "tracker path",
+                                                        "status",
+                                                        "error class",
+                                                        "start",
+                                                        "end",
+                                                        "comment",
+                                                        "unused",
+                                                        "expected duration",
+                                                        "expected start offset",
+                                                        "extended status"};
 // Room for every field of a tracker line; fields after the 20th are never read.
 constexpr int kMaxFields = 20;
 
@@ -242,17 +257,30 @@ int scan_parse_tracker_file(const std::string& name, std::string* jnw, std::stri
   return 0;
 }
 
-int scan_parse_jline(const std::string& line, ScanJLine* jline) {
-  if (line.empty() || line[0] != 'J') return -1;
+int scan_parse_jline(const std::string& line, ScanJLine* jline, std::string* why) {
+  const auto refuse = [why](std::string text) {
+    if (why != nullptr) *why = std::move(text);
+    return -1;
+  };
+  if (line.empty() || line[0] != 'J') return refuse("is no J line");
   const Fields f(line);
-  if (f.count < kJLineFields) return -1;
+  if (f.count < kJLineFields) {
+    // A line that begins with 'J' has at least that field.
+    const int missing = std::max(f.count, 1) + 1;
+    return refuse("is a J line with " + std::to_string(missing - 1) + " of its " +
+                  std::to_string(kJLineFields) + " fields: field " + std::to_string(missing) +
+                  " (" + kJLineFieldNames[missing - 1] + ") and those after it are missing");
+  }
   // Field 2 is "<machine>:<user>:<JNWpath>.<stamp>[.<suffix>]".
   const std::string path = f.Word(2);
   const size_t first = path.find(':');
   const size_t second = first == std::string::npos ? first : path.find(':', first + 1);
-  if (second == std::string::npos) return -1;
-  const std::string jnw_path = path.substr(second + 1, path.find('.', second) - second - 1);
-  if (jnw_path.empty()) return -1;
+  const std::string jnw_path = second == std::string::npos
+                                   ? std::string()
+                                   : path.substr(second + 1, path.find('.', second) - second - 1);
+  if (jnw_path.empty()) {
+    return refuse("is a J line whose tracker path names no JNW after <machine>:<user>:");
+  }
   jline->jnw_path = jnw_path;
   jline->status = f.Word(3);
   jline->start = f.Word(5);

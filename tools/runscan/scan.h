@@ -61,8 +61,10 @@ struct ScanJLine {
 };
 
 /// Parses a J line. 0, or -1 when the line does not begin with 'J', has fewer than 11 fields,
-/// or its field 2 has no JNW path after two ':'.
-int scan_parse_jline(const std::string& line, ScanJLine* jline);
+/// or its field 2 has no JNW path after two ':'; why, when given, then receives what is wrong,
+/// to follow "line N " ("is a J line with 3 of its 11 fields: field 4 (error class) and
+/// those after it are missing").
+int scan_parse_jline(const std::string& line, ScanJLine* jline, std::string* why = nullptr);
 
 /// The J line with the letter 'a' (archived) added to its extended status field: "-" becomes
 /// "a", a field that holds 'a' already stays. A line that scan_parse_jline refuses is returned
