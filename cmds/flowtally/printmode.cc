@@ -34,7 +34,7 @@ bool g_component_accepted = false;
 bool g_component_checked = false;
 // The reason (errno) of the write to the report's output that failed first, when known.
 int g_output_errno = 0;
-// Set once a loaded tracker held a record of the component that the specification names.
+// Set once a loaded tracker held a record of the component that -c names.
 bool g_component_found = false;
 
 bool tracing() { return g_options.DebugKey == kDebugPrintDriver; }

@@ -30,9 +30,8 @@ inline constexpr size_t kSpoolPathSize = 260;
 /// specification that was checked against trackers and fitted none is reported. Stops early,
 /// without a message, when writing to out fails (the caller reports the output error). Returns 0;
 /// -1 when one or more trackers could not be reported (spool file, dump, load or report); -2, after
-/// "No component %s found.\n" on standard error, when a component specification is given and no
-/// loaded tracker held a record of that component (a tracker that the specification does not fit is
-/// no failure).
+/// "No component %s found.\n" on standard error, when -c names a component and no loaded tracker
+/// held a record of it (a tracker that the -c text does not fit is no failure).
 int print_mode(FILE* out, bool keep_old);
 
 /// The reason (an errno value) why writing a report to out failed in print_mode, when the
