@@ -17,6 +17,7 @@
 #include "cmds/flowtally/list.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/printmode.h"
+#include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/testexpr.h"
 #include "common/ksaccount.h"
@@ -55,12 +56,8 @@ int finish_output(int earlier_err = 0) {
   const int err = flushed ? earlier_err : errno;
   if (flushed && !std::ferror(stdout)) return kExitSuccess;
   if (platform::BrokenPipeSeen()) platform::ExitForBrokenPipe();
-  std::fprintf(stderr, "flowtally: Unable to write output:%s\n",
-               g_options.output_file[0] != '\0' ? g_options.output_file : "standard output");
   // The reason is known when this flush failed, or when the failed write told the caller.
-  if (err != 0) {
-    std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
-  }
+  report_output_failed(g_options.output_file, err);
   return kExitUsage;
 }
 
@@ -72,9 +69,7 @@ void prepare_output() { platform::IgnoreBrokenPipe(); }
 // emptied. False, after the message of an output that cannot be written, when it cannot be.
 bool start_output_file() {
   if (g_options.output_file[0] == '\0' || platform::EmptyStreamFile(stdout)) return true;
-  const int err = errno;
-  std::fprintf(stderr, "flowtally: Unable to write output:%s\n", g_options.output_file);
-  std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+  report_output_failed(g_options.output_file, errno);
   return false;
 }
 

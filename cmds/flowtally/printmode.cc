@@ -260,19 +260,18 @@ Turn dump_and_load(const JnwEntry& entry, SpoolFile& spool) {
     clean_up(spool);
     return Turn::kFailed;
   }
-  if (g_options.component[0] != '\0' && component_loaded(entry)) g_component_found = true;
   return Turn::kLoaded;
 }
 
 // Writes the report of the loaded tracker to out, then removes spool (or keeps it, DebugKey 9).
 // A file out that still holds what it held before the run is emptied first (*keep_old is then
-// cleared), unless the tracker holds nothing of the component asked for.
-Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool, bool* keep_old) {
-  if (*keep_old && (g_options.component[0] == '\0' || component_loaded(entry))) {
+// cleared), unless the tracker holds nothing of the component asked for (holds false).
+Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool, bool holds, bool* keep_old) {
+  if (*keep_old && holds) {
     if (!platform::EmptyStreamFile(out)) {
-      const int err = errno;
-      std::fprintf(stderr, "flowtally: Unable to write output:%s\n", g_options.output_file);
-      std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+      report_output_failed(g_options.output_file, errno);
+      // Nothing of this run was written yet: the message is said, and said once.
+      std::clearerr(out);
       spool.Remove();
       return Turn::kOutputBroken;
     }
@@ -319,7 +318,12 @@ Turn print_tracker(FILE* out, const JnwEntry& entry, bool* keep_old) {
   if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
   const Turn loaded = dump_and_load(entry, spool);
   if (loaded != Turn::kLoaded) return loaded;
-  return write_report(out, entry, spool, keep_old);
+  bool holds = true;  // the tracker holds the component asked for, or none is asked for
+  if (g_options.component[0] != '\0') {
+    holds = component_loaded(entry);
+    if (holds) g_component_found = true;
+  }
+  return write_report(out, entry, spool, holds, keep_old);
 }
 
 }  // namespace

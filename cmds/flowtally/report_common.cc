@@ -7,6 +7,7 @@
 
 #include "cmds/flowtally/nocase.h"
 #include "platform/clock.h"
+#include "platform/error.h"
 
 namespace flowtally {
 
@@ -69,6 +70,12 @@ std::string report_jnw_path(const char* trkpath) {
   if (colon == nullptr) return std::string();
   const std::string path = colon + 1;
   return path.substr(0, path.find('.'));
+}
+
+void report_output_failed(const char* output_file, int err) {
+  std::fprintf(stderr, "flowtally: Unable to write output:%s\n",
+               output_file[0] != '\0' ? output_file : "standard output");
+  if (err != 0) std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
 }
 
 }  // namespace flowtally

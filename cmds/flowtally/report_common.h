@@ -182,4 +182,8 @@ bool report_job_kept(const RecordHead& record, const ReportSwitches& switches,
 /// named after '/' belongs to. "" when trkpath has fewer than two ':'.
 std::string report_jnw_path(const char* trkpath);
 
+/// Says on standard error that the output (the -o file output_file, or standard output when it
+/// is "") cannot be written, and why when err (an errno value) is not 0.
+void report_output_failed(const char* output_file, int err);
+
 }  // namespace flowtally
