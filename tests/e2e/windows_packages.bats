@@ -224,11 +224,12 @@ uninstall() {
   unchanged before uninstalled '^\./users/[^/]*/Temp/~nsu[^/]*\.tmp$'
 }
 
-@test "without a base directory the installer takes the directory given, and the uninstaller removes the directory it made; a base directory that is not one is refused" {
+@test "without a base directory the installer takes the directory given, and the uninstaller removes the directory it made, even after a second installation; a base directory that is not one is refused" {
   local dir="$BATS_TEST_TMPDIR/chosen"
   registry
   "$WINE" "$PACKAGES/flowtally-$VERSION-win64.exe" /S "/D=$(win "$dir")"
   [ -f "$dir/flowtally.exe" ]
+  "$WINE" "$PACKAGES/flowtally-$VERSION-win64.exe" /S "/D=$(win "$dir")"
   uninstall "$dir"
   [ ! -e "$dir" ]
   run "$WINE" reg query "$UNINSTALL_KEY" /reg:64
