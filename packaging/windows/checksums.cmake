@@ -1,0 +1,27 @@
+# Run by cpack after each generator (CPACK_POST_BUILD_SCRIPTS), before it copies the packages it
+# made (CPACK_PACKAGE_FILES) into the package directory: SHA256SUMS there, in the format of
+# sha256sum, gets their checksums and keeps those of the other packages of the directory that
+# it lists (the zips and the installer come from separate generators), in the order of names.
+set(sums_file "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
+set(names "")
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name "${package}" NAME)
+  file(SHA256 "${package}" "sum_${name}")
+  list(APPEND names "${name}")
+endforeach()
+if(EXISTS "${sums_file}")
+  file(STRINGS "${sums_file}" kept REGEX "^[0-9a-f]+  [^/]+$")
+  foreach(line IN LISTS kept)
+    string(REGEX REPLACE "^([0-9a-f]+)  (.*)$" "\\2" name "${line}")
+    if(NOT name IN_LIST names AND EXISTS "${CPACK_PACKAGE_DIRECTORY}/${name}")
+      string(REGEX REPLACE "^([0-9a-f]+)  (.*)$" "\\1" "sum_${name}" "${line}")
+      list(APPEND names "${name}")
+    endif()
+  endforeach()
+endif()
+list(SORT names)
+set(text "")
+foreach(name IN LISTS names)
+  string(APPEND text "${sum_${name}}  ${name}\n")
+endforeach()
+file(WRITE "${sums_file}" "${text}")
