@@ -10,8 +10,8 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,17 +45,20 @@ using platform::FaultError;
 using platform::test::ReadFile;
 using platform::test::WriteFile;
 
-// The modes swept, each with -o and the operation record log on. A row is the arguments after
-// the program name; OUT stands for the -o file.
+// The modes swept, with the operation record log on. A row is the arguments after the program
+// name; every run adds -o and the path of its file.
 struct Mode {
   const char* name;
   std::vector<std::string> args;
+  // The day's record file is full when the run starts, so its record goes to a new one.
+  bool full_log = false;
 };
 const Mode kModes[] = {
     {"listing", {"-u", "alice", "-j", "name=DAILY"}},
     {"test", {"-u", "alice", "-j", "trk=DAILY.20261207010000", "-V", "-t", "testp=run"}},
     {"print rd", {"-u", "alice", "-j", "name=DAILY", "-p", "format=rd,style=2"}},
     {"print csv", {"-u", "alice", "-j", "name=DAILY", "-p", "format=csv,style=1"}},
+    {"full log", {"-u", "alice", "-j", "name=DAILY"}, true},
     // Machine formats of the listing and print mode go here, one row each, for example:
     //   {"listing tsv", {"-u", "alice", "-j", "name=DAILY", "-l", "format=tsv"}},
     //   {"print json", {"-u", "alice", "-j", "name=DAILY", "-p", "format=json"}},
@@ -99,6 +102,10 @@ constexpr char kRunningTracker[] =
     "-\n"
     "U notify wait 0 0 - - - m - 20261207013500 60 -\n";
 
+// A record of the same day that the site's record file holds before a run of a full_log mode.
+constexpr char kEarlierRecord[] =
+    "2026/12/10 09:00:00.000(UTC),bob,m,CMD,flowtally.exe,flowtally -a\n";
+
 // What a run left behind.
 struct Outcome {
   int exit_code = -1;
@@ -124,7 +131,6 @@ class FaultSweep : public ::testing::TestWithParam<size_t> {
     fs::create_directories(dir_.path() / "sitedb/spool/conf");
     fs::create_directories(dir_.path() / "sitedb/spool/users/alice/kstrk");
     WriteFile(dir_.Path("sitedb/spool/nmap/localinfo"), "hostname: m\n");
-    WriteFile(dir_.Path("sitedb/spool/conf/umsconf.f"), "op_log on\n");
     WriteFile(dir_.Path("sitedb/spool/users/alice/kstrk/DAILY.20261206010000.kstrk"), kDoneTracker);
     WriteFile(dir_.Path("sitedb/spool/users/alice/kstrk/DAILY.20261207010000.kstrk"),
               kRunningTracker);
@@ -178,6 +184,15 @@ class FaultSweep : public ::testing::TestWithParam<size_t> {
     WriteFile(out_path, kOldReport);
     std::error_code ec;
     fs::remove_all(dir_.path() / "sitedb/spool/log", ec);
+    if (mode.full_log) {
+      // Any record makes the file larger than its limit, and one older file may be kept.
+      WriteFile(dir_.Path("sitedb/spool/conf/umsconf.f"),
+                "op_log on\nop_maxsize 0\nop_generation 2\n");
+      fs::create_directories(dir_.path() / "sitedb/spool/log/record/op");
+      WriteFile(dir_.Path("sitedb/spool/log/record/op/record_op_20261210.csv"), kEarlierRecord);
+    } else {
+      WriteFile(dir_.Path("sitedb/spool/conf/umsconf.f"), "op_log on\n");
+    }
     fs::remove_all(dir_.path() / "sitedb/spool/tmp", ec);
     fs::create_directories(dir_.path() / "sitedb/spool/tmp");
     mark_.Set(nullptr);
@@ -238,20 +253,32 @@ struct Tally {
   int wrong = 0;
 };
 
+// What the record files hold besides the record that the site held before the run, which must
+// be there once and whole; kLostRecord when it is not.
+constexpr char kLostRecord[] = "(the earlier record lost or doubled)";
+std::string WithoutEarlierRecord(const Mode& mode, std::string records) {
+  if (!mode.full_log) return records;
+  const size_t at = records.find(kEarlierRecord);
+  if (at == std::string::npos || (at > 0 && records[at - 1] != '\n')) return kLostRecord;
+  records.erase(at, std::strlen(kEarlierRecord));
+  if (records.find(kEarlierRecord) != std::string::npos) return kLostRecord;
+  return records;
+}
+
 // The first field of a record line, up to its first comma.
 std::string FirstField(const std::string& line) { return line.substr(0, line.find(',')); }
 
 TEST_P(FaultSweep, EveryCallFailsInTurn) {
   const Mode& mode = kModes[GetParam()];
   Run(mode, [] {});  // the first run fills what the process keeps once, as the others find it
-  platform::FaultCounts counts{};
   const Outcome clean = Run(mode, [] { platform::StartFaultCount(); });
-  counts = platform::FaultCallCounts();
+  const platform::FaultCounts counts = platform::FaultCallCounts();
   ASSERT_TRUE(clean.exit_code == 0 || clean.exit_code == 1) << clean.err;
   ASSERT_NE(kOldReport, clean.out);
-  ASSERT_EQ(1, std::count(clean.records.begin(), clean.records.end(), '\n')) << clean.records;
-  const std::string record_time = FirstField(clean.records);
-  const std::string record_end = clean.records.substr(clean.records.find(",CMD,"));
+  const std::string clean_record = WithoutEarlierRecord(mode, clean.records);
+  ASSERT_EQ(1, std::count(clean_record.begin(), clean_record.end(), '\n')) << clean.records;
+  const std::string record_time = FirstField(clean_record);
+  const std::string record_end = clean_record.substr(clean_record.find(",CMD,"));
 
   std::array<Tally, platform::kFaultClassCount> tallies{};
   for (int c = 0; c < platform::kFaultClassCount; ++c) {
@@ -290,13 +317,15 @@ TEST_P(FaultSweep, EveryCallFailsInTurn) {
           if (got.exit_code == 2) check(got.out == kOldReport, "exit 2 changed the -o file");
         }
         check(got.spool_left.empty(), "a spool file left behind");
-        // Whole records only: at most this run's one record, whole, or none.
-        const auto lines = std::count(got.records.begin(), got.records.end(), '\n');
-        check(got.records.empty() || (lines == 1 && got.records.back() == '\n' &&
-                                      FirstField(got.records) == record_time &&
-                                      got.records.size() >= record_end.size() &&
-                                      got.records.compare(got.records.size() - record_end.size(),
-                                                          record_end.size(), record_end) == 0),
+        // Whole records only: the earlier record once, and this run's one record, whole, or none.
+        const std::string record = WithoutEarlierRecord(mode, got.records);
+        const auto lines = std::count(record.begin(), record.end(), '\n');
+        check(record != kLostRecord, "the earlier record lost or doubled");
+        check(record.empty() ||
+                  (lines == 1 && record.back() == '\n' && FirstField(record) == record_time &&
+                   record.size() >= record_end.size() &&
+                   record.compare(record.size() - record_end.size(), record_end.size(),
+                                  record_end) == 0),
               "an operation record file with a torn, doubled or foreign line");
         if (error == FaultError::kSharingViolation && repeated) {
           check(same && got.err == clean.err, "a retried sharing violation did not pass");
