@@ -577,11 +577,8 @@ bool ReadEntryStatus(const char* path, FileStatus* status) {
 }
 
 UniqueFileHandle CreateOwnerOnlyFile(const char* path, bool* taken) {
-  if (FaultDue(FaultClass::kOpen)) {
-    *taken = false;
-    return UniqueFileHandle();
-  }
   *taken = false;
+  if (FaultDue(FaultClass::kOpen)) return UniqueFileHandle();
   int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd < 0) {
     *taken = errno == EEXIST;
