@@ -126,7 +126,7 @@ char* jkr_fgets(char* buffer, int size, FILE* stream, JkrError* err) {
     RecordInvalid(err);
     return nullptr;
   }
-  char* line = std::fgets(buffer, size, stream);
+  char* line = platform::ReadStreamLine(buffer, size, stream);
   if (line == nullptr && std::ferror(stream)) {
     platform::SetLastErrorFromErrno();
     Record(err, errno);

@@ -46,7 +46,7 @@ constexpr int kMaxGenerations = 9;
 bool ReadLine(FILE* stream, std::string* line) {
   line->clear();
   char chunk[512];
-  while (std::fgets(chunk, sizeof chunk, stream) != nullptr) {
+  while (platform::ReadStreamLine(chunk, sizeof chunk, stream) != nullptr) {
     *line += chunk;
     if (!line->empty() && line->back() == '\n') break;
   }
@@ -261,7 +261,10 @@ int lwlog_op_write(const char* record) {
   if (!platform::LockStreamRange(stream.get(), 0, span)) return -1;
   // The line reaches the file before the lock goes, so that appenders never interleave.
   bool written = std::fputs(record, stream.get()) >= 0 && std::fputc('\n', stream.get()) != EOF &&
-                 std::fflush(stream.get()) == 0;
+                 platform::FlushStream(stream.get()) == 0;
+  // A write that failed may have left part of the line in the file: it is cut off again while
+  // the lock is held, so the file holds whole records only.
+  if (!written) platform::TruncateStreamFile(stream.get(), static_cast<uint64_t>(length));
   platform::UnlockStreamRange(stream.get(), 0, span);
   return written ? 0 : -1;
 }

@@ -60,7 +60,7 @@ int svlib_GetLocalMachine(char* out) {
     return -1;
   }
   char line[kLocalInfoLineSize];
-  if (std::fgets(line, sizeof line, file.get()) == nullptr) {
+  if (platform::ReadStreamLine(line, sizeof line, file.get()) == nullptr) {
     file.reset();
     std::fprintf(Messages(), "can't read localinfo\n");
     return -1;

@@ -12,6 +12,7 @@
 #include "platform/account.h"
 #include "platform/account_system.h"
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/textcase.h"
 
 namespace platform {
@@ -158,6 +159,7 @@ bool IsSidText(std::string_view text) {
 }  // namespace
 
 bool GetUserName(std::string* name) {
+  if (FaultDue(FaultClass::kAccountLookup)) return false;
   struct passwd pw;
   struct passwd* entry = nullptr;
   std::vector<char> buf;
@@ -206,6 +208,7 @@ bool LookupGroupName(const char* name, std::string* sid) {
 }
 
 bool FindAccountByName(const char* system, const char* name, FoundAccount* result) {
+  if (FaultDue(FaultClass::kAccountLookup)) return false;
   if (!IsLocalMachine(system)) {
     SetLastError(kErrorRpcServerUnavailable);
     return false;
@@ -265,6 +268,7 @@ bool FindAccountByName(const char* system, const char* name, FoundAccount* resul
 }
 
 bool FindAccountBySid(const char* sid, FoundAccount* result) {
+  if (FaultDue(FaultClass::kAccountLookup)) return false;
   std::string_view text(sid);
   if (!IsSidText(text)) {
     SetLastError(kErrorInvalidSid);

@@ -6,6 +6,7 @@
 #include "platform/account.h"
 #include "platform/account_system.h"
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/windows-win32.h"
 
 namespace platform {
@@ -54,6 +55,7 @@ bool GetUserName(std::string* name) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
+  if (FaultDue(FaultClass::kAccountLookup)) return false;
   char buf[UNLEN + 1];
   DWORD size = sizeof buf;
   if (!GetUserNameA(buf, &size)) return false;
@@ -76,6 +78,7 @@ bool GetHostName(std::string* name) {
 }
 
 bool FindAccountByName(const char* system, const char* name, FoundAccount* found) {
+  if (FaultDue(FaultClass::kAccountLookup)) return false;
   if (system != nullptr && *system == '\0') system = nullptr;
   std::vector<BYTE> sid_bytes;
   SID_NAME_USE found_use = SidTypeUnknown;
@@ -99,6 +102,7 @@ bool LookupGroupName(const char* name, std::string* sid) {
 }
 
 bool FindAccountBySid(const char* sid, FoundAccount* found) {
+  if (FaultDue(FaultClass::kAccountLookup)) return false;
   LocalMemory binary;
   if (!ConvertStringSidToSidA(sid, &binary.p)) {
     SetLastError(kErrorInvalidSid);

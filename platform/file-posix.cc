@@ -25,6 +25,7 @@
 // standard descriptors 0, 1 and 2 (KeepOffStandardDescriptors), so that a closed standard
 // stream can never end up writing into, or being closed with, one of this layer's files.
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -39,6 +40,7 @@
 
 #include "platform/descriptors-posix.h"
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/security.h"
@@ -351,6 +353,7 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     Fail(EINVAL);
     return kInvalidFileHandle;
   }
+  if (FaultDue(FaultClass::kOpen)) return kInvalidFileHandle;
   // An identifier with no counterpart is refused before anything is created.
   if (security != nullptr && !CheckAccessList(security->list)) return kInvalidFileHandle;
   const bool read = (access & kGenericRead) != 0;
@@ -575,6 +578,7 @@ bool ReadEntryStatus(const char* path, FileStatus* status) {
 
 UniqueFileHandle CreateOwnerOnlyFile(const char* path, bool* taken) {
   *taken = false;
+  if (FaultDue(FaultClass::kOpen)) return UniqueFileHandle();
   int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd < 0) {
     *taken = errno == EEXIST;
@@ -606,11 +610,7 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
 
-bool EmptyStreamFile(FILE* stream) {
-  if (stream == nullptr) {
-    Fail(EINVAL);
-    return false;
-  }
+bool TruncateSystemStreamFile(FILE* stream, uint64_t length) {
   if (std::fflush(stream) != 0) {
     Fail(errno);
     return false;
@@ -622,11 +622,28 @@ bool EmptyStreamFile(FILE* stream) {
     return false;
   }
   if (!S_ISREG(status.st_mode)) return true;
-  if (ftruncate(fd, 0) != 0) {
-    Fail(errno);
+  if (length > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      ftruncate(fd, static_cast<off_t>(length)) != 0) {
+    Fail(length > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ? EINVAL : errno);
     return false;
   }
   return true;
+}
+
+void FailSystemStream(FILE* stream, bool writing) {
+  const int err = errno;
+  if (writing) {
+    // What the stream holds: its first half reaches the file, as a write cut short by the
+    // failure leaves it, and the rest is dropped.
+    const size_t pending = __fpending(stream);
+    if (pending > 1 && stream->_IO_write_base != nullptr) {
+      const ssize_t written = write(fileno(stream), stream->_IO_write_base, pending / 2);
+      static_cast<void>(written);
+    }
+    __fpurge(stream);
+  }
+  stream->_flags |= _IO_ERR_SEEN;
+  errno = err;
 }
 
 bool SeekSystemStream(FILE* stream, int64_t offset) {

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/security-win32.h"
@@ -237,6 +238,7 @@ FileHandle OpenFileHandle(const char* path, uint32_t access, uint32_t share,
     Fail(kErrorInvalidParameter);
     return kInvalidFileHandle;
   }
+  if (FaultDue(FaultClass::kOpen)) return kInvalidFileHandle;
   const bool data = (access & (kGenericRead | kGenericWrite)) != 0;
   if (!data && disposition != kOpenExisting) {
     Fail(kErrorInvalidParameter);
@@ -444,6 +446,7 @@ void RandomBytes(unsigned char* buffer, size_t size) {
 
 UniqueFileHandle CreateOwnerOnlyFile(const char* path, bool* taken) {
   *taken = false;
+  if (FaultDue(FaultClass::kOpen)) return UniqueFileHandle();
   CreationSecurity owner_only;
   if (!owner_only.BuildOwnerOnly()) {
     FailFromSystem();
@@ -466,11 +469,7 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream) {
 
 bool IsTerminal(FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
 
-bool EmptyStreamFile(FILE* stream) {
-  if (stream == nullptr) {
-    Fail(kErrorInvalidParameter);
-    return false;
-  }
+bool TruncateSystemStreamFile(FILE* stream, uint64_t length) {
   if (std::fflush(stream) != 0) {
     Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
     return false;
@@ -481,13 +480,37 @@ bool EmptyStreamFile(FILE* stream) {
     return false;
   }
   if (::GetFileType(handle) != FILE_TYPE_DISK) return true;
+  if (length > static_cast<uint64_t>(INT64_MAX)) {
+    Fail(kErrorInvalidParameter);
+    return false;
+  }
   // Appending writes move to the end of the file themselves, wherever the pointer stands.
-  LARGE_INTEGER start{};
-  if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle)) {
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(length);
+  if (!::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle)) {
     FailFromSystem();
     return false;
   }
   return true;
+}
+
+// The runtime library's stream keeps its buffer in _base, the next free byte at _ptr, and its
+// error indicator in _flag; its own flush leaves _ptr at _base and _cnt at 0.
+void FailSystemStream(FILE* stream, bool writing) {
+  const int err = errno;
+  if (writing && (stream->_flag & _IOWRT) != 0 && stream->_base != nullptr) {
+    // What the stream holds: its first half reaches the file, as a write cut short by the
+    // failure leaves it, and the rest is dropped.
+    const auto pending = static_cast<unsigned>(stream->_ptr - stream->_base);
+    if (pending > 1) {
+      const int written = _write(_fileno(stream), stream->_base, pending / 2);
+      static_cast<void>(written);
+    }
+    stream->_ptr = stream->_base;
+    stream->_cnt = 0;
+  }
+  stream->_flag |= _IOERR;
+  errno = err;
 }
 
 bool SeekSystemStream(FILE* stream, int64_t offset) {

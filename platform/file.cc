@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -34,6 +35,7 @@ FILE* OpenStream(const char* path, const char* mode) {
     FailAbsentArgument();
     return nullptr;
   }
+  if (FaultDue(FaultClass::kOpen)) return nullptr;
   return OpenSystemStream(path, mode);
 }
 
@@ -42,6 +44,8 @@ FILE* ReopenStream(const char* path, const char* mode, FILE* stream) {
     FailAbsentArgument();
     return nullptr;
   }
+  // A failure before the re-open itself leaves the stream as it was.
+  if (FaultDue(FaultClass::kOpen)) return nullptr;
   return ReopenSystemStream(path, mode, stream);
 }
 
@@ -50,6 +54,7 @@ int CreatFile(const char* path, uint32_t permission) {
     FailAbsentArgument();
     return -1;
   }
+  if (FaultDue(FaultClass::kOpen)) return -1;
   return CreatSystemFile(path, permission);
 }
 
@@ -58,6 +63,7 @@ bool RenameFile(const char* from, const char* to) {
     FailAbsentArgument();
     return false;
   }
+  if (FaultDue(FaultClass::kRemove)) return false;
   return RenameSystemFile(from, to);
 }
 
@@ -66,6 +72,7 @@ bool CopyFileOver(const char* source, const char* target) {
     FailAbsentArgument();
     return false;
   }
+  if (FaultDue(FaultClass::kOpen)) return false;
   return CopySystemFileOver(source, target);
 }
 
@@ -74,10 +81,12 @@ bool RemoveFile(const char* path) {
     FailAbsentArgument();
     return false;
   }
+  if (FaultDue(FaultClass::kRemove)) return false;
   return RemoveSystemFile(path);
 }
 
 bool LockStreamRange(FILE* stream, uint64_t offset, uint64_t length) {
+  if (FaultDue(FaultClass::kLock)) return false;
   return SetStreamRangeLock(stream, offset, length, true);
 }
 
@@ -138,6 +147,7 @@ bool GetFileStatus(const char* path, FileStatus* status) {
 }
 
 bool LockStreamByte(FILE* stream) {
+  if (FaultDue(FaultClass::kLock)) return false;
   for (int attempt = 1; attempt <= kByteLockAttempts; ++attempt) {
     switch (TryLockStreamByte(stream)) {
       case ByteLockTry::kLocked:
@@ -154,5 +164,49 @@ bool LockStreamByte(FILE* stream) {
   errno = EDEADLK;
   return false;
 }
+
+size_t ReadStream(void* data, size_t size, FILE* stream) {
+  if (FaultDue(FaultClass::kRead)) {
+    FailSystemStream(stream, false);
+    return 0;
+  }
+  const size_t got = std::fread(data, 1, size, stream);
+  if (got < size && std::ferror(stream)) SetLastErrorFromErrno();
+  return got;
+}
+
+char* ReadStreamLine(char* line, int size, FILE* stream) {
+  if (FaultDue(FaultClass::kRead)) {
+    FailSystemStream(stream, false);
+    return nullptr;
+  }
+  char* got = std::fgets(line, size, stream);
+  if (got == nullptr && std::ferror(stream)) SetLastErrorFromErrno();
+  return got;
+}
+
+int FlushStream(FILE* stream) {
+  if (stream != nullptr && FaultDue(FaultClass::kWrite)) {
+    FailSystemStream(stream, true);
+    return EOF;
+  }
+  if (std::fflush(stream) == 0) return 0;
+  SetLastErrorFromErrno();
+  return EOF;
+}
+
+bool TruncateStreamFile(FILE* stream, uint64_t length) {
+  if (stream == nullptr) {
+    FailAbsentArgument();
+    return false;
+  }
+  if (FaultDue(FaultClass::kWrite)) {
+    FailSystemStream(stream, true);
+    return false;
+  }
+  return TruncateSystemStreamFile(stream, length);
+}
+
+bool EmptyStreamFile(FILE* stream) { return TruncateStreamFile(stream, 0); }
 
 }  // namespace platform

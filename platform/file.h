@@ -203,6 +203,26 @@ size_t WriteStreamUnlocked(const void* data, size_t size, FILE* stream);
 /// Whether stream writes to or reads from a terminal (a console on Windows).
 bool IsTerminal(FILE* stream);
 
+/// Reads up to size bytes of stream into data, as fread does: the bytes read; fewer at the
+/// end of the stream or on a failure, which sets the stream's error indicator, errno and the
+/// last-error code.
+size_t ReadStream(void* data, size_t size, FILE* stream);
+
+/// Reads one line of stream into line, as fgets does: at most size - 1 bytes, up to and with
+/// its line feed. nullptr at the end of the stream or on a failure, which sets the stream's
+/// error indicator, errno and the last-error code.
+char* ReadStreamLine(char* line, int size, FILE* stream);
+
+/// Writes out what stream holds, as fflush does: 0, or EOF with the stream's error indicator,
+/// errno and the last-error code set. After a failure, part of what the stream held may have
+/// reached the file, and the rest is dropped.
+int FlushStream(FILE* stream);
+
+/// Cuts the regular file that stream writes to back to length bytes, after writing out what
+/// the stream holds; a stream opened for appending goes on writing at the new end. False with
+/// the last-error code (and errno) set when it cannot.
+bool TruncateStreamFile(FILE* stream, uint64_t length);
+
 /// Number of attempts of LockStreamByte, and the pause between them.
 inline constexpr int kByteLockAttempts = 10;
 inline constexpr uint32_t kByteLockPauseMs = 1000;

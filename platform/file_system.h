@@ -20,6 +20,14 @@ bool CopySystemFileOver(const char* source, const char* target);
 bool RemoveSystemFile(const char* path);
 bool SeekSystemStream(FILE* stream, int64_t offset);  // offset is not negative
 
+/// Writes out what stream holds and cuts its regular file (anything else is left) to length.
+bool TruncateSystemStreamFile(FILE* stream, uint64_t length);
+
+/// Makes stream look as a failed read (writing false) or write of the system leaves it: its
+/// error indicator set, and for a write, the first half of what it held written and the rest
+/// dropped. errno and the last-error code stay as they are.
+void FailSystemStream(FILE* stream, bool writing);
+
 /// Fills buffer with size unpredictable bytes.
 void RandomBytes(unsigned char* buffer, size_t size);
 

@@ -16,6 +16,7 @@
 #include "platform/children.h"
 #include "platform/descriptors-posix.h"
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -246,6 +247,8 @@ ChildEnd CollectChild(int slot) {
   g_children[slot].pid = 0;
   g_children[slot].deadline_ms = 0;
   EndOverdueChildren();  // the alarm now serves the limits of the others, if any
+  // A failed wait loses the child's end; the child is collected all the same.
+  if (FaultDue(FaultClass::kWait)) return ChildEnd{};
   return end;
 }
 
@@ -264,6 +267,7 @@ void EndRunningChildren() {
 
 bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
                          unsigned time_limit_seconds) {
+  if (FaultDue(FaultClass::kSpawn)) return false;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     SetLastErrorFromErrno();
@@ -303,6 +307,7 @@ bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
 
 ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
                        const std::string& out_path, unsigned time_limit_seconds) {
+  if (FaultDue(FaultClass::kSpawn)) return ChildEnd{};
   // The caller made the file exclusively under an unpredictable name; O_NOFOLLOW refuses the
   // name if it has since been swapped for a symbolic link, which would make the dump truncate
   // and overwrite whatever file the link points at.

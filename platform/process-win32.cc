@@ -16,6 +16,7 @@
 
 #include "platform/children.h"
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/process.h"
 #include "platform/signal.h"
 #include "platform/windows-win32.h"
@@ -195,6 +196,8 @@ ChildEnd CollectChild(int slot) {
   entry.process = nullptr;
   entry.job = nullptr;
   entry.timer = nullptr;
+  // A failed wait loses the child's end; the child is collected all the same.
+  if (FaultDue(FaultClass::kWait)) return ChildEnd{};
   return end;
 }
 
@@ -230,6 +233,7 @@ void EndRunningChildren() {
 
 bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
                          unsigned time_limit_seconds) {
+  if (FaultDue(FaultClass::kSpawn)) return false;
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, nullptr, 0)) return false;
@@ -259,6 +263,7 @@ bool ChildProcess::Start(const std::string& program, const ChildArgs& args,
 
 ChildEnd RunRedirected(const std::string& program, const ChildArgs& args,
                        const std::string& out_path, unsigned time_limit_seconds) {
+  if (FaultDue(FaultClass::kSpawn)) return ChildEnd{};
   // The caller made the file under an unpredictable name; a name since swapped for a link is
   // refused rather than followed, so the dump can never overwrite the file that it names.
   HANDLE out =

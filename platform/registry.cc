@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/fault_points.h"
 #include "platform/registry_system.h"
 #include "platform/registry_text.h"
 #include "platform/test_hooks.h"
@@ -35,6 +36,7 @@ uint32_t RegOpenKeyEx(const char* path, RegAccess access, RegKey* key) {
   ++registry_calls.opens;  // counted for the tests that count attempts
   if (path == nullptr || key == nullptr) return kErrorInvalidParameter;
   *key = nullptr;
+  if (FaultDue(FaultClass::kRegistryRead)) return GetLastError();
   auto data = std::make_unique<RegKeyData>();
   const uint32_t rc = registry_file_for_test ? ReadRegistryFileKey(path, data.get())
                                              : ReadSystemKey(path, access, data.get());

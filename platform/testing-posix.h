@@ -120,4 +120,22 @@ class ClosedStandardDescriptors {
   std::vector<std::pair<int, int>> saved_;
 };
 
+// Keeps the file of the standard output for the life of the object: code that re-opens stdout
+// on another file, as the command's -o does, leaves it there, and the object puts it back.
+class KeptStandardOutput {
+ public:
+  KeptStandardOutput() : copy_((std::fflush(stdout), fcntl(1, F_DUPFD_CLOEXEC, 10))) {}
+  ~KeptStandardOutput() {
+    std::fflush(stdout);
+    dup2(copy_, 1);
+    close(copy_);
+    std::clearerr(stdout);
+  }
+  KeptStandardOutput(const KeptStandardOutput&) = delete;
+  KeptStandardOutput& operator=(const KeptStandardOutput&) = delete;
+
+ private:
+  int copy_;
+};
+
 }  // namespace platform::test

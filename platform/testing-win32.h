@@ -3,6 +3,8 @@
 // Test code only.
 #pragma once
 
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -106,6 +108,24 @@ class HeldElsewhere {
 
  private:
   ChildProcess child_;
+};
+
+/// Keeps the file of the standard output for the life of the object: code that re-opens stdout
+/// on another file, as the command's -o does, leaves it there, and the object puts it back.
+class KeptStandardOutput {
+ public:
+  KeptStandardOutput() : copy_((std::fflush(stdout), _dup(1))) {}
+  ~KeptStandardOutput() {
+    std::fflush(stdout);
+    _dup2(copy_, 1);
+    _close(copy_);
+    std::clearerr(stdout);
+  }
+  KeptStandardOutput(const KeptStandardOutput&) = delete;
+  KeptStandardOutput& operator=(const KeptStandardOutput&) = delete;
+
+ private:
+  int copy_;
 };
 
 }  // namespace platform::test

@@ -74,7 +74,7 @@ size_t BlockReader::Make(int64_t offset, size_t want) {
 // Fills the block from the stream's position on, up to its size or the end of the stream.
 void BlockReader::ReadOn() {
   while (length_ < capacity_) {
-    const size_t got = std::fread(bytes_.get() + length_, 1, capacity_ - length_, stream_);
+    const size_t got = platform::ReadStream(bytes_.get() + length_, capacity_ - length_, stream_);
     if (got == 0) {
       stream_ended_ = true;
       break;

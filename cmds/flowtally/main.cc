@@ -52,7 +52,7 @@ constexpr int kTestFalse = 0;
 // went away chose to stop reading: that is no error, and nothing is said.
 int finish_output(int earlier_err = 0) {
   errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
+  const bool flushed = platform::FlushStream(stdout) == 0;
   const int err = flushed ? earlier_err : errno;
   if (flushed && !std::ferror(stdout)) return kExitSuccess;
   if (platform::BrokenPipeSeen()) platform::ExitForBrokenPipe();
@@ -180,10 +180,8 @@ int summary_main(int argc, char** argv) {
         std::fputs("Too many JNW detected.\n", stderr);
         return kExitNothingFound;
       }
-      if (g_options.show_eval) {
-        if (!start_output_file()) return kExitUsage;
-        prepare_output();
-      }
+      // With -V the -o file is emptied when the value is there to be written.
+      if (g_options.show_eval) prepare_output();
       const JnwEntry& only = entry_list().front();
       const int result = test_run(only.trackername.c_str(), only.user.c_str());
       // With -V the value on standard output is part of the answer.

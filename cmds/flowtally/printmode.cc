@@ -14,6 +14,7 @@
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/test_hooks.h"
 #include "common/datalink.h"
+#include "common/retry32.h"
 #include "environment/cml.h"
 #include "environment/lwfile.h"
 #include "platform/error.h"
@@ -50,7 +51,7 @@ class SpoolFile {
   SpoolFile& operator=(const SpoolFile&) = delete;
   // A path still held here was neither removed nor kept on purpose: remove it quietly.
   ~SpoolFile() {
-    if (!path_.empty()) Unlink();
+    if (!path_.empty() && Unlink() == 0) platform::ClearInterruptCleanupPath();
   }
 
   // Creates the file in the spool temporary directory. False when the directory is unknown,
@@ -91,12 +92,21 @@ class SpoolFile {
 
   const char* path() const { return path_.c_str(); }
 
-  // Removes the file. A file that is already gone is not worth a word; one that stays behind
-  // holds job output, so say so.
+  // Removes the file. A file that another process holds for a moment (a sharing violation) is
+  // tried again as the product's file calls are, and any other failure once more, since what
+  // stays behind holds job output. A file that is already gone is not worth a word; one that
+  // stays behind is, and an interrupt still takes it away.
   void Remove() {
-    if (Unlink() != 0 && platform::GetLastError() != platform::kErrorFileNotFound) {
-      std::fprintf(stderr, "flowtally: Unable to remove spool file:%s\n", path_.c_str());
+    bool removed = retry32_run([this] { return Unlink() == 0; });
+    if (!removed && platform::GetLastError() != platform::kErrorFileNotFound) {
+      removed = Unlink() == 0;
     }
+    if (!removed && platform::GetLastError() != platform::kErrorFileNotFound) {
+      std::fprintf(stderr, "flowtally: Unable to remove spool file:%s\n", path_.c_str());
+      path_.clear();
+      return;
+    }
+    platform::ClearInterruptCleanupPath();
     path_.clear();
   }
 
@@ -107,11 +117,7 @@ class SpoolFile {
   }
 
  private:
-  int Unlink() {
-    const int rc = CML_unlink(path_.c_str());
-    platform::ClearInterruptCleanupPath();
-    return rc;
-  }
+  int Unlink() { return CML_unlink(path_.c_str()); }
 
   std::string path_;
 };
@@ -125,7 +131,7 @@ void clean_up(SpoolFile& spool) {
 // True when the report could not be written to out; the caller reports that once, at the end.
 bool output_failed(FILE* out) {
   errno = 0;
-  if (std::fflush(out) != 0) {
+  if (platform::FlushStream(out) != 0) {
     if (g_output_errno == 0) g_output_errno = errno;
     return true;
   }

@@ -71,6 +71,12 @@ int read_tool(const char* who, const ToolOptions& options, const ToolLineHandler
     if (wanted) wanted = on_line(line);
   }
   const platform::ChildEnd end = child.Finish();
+  // Output that could not be read to its end is no answer, however the tool ended.
+  if (in.failed()) {
+    std::fprintf(stderr, "%s:execution error: runscan output cannot be read: %s\n", who,
+                 platform::ErrnoText(in.error()).c_str());
+    return -1;
+  }
   if (end.Succeeded()) return 0;
   std::fprintf(stderr, "%s:execution error: runscan %s\n", who,
                platform::DescribeChildEnd(end).c_str());

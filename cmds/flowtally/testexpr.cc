@@ -1,6 +1,7 @@
 #include "cmds/flowtally/testexpr.h"
 
 #include <array>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,10 @@
 #include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/nocase.h"
 #include "cmds/flowtally/options.h"
+#include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/runscan.h"
 #include "cmds/flowtally/search.h"
+#include "platform/file.h"
 
 namespace flowtally {
 
@@ -264,7 +267,15 @@ int test_run(const char* trackername, const char* user) {
     std::fprintf(stderr, "flowtally: target=%s, status=%s, extstat=%s, eval=%d\n", target,
                  hit.status.c_str(), hit.extstat.c_str(), value);
   }
-  if (g_options.show_eval) std::fprintf(stdout, "eval=%d\n", value);
+  if (g_options.show_eval) {
+    // The -o file keeps what it holds until this answer is there to take its place.
+    if (g_options.output_file[0] != '\0' && !platform::EmptyStreamFile(stdout)) {
+      report_output_failed(g_options.output_file, errno);
+      std::clearerr(stdout);  // said once
+      return 3;
+    }
+    std::fprintf(stdout, "eval=%d\n", value);
+  }
   return value < 0 ? 3 : value;
 }
 
