@@ -16,9 +16,9 @@ class ListTest : public CommandTest {
 };
 
 TEST_F(ListTest, WritesTheHeadingAndOneRowPerEntry) {
-  entry_insert("NIGHTLY.20140930120000", "alice", "20140930120000", "-", kStatusRun, "");
+  entry_insert("NIGHTLY.20140930120000", "alice", "20140930120000", "-", kStatusRun, "", "m");
   entry_insert("DAILY.20140930010203", "alice", "20140930010203", "20140930011500", kStatusDone,
-               "n");
+               "n", "m");
   EXPECT_EQ(
       "****      TRACKER-ID.yyyymmddhhmmss       USER  STAT START       END        \n"
       "  1)         DAILY.20140930010203     alice   done(warn) 09/30-10:02 09/30-10:15\n"
