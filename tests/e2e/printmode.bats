@@ -495,3 +495,43 @@ OUT
   grep -qx "UNITJOB,T,20140930120000,OK,$t:00:00,2014/09/30 13:00:00,3600,$t:00:00,2014/09/30 13:00:00,done,0,0,1,m1" "$SITE/out"
   no_spool_left
 }
+
+@test "format=csv,quote: each section reads back whole with Python's csv module" {
+  local top='J m:o,p:B.20141002120000.kstrk done 0 20141002120000 20141002123000 c - 600 0 -'
+  printf '%s\n' "$top" >"$SITE/entries"
+  {
+    printf '%s\n' "$top"
+    printf 'U J,1 done 0 0 20141002120001 20141002120101 1,2 m"1 - 20141002120000 60 -\n'
+    printf 'X E"2 done 0 0 20141002120001 20141002120101 - m,2 - 20141002120000 60 -\n'
+    printf 'J m:o,p:B:S"1.20141002120000.kstrk done 0 20141002120102 20141002123000 - - 300 60 -\n'
+    printf 'U {J\r3 "x,y"} done 0 0 20141002120103 20141002123000 3 m3 - 20141002120100 300 -\n'
+  } >"$SITE/detail.20141002120000"
+  ft -u u -j name=B -p format=csv,style=1,quote
+  expect_status 0
+  # The text fields of each row (after its section's title), each row as long as its header.
+  run python3 - "$SITE/out" <<'PY'
+import csv, json, sys
+rows = list(csv.reader(open(sys.argv[1], newline="")))
+k = 0
+while k < len(rows):
+    title, header = rows[k][0], rows[k + 1]
+    k += 2
+    while rows[k]:
+        row = rows[k]
+        assert len(row) == len(header), (title, row)
+        texts = row[:4] + {"#TYPE=UNITJOB": row[-2:], "#TYPE=ERPJOB": row[-1:]}.get(title, [])
+        print(json.dumps([title[6:]] + texts, separators=(",", ":")))
+        k += 1
+    k += 1
+PY
+  [ "$status" -eq 0 ] || { echo "$output" >&2; return 1; }
+  diff -u - <(printf '%s\n' "$output") <<'OUT'
+["SUMMARY","B","20141002120000","o,p","m"]
+["JNW","JNW","B","20141002120000","S\"1"]
+["JNW","JNW","","20141002120000","B"]
+["UNITJOB","UNITJOB","B:S\"1","20141002120000","{J\r3 \"x,y\"","3","m3"]
+["UNITJOB","UNITJOB","B","20141002120000","J,1","1,2","m\"1"]
+["ERPJOB","ERPJOB","B","20141002120000","E\"2","m,2"]
+OUT
+  no_spool_left
+}
