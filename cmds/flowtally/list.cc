@@ -88,6 +88,9 @@ namespace {
 // The tool's status words, by status code.
 constexpr const char* kStateWords[] = {"wait", "prep", "run", "done"};
 
+// The version of the JSON Lines records ("v"), the first key of each.
+constexpr int kRecordVersion = 1;
+
 // The value of one field of a listing record: its text, or nothing for an absent value (an
 // empty field in the delimited forms, null in JSON).
 class RecordValues {
@@ -105,7 +108,8 @@ class RecordValues {
       case kFieldMachine:
         return Text(e.machine);
       case kFieldState:
-        return Text(e.status >= 0 && e.status < 4 ? kStateWords[e.status] : "");
+        return Text(e.status >= kStatusWait && e.status <= kStatusDone ? kStateWords[e.status]
+                                                                       : "");
       case kFieldFlags:
         // A set of letters: the tool's "-" for none is the empty set, which is still a value.
         if (e.flags == "-") return std::string_view();
@@ -139,21 +143,14 @@ class RecordValues {
 };
 
 // The fields chosen, in their order.
-struct ChosenFields {
-  int32_t field[kListFieldCount];
-  int32_t count;
-};
-
-ChosenFields chosen_fields() {
-  ChosenFields chosen{};
-  chosen.count = g_options.list_field_count > 0 ? g_options.list_field_count : kListFieldCount;
-  for (int32_t k = 0; k < chosen.count; ++k) {
-    chosen.field[k] = g_options.list_field_count > 0 ? g_options.list_fields[k] : k;
-  }
-  return chosen;
+ListFields chosen_fields() {
+  if (g_options.list_fields.count > 0) return g_options.list_fields;
+  ListFields every{};
+  for (int32_t k = 0; k < kListFieldCount; ++k) every.field[every.count++] = k;
+  return every;
 }
 
-void write_delimited(OutputBuffer& out, const ChosenFields& fields, RecordValues& values) {
+void write_delimited(OutputBuffer& out, const ListFields& fields, RecordValues& values) {
   const bool csv = g_options.list_format == kListCsv;
   const char separator = csv ? ',' : '\t';
   if (!g_options.list_notitle) {
@@ -180,7 +177,7 @@ void write_delimited(OutputBuffer& out, const ChosenFields& fields, RecordValues
   }
 }
 
-void write_json_record(JsonWriter& json, const JnwEntry& e, const ChosenFields& fields,
+void write_json_record(JsonWriter& json, const JnwEntry& e, const ListFields& fields,
                        RecordValues& values) {
   for (int32_t k = 0; k < fields.count; ++k) {
     json.Key(kListFieldNames[fields.field[k]]);
@@ -196,7 +193,7 @@ void write_json_record(JsonWriter& json, const JnwEntry& e, const ChosenFields& 
 }  // namespace
 
 int list_records(FILE* out) {
-  const ChosenFields fields = chosen_fields();
+  const ListFields fields = chosen_fields();
   RecordValues values(g_options.list_local_time ? TimeZoneChoice::kLocal : TimeZoneChoice::kUtc);
   OutputBuffer buffer(out);
   if (g_options.list_format == kListTsv || g_options.list_format == kListCsv) {
@@ -206,7 +203,7 @@ int list_records(FILE* out) {
   JsonWriter json(buffer);
   if (g_options.list_format == kListJsonl) {
     for (const JnwEntry& e : entry_list()) {
-      json.BeginObject().Key("v").Number(1);
+      json.BeginObject().Key("v").Number(kRecordVersion);
       write_json_record(json, e, fields, values);
       json.EndObject();
       buffer.Put('\n');

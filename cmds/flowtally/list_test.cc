@@ -33,9 +33,9 @@ TEST_F(ListTest, WritesTheHeadingAndOneRowPerEntry) {
 // still keeps every record on its line with all its fields.
 TEST_F(ListTest, RecordFormsKeepEveryValueInItsField) {
   entry_insert("A\tB\n.20140930010203", "u\r,\"v\"", "20140930010203", "-", kStatusDone, "-", "m");
-  g_options.list_field_count = 3;
+  g_options.list_fields.count = 3;
   const int32_t fields[] = {kFieldTracker, kFieldUser, kFieldFlags};
-  std::copy(std::begin(fields), std::end(fields), g_options.list_fields);
+  std::copy(std::begin(fields), std::end(fields), g_options.list_fields.field);
   g_options.list_format = kListTsv;
   EXPECT_EQ("tracker\tuser\tflags\nA\\tB\\n.20140930010203\tu\\r,\"v\"\t\n",
             written_by(list_records));

@@ -49,6 +49,12 @@ enum ListField : int32_t {
 inline constexpr const char* kListFieldNames[kListFieldCount] = {
     "tracker", "jnw", "user", "machine", "state", "flags", "status", "start", "end"};
 
+/// The fields that -l fields= chose, in its order; none (count 0) for every field in order.
+struct ListFields {
+  int32_t count;
+  int32_t field[kListFieldCount];  // ListField values
+};
+
 /// Trace topics selected with -d N. A topic is on only when DebugKey equals its number; every
 /// trace goes to standard error.
 enum DebugTopic : int32_t {
@@ -65,40 +71,39 @@ enum DebugTopic : int32_t {
 /// Every command-line setting. Filled once at start-up by parse_options, then read-only (the
 /// search may still set date_to to today for srch_last). All text fields are terminated.
 struct SummaryOptions {
-  int32_t mode;                          // SummaryMode: -t sets kModeTest, -p sets kModePrint
-  int32_t DebugKey;                      // -d N: DebugTopic number
-  int32_t verbose;                       // -v: progress traces on standard error
-  int32_t show_eval;                     // -V: test mode also writes "eval=%d\n" on standard output
-  int32_t all_users;                     // -a: search the whole machine instead of one user
-  char user[kOptionBufSize];             // -u, default the caller's account name
-  char component[kOptionBufSize];        // -c "JNW:subJNW.../Component"
-  char output_file[kOptionBufSize];      // -o: standard output is re-opened on it
-  char test_expr[kOptionBufSize];        // -t testp="expression"
-  int32_t srch_name;                     // -j name=
-  int32_t srch_run;                      // -j run
-  int32_t srch_last;                     // -j last, or no -j at all
-  int32_t srch_date;                     // -j date=
-  int32_t srch_today;                    // -j today
-  int32_t srch_prep;                     // -j prep
-  int32_t srch_trk;                      // -j trk=
-  int32_t srch_tid;                      // -j tid=
-  char search_key[kOptionBufSize];       // value of the last name=, trk= or tid=
-  char date_from[kDateBufSize];          // first local day, YYYYMMDD
-  char date_to[kDateBufSize];            // last local day, YYYYMMDD
-  char range_start[kDateBufSize];        // UTC stamp of date_from 00:00:00 local time
-  char range_end[kDateBufSize];          // UTC stamp of date_to 23:59:59 local time
-  int32_t prt_format;                    // -p format=: 0 readable ("rd"), 1 CSV
-  int32_t prt_style;                     // -p style=
-  int32_t prt_ujonly;                    // -p ujonly
-  int32_t prt_erronly;                   // -p erronly
-  int32_t prt_output;                    // -p output
-  int32_t prt_notitle;                   // -p notitle
-  int32_t prt_quote;                     // -p quote: RFC 4180 quoting of the CSV report
-  int32_t list_format;                   // ListFormat: -l format=, kListTable without -l
-  int32_t list_notitle;                  // -l notitle
-  int32_t list_local_time;               // -l tz=local; else times in UTC
-  int32_t list_field_count;              // -l fields=: how many; 0 for every field in order
-  int32_t list_fields[kListFieldCount];  // -l fields=: ListField values, in the order given
+  int32_t mode;                      // SummaryMode: -t sets kModeTest, -p sets kModePrint
+  int32_t DebugKey;                  // -d N: DebugTopic number
+  int32_t verbose;                   // -v: progress traces on standard error
+  int32_t show_eval;                 // -V: test mode also writes "eval=%d\n" on standard output
+  int32_t all_users;                 // -a: search the whole machine instead of one user
+  char user[kOptionBufSize];         // -u, default the caller's account name
+  char component[kOptionBufSize];    // -c "JNW:subJNW.../Component"
+  char output_file[kOptionBufSize];  // -o: standard output is re-opened on it
+  char test_expr[kOptionBufSize];    // -t testp="expression"
+  int32_t srch_name;                 // -j name=
+  int32_t srch_run;                  // -j run
+  int32_t srch_last;                 // -j last, or no -j at all
+  int32_t srch_date;                 // -j date=
+  int32_t srch_today;                // -j today
+  int32_t srch_prep;                 // -j prep
+  int32_t srch_trk;                  // -j trk=
+  int32_t srch_tid;                  // -j tid=
+  char search_key[kOptionBufSize];   // value of the last name=, trk= or tid=
+  char date_from[kDateBufSize];      // first local day, YYYYMMDD
+  char date_to[kDateBufSize];        // last local day, YYYYMMDD
+  char range_start[kDateBufSize];    // UTC stamp of date_from 00:00:00 local time
+  char range_end[kDateBufSize];      // UTC stamp of date_to 23:59:59 local time
+  int32_t prt_format;                // -p format=: 0 readable ("rd"), 1 CSV
+  int32_t prt_style;                 // -p style=
+  int32_t prt_ujonly;                // -p ujonly
+  int32_t prt_erronly;               // -p erronly
+  int32_t prt_output;                // -p output
+  int32_t prt_notitle;               // -p notitle
+  int32_t prt_quote;                 // -p quote: RFC 4180 quoting of the CSV report
+  int32_t list_format;               // ListFormat: -l format=, kListTable without -l
+  int32_t list_notitle;              // -l notitle
+  int32_t list_local_time;           // -l tz=local; else times in UTC
+  ListFields list_fields;            // -l fields=
 };
 
 /// The process-wide options block, all zero at start.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string_view>
 
 #include "cmds/flowtally/options.h"
@@ -385,8 +386,8 @@ bool parse_list_fields(const char* value) {
     if (colon == std::string_view::npos) break;
     rest.remove_prefix(colon + 1);
   }
-  std::memcpy(g_options.list_fields, fields, sizeof fields[0] * static_cast<size_t>(count));
-  g_options.list_field_count = count;
+  std::memcpy(g_options.list_fields.field, fields, sizeof fields[0] * static_cast<size_t>(count));
+  g_options.list_fields.count = count;
   return true;
 }
 
@@ -401,7 +402,8 @@ int parse_list_options(char* text) {
     bool valid = false;
     switch (getsubopt(&rest, kListKeys, &value)) {
       case kListKeyFormat:
-        for (int32_t k = 0; value != nullptr && k < 4; ++k) {
+        for (int32_t k = 0; value != nullptr && k < static_cast<int32_t>(std::size(kListFormats));
+             ++k) {
           if (std::strcmp(value, kListFormats[k]) == 0) {
             g_options.list_format = kListTsv + k;
             valid = true;
