@@ -82,13 +82,14 @@ void csv_counts(FILE* out, const CountTable& table) {
 
 const char* jnwdate() { return report_text(g_load_summary.jnwdate); }
 
-// A text field of a row, as it is or quoted.
-void csv_text(OutputBuffer& row, const char* text, const ReportSwitches& switches) {
+// A text field of a row, as it is or quoted; returns the row.
+OutputBuffer& csv_text(OutputBuffer& row, const char* text, const ReportSwitches& switches) {
   if (switches.quote) {
     put_csv_field(row, report_text(text));
   } else {
     row.Put(report_text(text));
   }
+  return row;
 }
 
 void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
@@ -106,14 +107,10 @@ void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches&
   head.status = g_load_summary.status;
   {
     OutputBuffer row(out);
-    csv_text(row, g_load_summary.jnwname, switches);
-    row.Put(',');
-    csv_text(row, jnwdate(), switches);
-    row.Put(',');
-    csv_text(row, entry.user.c_str(), switches);
-    row.Put(',');
-    csv_text(row, g_local_machine, switches);
-    row.Put(',');
+    csv_text(row, g_load_summary.jnwname, switches).Put(',');
+    csv_text(row, jnwdate(), switches).Put(',');
+    csv_text(row, entry.user.c_str(), switches).Put(',');
+    csv_text(row, g_local_machine, switches).Put(',');
     csv_times_and_status(row, head);
     row.Put(',');
   }
@@ -138,10 +135,8 @@ void csv_jnw_row(FILE* out, const JnwRecord& record, const ReportSwitches& switc
       csv_text(row, record.parentjnw, switches);
     }
     row.Put(',');
-    csv_text(row, jnwdate(), switches);
-    row.Put(',');
-    csv_text(row, record.basename, switches);
-    row.Put(',');
+    csv_text(row, jnwdate(), switches).Put(',');
+    csv_text(row, record.basename, switches).Put(',');
     csv_times_and_status(row, record);
     row.Put(',');
   }
@@ -215,16 +210,12 @@ void unit_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches&
   row.Put(',');
   code_pair(row, r->errclass, r->code);
   row.Put(',');
-  csv_text(row, r->requestid, switches);
-  row.Put(',');
-  csv_text(row, r->machine, switches);
-  row.Put('\n');
+  csv_text(row, r->requestid, switches).Put(',');
+  csv_text(row, r->machine, switches).Put('\n');
 }
 
 void erp_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches) {
-  row.Put(',');
-  csv_text(row, static_cast<const ErpJob*>(record)->machine, switches);
-  row.Put('\n');
+  csv_text(row.Put(','), static_cast<const ErpJob*>(record)->machine, switches).Put('\n');
 }
 
 void plain_tail(OutputBuffer& row, const JobRecord*, const ReportSwitches&) { row.Put('\n'); }
@@ -257,12 +248,9 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
       }
       written = true;
       rows.Put(type.word);
-      csv_text(rows, record->parentjnw, switches);
-      rows.Put(',');
-      csv_text(rows, jnwdate(), switches);
-      rows.Put(',');
-      csv_text(rows, record->name, switches);
-      rows.Put(',');
+      csv_text(rows, record->parentjnw, switches).Put(',');
+      csv_text(rows, jnwdate(), switches).Put(',');
+      csv_text(rows, record->name, switches).Put(',');
       csv_times_and_status(rows, *record);
       type.tail(rows, record, switches);
     }
