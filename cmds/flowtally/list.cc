@@ -112,7 +112,7 @@ class RecordValues {
                                                                        : "");
       case kFieldFlags:
         // A set of letters: the tool's "-" for none is the empty set, which is still a value.
-        if (e.flags == "-") return std::string_view();
+        if (e.flags == "-") return std::string_view("");
         return std::string_view(e.flags);
       case kFieldStatus:
         return Text(status_text(e.status, e.flags));
