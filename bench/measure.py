@@ -75,6 +75,12 @@ def table(path):
         print("%-10s %-26s %8ss %8ss %6s %7s %7s %9s %9s %9s %7s %9s %6s" %
               (size, name, ft, tool, ratio, grow_ft, grow_tool, ft_mib, tool_mib, spool,
                per_spool, into_file, file_ratio))
+    # A listing's records against its table: flowtally's time for the same search.
+    table_time = {row[0]: float(row[2]) for row in rows if row[1] == "list -a -j prep"}
+    for row in rows:
+        if row[1].startswith("list -a -j prep -l ") and table_time.get(row[0], 0) > 0:
+            print("%s: %s / table: %.2f" % (row[0], row[1][len("list -a -j prep "):],
+                                             float(row[2]) / table_time[row[0]]))
 
 
 def main():
@@ -93,6 +99,8 @@ def main():
         cases = [
             ("list -a -j prep", [a.flowtally, "-a", "-j", "prep"]),
             ("list -a (last)", [a.flowtally, "-a"]),
+            # The records for programs, beside the table of the same search.
+            ("list -a -j prep -l jsonl", [a.flowtally, "-a", "-j", "prep", "-l", "format=jsonl"]),
         ]
     else:
         cases = [

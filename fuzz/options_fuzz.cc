@@ -1,4 +1,4 @@
-// The command line: the option scanner and loop, the -j and -p sub-options with their dates,
+// The command line: the option scanner and loop, the -j, -p and -l sub-options with their dates,
 // and the tool options built from them. One argument per input line.
 #include <cstdint>
 #include <string>
@@ -16,7 +16,7 @@ namespace {
 using flowtally::getopt;
 using flowtally::optarg;
 
-constexpr char kOptionString[] = "vVd:hu:c:j:p:t:ao:";
+constexpr char kOptionString[] = "vVd:hu:c:j:p:t:ao:l:";
 
 // Writable copies of the arguments behind an argv, as main receives them.
 struct Argv {

@@ -1,5 +1,6 @@
 # bash completion for flowtally: the options, the search items after -j, the print items and
-# their values after -p, the test patterns after -t, users after -u and files after -o.
+# their values after -p, the listing items and their values after -l, the test patterns after
+# -t, users after -u and files after -o.
 
 # _flowtally_items PREFIX CURRENT WORD...: sets _flowtally_candidates to PREFIX followed by
 # each WORD that begins with CURRENT.
@@ -38,7 +39,21 @@ _flowtally() {
       case $item in
         format=*) _flowtally_items "${head}format=" "${item#format=}" csv rd ;;
         style=*) _flowtally_items "${head}style=" "${item#style=}" 0 1 2 ;;
-        *) _flowtally_items "$head" "$item" format= style= ujonly erronly output notitle ;;
+        *) _flowtally_items "$head" "$item" format= style= ujonly erronly output notitle quote ;;
+      esac
+      ;;
+    -l)
+      head=${cur%"${cur##*,}"}
+      item=${cur##*,}
+      case $item in
+        format=*) _flowtally_items "${head}format=" "${item#format=}" tsv csv jsonl json ;;
+        tz=*) _flowtally_items "${head}tz=" "${item#tz=}" utc local ;;
+        fields=*)
+          # The field being typed follows the last ':'.
+          _flowtally_items "${head}${item%"${item##*[:=]}"}" "${item##*[:=]}" tracker jnw user \
+            machine state flags status start end
+          ;;
+        *) _flowtally_items "$head" "$item" format= notitle fields= tz= ;;
       esac
       ;;
     -t)
@@ -65,13 +80,13 @@ _flowtally() {
       if [[ $cur == --* ]]; then
         ((count == 1)) && _flowtally_items "" "$cur" --help --version
       elif [[ $cur == -* ]]; then
-        _flowtally_items "" "$cur" -j -c -p -t -o -u -a -d -v -V -h
+        _flowtally_items "" "$cur" -j -c -p -t -l -o -u -a -d -v -V -h
       fi
       ;;
   esac
 
   case $prev in
-    -j | -p | -t) compopt -o nospace 2>/dev/null ;;
+    -j | -p | -t | -l) compopt -o nospace 2>/dev/null ;;
   esac
   # Bash replaces only the part of the word after its last break character ('=', ':').
   local cut=${#cur} breaks=${COMP_WORDBREAKS-=:}

@@ -19,7 +19,7 @@ namespace {
 // Position inside argv[optind] of the next option letter, or nullptr between arguments.
 char* scan_pos = nullptr;
 
-constexpr char kOptionString[] = "vVd:hu:c:j:p:t:ao:";
+constexpr char kOptionString[] = "vVd:hu:c:j:p:t:ao:l:";
 
 constexpr char kShortUsage[] = "Usage: flowtally [options...]|-h\n";
 
@@ -136,6 +136,7 @@ int parse_options(int argc, char** argv) {
   bool saw_search = false;
   bool saw_print = false;
   bool saw_test = false;
+  bool saw_list = false;
 
   int c;
   while ((c = getopt(argc, argv, kOptionString)) != -1) {
@@ -191,6 +192,10 @@ int parse_options(int argc, char** argv) {
       case 'a':
         g_options.all_users = 1;
         break;
+      case 'l':
+        if (parse_list_options(optarg) != 0) return -1;
+        saw_list = true;
+        break;
       default:  // '?': the scanner has said what was wrong; keep scanning for more.
         scan_error = true;
         break;
@@ -205,6 +210,12 @@ int parse_options(int argc, char** argv) {
     std::fputs("Don't specify the option -t and -p\n", stderr);
     return -1;
   }
+  // The record forms are the listing's: print mode and test mode have their own output.
+  if (saw_list && (saw_print || saw_test)) {
+    std::fprintf(stderr, "Don't specify the option -l and %s\n", saw_print ? "-p" : "-t");
+    return -1;
+  }
+  if (check_print_options() != 0) return -1;
   if (!saw_search) {
     char last[] = "last";
     parse_search_options(last);

@@ -22,7 +22,7 @@ extern int opterr;
 /// ("-dthree") or be the whole next word, whatever it begins with.
 int getopt(int argc, char* const argv[], const char* optstring);
 
-/// Fills g_options from the command line (option string "vVd:hu:c:j:p:t:ao:"). Returns 0, or
+/// Fills g_options from the command line (option string "vVd:hu:c:j:p:t:ao:l:"). Returns 0, or
 /// -1 after its message; the caller then writes the short usage line. -h writes the long usage
 /// on standard error and ends the process with 0; an empty "-j name=" ends it with 2. When no
 /// -j is given, the search defaults to "last".

@@ -171,6 +171,13 @@ int summary_main(int argc, char** argv) {
   const int entries = search_trackers();
   if (entries <= 0) {
     std::fputs("No JNW detected.\n", stderr);
+    // A reader of the record forms still gets their empty form (a header line, the empty
+    // document), on standard output only: an -o file keeps what it held.
+    if (g_options.list_format != kListTable && g_options.output_file[0] == '\0') {
+      prepare_output();
+      list_records(stdout);
+      if (finish_output() != kExitSuccess) return kExitUsage;
+    }
     return kExitNothingFound;
   }
 
@@ -206,7 +213,11 @@ int summary_main(int argc, char** argv) {
     default:
       if (!start_output_file()) return kExitUsage;
       prepare_output();
-      list_trackers(stdout);
+      if (g_options.list_format != kListTable) {
+        list_records(stdout);
+      } else {
+        list_trackers(stdout);
+      }
       return finish_output();
   }
 }

@@ -23,6 +23,38 @@ inline constexpr size_t kDateValueMax = 22;
 /// What the command does after the search.
 enum SummaryMode : int32_t { kModeList = 0, kModeTest = 1, kModePrint = 2 };
 
+/// The forms of the listing: the table, or the record forms that -l format= chooses.
+enum ListFormat : int32_t {
+  kListTable = 0,
+  kListTsv = 1,
+  kListCsv = 2,
+  kListJsonl = 3,
+  kListJson = 4
+};
+
+/// The fields of a listing record, in their default order, and their names (-l fields=, the
+/// header line, the JSON keys).
+enum ListField : int32_t {
+  kFieldTracker,
+  kFieldJnw,
+  kFieldUser,
+  kFieldMachine,
+  kFieldState,
+  kFieldFlags,
+  kFieldStatus,
+  kFieldStart,
+  kFieldEnd,
+  kListFieldCount,
+};
+inline constexpr const char* kListFieldNames[kListFieldCount] = {
+    "tracker", "jnw", "user", "machine", "state", "flags", "status", "start", "end"};
+
+/// The fields that -l fields= chose, in its order; none (count 0) for every field in order.
+struct ListFields {
+  int32_t count;
+  int32_t field[kListFieldCount];  // ListField values
+};
+
 /// Trace topics selected with -d N. A topic is on only when DebugKey equals its number; every
 /// trace goes to standard error.
 enum DebugTopic : int32_t {
@@ -67,6 +99,11 @@ struct SummaryOptions {
   int32_t prt_erronly;               // -p erronly
   int32_t prt_output;                // -p output
   int32_t prt_notitle;               // -p notitle
+  int32_t prt_quote;                 // -p quote: RFC 4180 quoting of the CSV report
+  int32_t list_format;               // ListFormat: -l format=, kListTable without -l
+  int32_t list_notitle;              // -l notitle
+  int32_t list_local_time;           // -l tz=local; else times in UTC
+  ListFields list_fields;            // -l fields=
 };
 
 /// The process-wide options block, all zero at start.

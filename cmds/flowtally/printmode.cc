@@ -146,12 +146,14 @@ int print_content_switch(const SummaryOptions& options) {
 
 ReportSwitches print_report_switches(const SummaryOptions& options) {
   const int32_t content = print_content_switch(options);
-  return ReportSwitches{options.prt_style,
-                        options.prt_ujonly,
-                        options.prt_erronly,
-                        options.prt_notitle,
-                        content,
-                        content};
+  ReportSwitches switches{options.prt_style,
+                          options.prt_ujonly,
+                          options.prt_erronly,
+                          options.prt_notitle,
+                          content,
+                          content};
+  switches.quote = options.prt_quote;
+  return switches;
 }
 
 const char* dump_content_item(int want_first, int want_second) {

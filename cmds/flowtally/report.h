@@ -17,6 +17,7 @@ struct ReportSwitches {
   int32_t notitle;         // CSV: leave out the "#TYPE=" and column-name lines
   int32_t first_content;   // readable: each job's first content block
   int32_t second_content;  // readable: each job's second content block
+  int32_t quote = 0;       // CSV: a text field holding ',', '"', CR or LF in RFC 4180 quotes
 };
 
 /// The readable report of the tracker of entry, copying content blocks from the spool file at

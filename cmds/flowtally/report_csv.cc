@@ -1,13 +1,15 @@
 // The CSV report of one tracker: a SUMMARY section, a JNW section and one section per job
 // type, each a "#TYPE=" line, a column-name line and one row per record. Other programs parse
 // these sections, so every title, column name and field position stays exactly as it is, the
-// two "ujwait" columns and the "#TYPE=UNITJOB" title of custom jobs included. Fields are
-// written as they are, without quoting.
+// two "ujwait" columns and the "#TYPE=UNITJOB" title of custom jobs included. Text fields are
+// written as they are, or under the quote switch in RFC 4180 quotes where they hold a ',', a
+// '"', a CR or an LF; times, numbers and status words never need quotes.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "cmds/flowtally/machine_values.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
@@ -80,6 +82,16 @@ void csv_counts(FILE* out, const CountTable& table) {
 
 const char* jnwdate() { return report_text(g_load_summary.jnwdate); }
 
+// A text field of a row, as it is or quoted; returns the row.
+OutputBuffer& csv_text(OutputBuffer& row, const char* text, const ReportSwitches& switches) {
+  if (switches.quote) {
+    put_csv_field(row, report_text(text));
+  } else {
+    row.Put(report_text(text));
+  }
+  return row;
+}
+
 void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
   if (!switches.notitle) {
     std::fputs("#TYPE=SUMMARY\n", out);
@@ -95,8 +107,10 @@ void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches&
   head.status = g_load_summary.status;
   {
     OutputBuffer row(out);
-    row.Put(report_text(g_load_summary.jnwname)).Put(',').Put(jnwdate()).Put(',');
-    row.Put(entry.user).Put(',').Put(g_local_machine).Put(',');
+    csv_text(row, g_load_summary.jnwname, switches).Put(',');
+    csv_text(row, jnwdate(), switches).Put(',');
+    csv_text(row, entry.user.c_str(), switches).Put(',');
+    csv_text(row, g_local_machine, switches).Put(',');
     csv_times_and_status(row, head);
     row.Put(',');
   }
@@ -110,13 +124,19 @@ void csv_jnw_title(FILE* out) {
   csv_count_header(out);
 }
 
-void csv_jnw_row(FILE* out, const JnwRecord& record) {
-  // The top network has no parent; an empty first field would read as a missing one.
-  const char* parent = report_text(record.parentjnw)[0] != '\0' ? record.parentjnw : "\"\"";
+void csv_jnw_row(FILE* out, const JnwRecord& record, const ReportSwitches& switches) {
   {
     OutputBuffer row(out);
-    row.Put("JNW,").Put(parent).Put(',').Put(jnwdate()).Put(',');
-    row.Put(report_text(record.basename)).Put(',');
+    row.Put("JNW,");
+    if (report_text(record.parentjnw)[0] == '\0') {
+      // The top network has no parent; an empty first field would read as a missing one.
+      row.Put("\"\"");
+    } else {
+      csv_text(row, record.parentjnw, switches);
+    }
+    row.Put(',');
+    csv_text(row, jnwdate(), switches).Put(',');
+    csv_text(row, record.basename, switches).Put(',');
     csv_times_and_status(row, record);
     row.Put(',');
   }
@@ -140,16 +160,16 @@ void csv_jnw_section(FILE* out, const ReportSwitches& switches, const char* name
     if (!jnw_kept(record, switches)) continue;
     if (!written && !switches.notitle) csv_jnw_title(out);
     written = true;
-    csv_jnw_row(out, record);
+    csv_jnw_row(out, record, switches);
   }
   if (written) std::fputs("\n", out);
 }
 
 // What follows the status in a job row.
-void unit_tail(OutputBuffer& row, const JobRecord* record);
-void erp_tail(OutputBuffer& row, const JobRecord* record);
-void plain_tail(OutputBuffer& row, const JobRecord* record);
-void qdrs_tail(OutputBuffer& row, const JobRecord* record);
+void unit_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
+void erp_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
+void plain_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
+void qdrs_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
 
 // One job type of the report: its list, titles, row word and row end.
 struct CsvType {
@@ -157,7 +177,7 @@ struct CsvType {
   const char* title;
   const char* columns;  // after kRowColumns
   const char* word;
-  void (*tail)(OutputBuffer& row, const JobRecord* record);
+  void (*tail)(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
 };
 
 // The fixed type order of the report. Custom jobs share the unit jobs' title line.
@@ -185,20 +205,22 @@ void code_pair(OutputBuffer& row, int32_t errclass, int32_t code) {
   }
 }
 
-void unit_tail(OutputBuffer& row, const JobRecord* record) {
+void unit_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches) {
   const auto* r = static_cast<const UnitJob*>(record);
   row.Put(',');
   code_pair(row, r->errclass, r->code);
-  row.Put(',').Put(report_text(r->requestid)).Put(',').Put(report_text(r->machine)).Put('\n');
+  row.Put(',');
+  csv_text(row, r->requestid, switches).Put(',');
+  csv_text(row, r->machine, switches).Put('\n');
 }
 
-void erp_tail(OutputBuffer& row, const JobRecord* record) {
-  row.Put(',').Put(report_text(static_cast<const ErpJob*>(record)->machine)).Put('\n');
+void erp_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches) {
+  csv_text(row.Put(','), static_cast<const ErpJob*>(record)->machine, switches).Put('\n');
 }
 
-void plain_tail(OutputBuffer& row, const JobRecord*) { row.Put('\n'); }
+void plain_tail(OutputBuffer& row, const JobRecord*, const ReportSwitches&) { row.Put('\n'); }
 
-void qdrs_tail(OutputBuffer& row, const JobRecord* record) {
+void qdrs_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches&) {
   const auto* r = static_cast<const QdrsJob*>(record);
   row.Put(',');
   code_pair(row, r->errclass, r->code);
@@ -225,10 +247,12 @@ void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& swit
         std::fputs(type.columns, out);
       }
       written = true;
-      rows.Put(type.word).Put(report_text(record->parentjnw)).Put(',').Put(jnwdate()).Put(',');
-      rows.Put(report_text(record->name)).Put(',');
+      rows.Put(type.word);
+      csv_text(rows, record->parentjnw, switches).Put(',');
+      csv_text(rows, jnwdate(), switches).Put(',');
+      csv_text(rows, record->name, switches).Put(',');
       csv_times_and_status(rows, *record);
-      type.tail(rows, record);
+      type.tail(rows, record, switches);
     }
   }
   if (written) std::fputs("\n", out);

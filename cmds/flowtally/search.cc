@@ -149,6 +149,7 @@ int parse_entry_line(const char* line, EntryLine* entry) {
   std::string_view file = path.substr(c2 + 1);
   if (file.empty() || file.find(':') != std::string_view::npos) return -1;
   if (!copy_field(entry->user, sizeof entry->user, path.substr(c1 + 1, c2 - c1 - 1))) return -1;
+  if (!copy_field(entry->machine, sizeof entry->machine, path.substr(0, c1))) return -1;
 
   size_t dot = file.rfind('.');
   if (dot != std::string_view::npos && file.substr(dot) == ".kstrk") file = file.substr(0, dot);
@@ -187,23 +188,24 @@ int filter_entry(const EntryLine& line) {
   }
   if (o.srch_last) {
     if (trace_filter()) std::fprintf(stderr, "ANAL:(Entry) not twice.(%s)\n", line.trackername);
-    if (entry_insert_latest(line.trackername, line.user, line.start, line.end, code, line.flags) ==
-        1) {
+    if (entry_insert_latest(line.trackername, line.user, line.start, line.end, code, line.flags,
+                            line.machine) == 1) {
       if (trace_filter()) std::fputs("ANAL:(Entry) Twiced: replace or not entried.\n", stderr);
       return 1;
     }
     return 0;
   }
   if (trace_filter()) std::fputs("ANAL:(Entry) normal.\n", stderr);
-  entry_insert(line.trackername, line.user, line.start, line.end, code, line.flags);
+  entry_insert(line.trackername, line.user, line.start, line.end, code, line.flags, line.machine);
   return 0;
 }
 
 void entry_insert(const char* trackername, const char* user, const char* start, const char* end,
-                  int32_t status, const char* flags) {
+                  int32_t status, const char* flags, const char* machine) {
   JnwEntry entry;
   entry.user = user;
   entry.trackername = trackername;
+  entry.machine = machine;
   entry.flags = flags;
   entry.status = status;
   copy_field(entry.start, sizeof entry.start, std::string_view(start).substr(0, kStampSize - 1));
@@ -218,7 +220,7 @@ void entry_insert(const char* trackername, const char* user, const char* start, 
 }
 
 int entry_insert_latest(const char* trackername, const char* user, const char* start,
-                        const char* end, int32_t status, const char* flags) {
+                        const char* end, int32_t status, const char* flags, const char* machine) {
   std::string_view name(trackername);
   size_t from = name.find_first_not_of('.');
   if (from == std::string_view::npos) return 1;
@@ -240,7 +242,7 @@ int entry_insert_latest(const char* trackername, const char* user, const char* s
   }
   for (EntryList::iterator it : older) entry_remove(it);
   if (found && older.empty()) return 1;
-  entry_insert(trackername, user, start, end, status, flags);
+  entry_insert(trackername, user, start, end, status, flags, machine);
   return older.empty() ? 0 : 1;
 }
 

@@ -25,6 +25,7 @@ enum TrackerStatus : int32_t { kStatusWait = 0, kStatusPrep = 1, kStatusRun = 2,
 /// The parse of one entry line of the tool; one instance is reused for every line.
 struct EntryLine {
   char trackername[kTrackerPathSize];  // JNW.YYYYMMDDhhmmss, without ".kstrk"
+  char machine[kTrackerPathSize];      // first part of the object path; a line always fits
   char user[kToolFieldSize];
   char status[kToolFieldSize];  // status word
   char flags[kToolFieldSize];   // extended status letters
@@ -36,6 +37,7 @@ struct EntryLine {
 struct JnwEntry {
   std::string user;
   std::string trackername;
+  std::string machine;  // as the tool's object path names it
   std::string flags;
   int32_t status = kStatusWait;
   char start[kStampSize] = {};
@@ -66,12 +68,12 @@ int filter_entry(const EntryLine& line);
 
 /// Adds an entry in list order.
 void entry_insert(const char* trackername, const char* user, const char* start, const char* end,
-                  int32_t status, const char* flags);
+                  int32_t status, const char* flags, const char* machine);
 
 /// Keeps only the latest-started tracker per JNW and user: 0 when a new entry was added, 1
 /// when it replaced older ones or an equal or later one was kept.
 int entry_insert_latest(const char* trackername, const char* user, const char* start,
-                        const char* end, int32_t status, const char* flags);
+                        const char* end, int32_t status, const char* flags, const char* machine);
 
 /// Removes an entry from the list.
 void entry_remove(EntryList::iterator entry);

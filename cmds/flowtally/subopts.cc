@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string_view>
 
 #include "cmds/flowtally/options.h"
@@ -21,9 +22,24 @@ constexpr const char* kSearchKeys[] = {"name", "run", "last", "date", "today",
                                        "prep", "trk", "tid",  nullptr};
 
 // Indexes into kPrintKeys.
-enum PrintKey { kKeyFormat, kKeyStyle, kKeyUjonly, kKeyErronly, kKeyOutput, kKeyNotitle };
+enum PrintKey {
+  kKeyFormat,
+  kKeyStyle,
+  kKeyUjonly,
+  kKeyErronly,
+  kKeyOutput,
+  kKeyNotitle,
+  kKeyQuote
+};
 constexpr const char* kPrintKeys[] = {"format", "style",   "ujonly", "erronly",
-                                      "output", "notitle", nullptr};
+                                      "output", "notitle", "quote",  nullptr};
+
+// Indexes into kListKeys.
+enum ListKey { kListKeyFormat, kListKeyNotitle, kListKeyFields, kListKeyTz };
+constexpr const char* kListKeys[] = {"format", "notitle", "fields", "tz", nullptr};
+
+// The -l format= values, in ListFormat order from kListTsv.
+constexpr const char* kListFormats[] = {"tsv", "csv", "jsonl", "json"};
 
 constexpr int kMaxDateFields = 3;
 
@@ -326,9 +342,93 @@ int parse_print_options(char* text) {
       case kKeyNotitle:
         g_options.prt_notitle = 1;
         break;
+      case kKeyQuote:
+        // Whether the format in force allows it is known only once every -p is read.
+        if (value != nullptr) {
+          std::fprintf(stderr, "Invalid option: quote=%s\n", value);
+          return -1;
+        }
+        g_options.prt_quote = 1;
+        break;
       default:
         std::fprintf(stderr, "Invalid option: %s\n", value != nullptr ? value : "");
         return -1;
+    }
+  }
+  return 0;
+}
+
+int check_print_options() {
+  if (g_options.prt_quote && g_options.prt_format != 1) {
+    std::fputs("Invalid option: quote\n", stderr);
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+
+// A fields= value "a:b:..." into the options block: known names only, each at most once, at
+// least one. False, with the block untouched, otherwise.
+bool parse_list_fields(const char* value) {
+  int32_t fields[kListFieldCount];
+  int32_t count = 0;
+  bool seen[kListFieldCount] = {};
+  std::string_view rest(value);
+  while (true) {
+    const size_t colon = rest.find(':');
+    const std::string_view name = rest.substr(0, colon);
+    int32_t field = 0;
+    while (field < kListFieldCount && name != kListFieldNames[field]) ++field;
+    if (field == kListFieldCount || seen[field]) return false;
+    seen[field] = true;
+    fields[count++] = field;
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  std::memcpy(g_options.list_fields.field, fields, sizeof fields[0] * static_cast<size_t>(count));
+  g_options.list_fields.count = count;
+  return true;
+}
+
+}  // namespace
+
+int parse_list_options(char* text) {
+  if (g_options.list_format == kListTable) g_options.list_format = kListTsv;
+  char* rest = text;
+  while (rest != nullptr && *rest != '\0') {
+    char* item = rest;
+    char* value;
+    bool valid = false;
+    switch (getsubopt(&rest, kListKeys, &value)) {
+      case kListKeyFormat:
+        for (int32_t k = 0; value != nullptr && k < static_cast<int32_t>(std::size(kListFormats));
+             ++k) {
+          if (std::strcmp(value, kListFormats[k]) == 0) {
+            g_options.list_format = kListTsv + k;
+            valid = true;
+          }
+        }
+        break;
+      case kListKeyNotitle:
+        valid = value == nullptr;
+        if (valid) g_options.list_notitle = 1;
+        break;
+      case kListKeyFields:
+        valid = value != nullptr && parse_list_fields(value);
+        break;
+      case kListKeyTz:
+        valid = value != nullptr &&
+                (std::strcmp(value, "utc") == 0 || std::strcmp(value, "local") == 0);
+        if (valid) g_options.list_local_time = value[0] == 'l' ? 1 : 0;
+        break;
+      default:
+        break;
+    }
+    if (!valid) {
+      // getsubopt ended the item where a ',' followed it; the key and its value are still there.
+      std::fprintf(stderr, "Invalid option: %s\n", item);
+      return -1;
     }
   }
   return 0;

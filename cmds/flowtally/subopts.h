@@ -23,8 +23,19 @@ int parse_search_options(char* text);
 int parse_date_range(const char* value);
 
 /// Parses one -p argument (modified in place) into the prt_* settings. Returns 0, or -1 after
-/// "Invalid option: %s\n" for an unknown key.
+/// "Invalid option: %s\n" for an unknown key or a quote item with a value.
 int parse_print_options(char* text);
+
+/// Checks the -p items that only some formats take, against the format in force once every -p
+/// is read: quote needs format=csv. Returns 0, or -1 after "Invalid option: %s\n".
+int check_print_options();
+
+/// Parses one -l argument (modified in place) into the list_* settings; the listing's form
+/// becomes tsv unless a format= item says otherwise, and a repeated item replaces the earlier
+/// one. Returns 0, or -1 after "Invalid option: %s\n" with the whole item for an unknown item
+/// or value, a fields= list that is empty or names a field twice, or a tz= other than utc or
+/// local.
+int parse_list_options(char* text);
 
 /// Today's local date as YYYYMMDD into out (kDateBufSize bytes).
 void format_today(char* out);

@@ -20,9 +20,10 @@ setup() {
   [ -x "$PREFIX/share/flowtally/demo/bin/runscan" ]
   run env -u KS_REGISTRY TMPDIR="$BATS_TEST_TMPDIR" "$PREFIX/bin/flowtally-demo"
   [ "$status" -eq 0 ]
-  [ "$(grep -c '^(exit code' <<<"$output")" -eq 7 ]
+  [ "$(grep -c '^(exit code' <<<"$output")" -eq 8 ]
   grep -qx '  1)        BACKUP.20261206220000       bob         done 12/06-22:00 12/06-22:41' \
     <<<"$output"
+  grep -qx $'BACKUP.20261206220000\tbob\tdone\t2026-12-06T22:00:01Z' <<<"$output"
   grep -q '^DAILY,20261207010000,alice,demohost,' <<<"$output"
   # The demo works on a copy that it removes.
   [ -z "$(find "$BATS_TEST_TMPDIR" -maxdepth 1 -name 'flowtally-demo.*')" ]
@@ -60,7 +61,7 @@ setup() {
   [ -z "$output" ]
 }
 
-@test "the completion offers the items after -j and -p, and the values of a print item" {
+@test "the completion offers the items after -j, -p and -l, and the values of their items" {
   # shellcheck disable=SC1091
   source "$SRC_DIR/packaging/flowtally.bash"
   complete_line() {
@@ -71,11 +72,13 @@ setup() {
     _flowtally
     printf '%s\n' "${COMPREPLY[*]}"
   }
-  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle" ]
+  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle quote" ]
   [ "$(complete_line 'flowtally -a -p format=csv,st')" = "csv,style=" ]
   [ "$(complete_line 'flowtally -p format=')" = "csv rd" ]
   [ "$(complete_line 'flowtally -j name=DAILY,')" = "DAILY,name= DAILY,run DAILY,last DAILY,date= DAILY,today DAILY,prep DAILY,trk= DAILY,tid=" ]
   [ "$(complete_line 'flowtally -t testp=error/st')" = "error/stopped" ]
+  [ "$(complete_line 'flowtally -l format=json')" = "jsonl json" ]
+  [ "$(complete_line 'flowtally -l notitle,fields=tracker:st')" = "state status start" ]
 }
 
 @test "every example of the README is one that the demo runs" {

@@ -495,3 +495,37 @@ OUT
   grep -qx "UNITJOB,T,20140930120000,OK,$t:00:00,2014/09/30 13:00:00,3600,$t:00:00,2014/09/30 13:00:00,done,0,0,1,m1" "$SITE/out"
   no_spool_left
 }
+
+@test "format=csv,quote: Python's csv module reads each section whole" {
+  local top='J m:o,p:B.20141002120000.kstrk done 0 20141002120000 20141002123000 c - 600 0 -'
+  printf '%s\n' "$top" >"$SITE/entries"
+  printf '%s\n' "$top" 'U J,1 done 0 0 20141002120001 20141002120101 1,2 m"1 - 20141002120000 60 -' \
+    'X E"2 done 0 0 20141002120001 20141002120101 - m,2 - 20141002120000 60 -' \
+    'J m:o,p:B:S"1.20141002120000.kstrk done 0 20141002120102 20141002123000 - - 300 60 -' \
+    $'U {J\r3 "x,y"} done 0 0 20141002120103 20141002123000 3 m3 - 20141002120100 300 -' \
+    >"$SITE/detail.20141002120000"
+  ft -u u -j name=B -p format=csv,style=1,quote
+  expect_status 0
+  # Each row as long as its section's header, and its text fields.
+  run python3 -c '
+import csv, json, sys
+header = None
+for row in csv.reader(open(sys.argv[1], newline="")):
+    if row and row[0].startswith("#TYPE="):
+        title, header = row[0][6:], None
+    elif header is None:
+        header = row
+    elif row:
+        assert len(row) == len(header), row
+        tail = row[len(header) - {"UNITJOB": 2, "ERPJOB": 1}.get(title, 0):]
+        print(json.dumps([title] + row[:4] + tail, separators=(",", ":")))' "$SITE/out"
+  diff -u - <(printf '%s\n' "$output") <<'OUT'
+["SUMMARY","B","20141002120000","o,p","m"]
+["JNW","JNW","B","20141002120000","S\"1"]
+["JNW","JNW","","20141002120000","B"]
+["UNITJOB","UNITJOB","B:S\"1","20141002120000","{J\r3 \"x,y\"","3","m3"]
+["UNITJOB","UNITJOB","B","20141002120000","J,1","1,2","m\"1"]
+["ERPJOB","ERPJOB","B","20141002120000","E\"2","m,2"]
+OUT
+  no_spool_left
+}
