@@ -102,6 +102,7 @@ class OutputBuffer {
   static constexpr size_t kLabelWidth = 10;
 
   void Append(const char* data, size_t n) {
+    if (n == 0) return;  // data may be null then (an empty string_view)
     if (used_ + n > sizeof buf_) {
       Flush();
       if (n > sizeof buf_) {
