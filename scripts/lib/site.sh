@@ -60,12 +60,16 @@ site_wine_up() {
 }
 
 # site_wine_serve: unless site_wine_up serves WINEPREFIX, starts a server for it that outlives
-# its last program by SITE_WINE_LINGER seconds, if none serves it yet; before each program that
-# runs under Wine outside the scripts (such as a test that ctest starts by itself).
+# its last program by SITE_WINE_LINGER seconds, if none serves it yet, and brings the prefix
+# up; before each program that runs under Wine outside the scripts (such as a test that ctest
+# starts by itself). The prefix's own processes start here, on no program's output: started
+# by the program, they would hold its output open until the server ends.
 site_wine_serve() {
   [ "${SITE_WINE_SERVED:-}" != "$WINEPREFIX" ] || return 0
   [ -d "$WINEPREFIX" ] || mkdir -p "$WINEPREFIX" || return 0
-  wineserver -p"$SITE_WINE_LINGER" >/dev/null 2>&1 || :
+  if wineserver -p"$SITE_WINE_LINGER" >/dev/null 2>&1; then
+    wineboot -i </dev/null >/dev/null 2>&1 || :
+  fi
 }
 
 # site_wine_down: stops the Wine server of the prefix that site_wine_up brought up, if it did
