@@ -34,16 +34,42 @@ site_demo_copy() {
   chmod -R u+w "$_site_to"
 }
 
+# A Wine program must never start while the Wine server of its prefix is ending: the server
+# then ends it at its start, with no output (it dies of SIGQUIT). A server that Wine starts on
+# demand begins to end as soon as its last program has ended (Debian's wineserver runs with
+# -p0), so every pause between two programs is such a moment. Hence a prefix's programs run
+# under a server started beforehand that outlives them: for good (site_wine_up), or by
+# SITE_WINE_LINGER seconds after its last program (site_wine_serve).
+SITE_WINE_LINGER=30
+
 # site_wine_up PREFIX: exports the settings of a Wine prefix of our own in PREFIX (made if it
-# is missing), starts its Wine server unless one serves it already, and brings the prefix up.
-# WINE names the wine64 program afterwards. End it with site_wine_down.
+# is missing), starts its Wine server for good and brings the prefix up. WINE names the wine64
+# program afterwards. End it with site_wine_down. A server that serves PREFIX already (started
+# on demand, or by site_wine_serve) is given a few seconds to end first; one that is still busy
+# then (another script's) is shared.
 site_wine_up() {
   _site_wine_prefix=$1
   export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
   WINE=${WINE:-/usr/lib/wine/wine64}
   mkdir -p "$WINEPREFIX"
-  wineserver -p >/dev/null 2>&1 || true
+  if wineserver -p >/dev/null 2>&1 ||
+    { timeout 10 wineserver -w >/dev/null 2>&1 || :; wineserver -p >/dev/null 2>&1; }; then
+    export SITE_WINE_SERVED="$WINEPREFIX"
+  fi
   wineboot -i >/dev/null 2>&1 || true
+}
+
+# site_wine_serve: unless site_wine_up serves WINEPREFIX, starts a server for it that outlives
+# its last program by SITE_WINE_LINGER seconds, if none serves it yet, and brings the prefix
+# up; before each program that runs under Wine outside the scripts (such as a test that ctest
+# starts by itself). The prefix's own processes start here, on no program's output: started
+# by the program, they would hold its output open until the server ends.
+site_wine_serve() {
+  [ "${SITE_WINE_SERVED:-}" != "$WINEPREFIX" ] || return 0
+  [ -d "$WINEPREFIX" ] || mkdir -p "$WINEPREFIX" || return 0
+  if wineserver -p"$SITE_WINE_LINGER" >/dev/null 2>&1; then
+    wineboot -i </dev/null >/dev/null 2>&1 || :
+  fi
 }
 
 # site_wine_down: stops the Wine server of the prefix that site_wine_up brought up, if it did
@@ -51,6 +77,7 @@ site_wine_up() {
 site_wine_down() {
   if [ -n "${_site_wine_prefix:-}" ]; then
     WINEPREFIX=$_site_wine_prefix wineserver -k >/dev/null 2>&1 || true
+    unset SITE_WINE_SERVED
   fi
 }
 
