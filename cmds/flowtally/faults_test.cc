@@ -59,9 +59,7 @@ const Mode kModes[] = {
     {"print rd", {"-u", "alice", "-j", "name=DAILY", "-p", "format=rd,style=2"}},
     {"print csv", {"-u", "alice", "-j", "name=DAILY", "-p", "format=csv,style=1"}},
     {"full log", {"-u", "alice", "-j", "name=DAILY"}, true},
-    // Machine formats of the listing and print mode go here, one row each, for example:
-    //   {"listing tsv", {"-u", "alice", "-j", "name=DAILY", "-l", "format=tsv"}},
-    //   {"print json", {"-u", "alice", "-j", "name=DAILY", "-p", "format=json"}},
+    {"listing json", {"-u", "alice", "-j", "name=DAILY", "-l", "format=json"}},
 };
 
 // The errors that a call of each class can meet, by FaultClass.
