@@ -205,6 +205,7 @@ int parse_options(int argc, char** argv) {
     std::fputs("Don't specify the option -t and -p\n", stderr);
     return -1;
   }
+  if (saw_print && check_print_options() != 0) return -1;
   if (!saw_search) {
     char last[] = "last";
     parse_search_options(last);

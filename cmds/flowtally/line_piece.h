@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 namespace flowtally {
 
@@ -95,5 +96,44 @@ class BlockReader {
   bool failed_ = false;
   int error_ = 0;
 };
+
+/// Walks the content block whose marker line (letter) starts at offset in reader's stream: every
+/// following line that begins with a TAB, up to the first line that does not. Calls
+/// piece(text, line_end) for each piece of those lines, without the leading TAB and without the
+/// line end (LF or CR LF), line_end telling whether the piece ends its line; a long line arrives
+/// in several pieces, and the pieces after its first are taken whole, whatever they begin with.
+/// A last line without its line end still ends with line_end. Returns false, without a call,
+/// when no block of letter starts at offset (offset below 1: a block that was never noted).
+template <typename Piece>
+bool content_block_pieces(BlockReader& reader, char letter, int64_t offset, Piece&& piece) {
+  if (offset < 1) return false;
+  int64_t at = offset;
+  const char* chunk = nullptr;
+  bool ended = false;
+  size_t n = reader.PieceAt(at, kLinePieceMax, &chunk, &ended);
+  if (n == 0) return true;
+  if (chunk[0] != letter) return false;
+  // The marker line itself is not content, however long it is.
+  at += static_cast<int64_t>(n);
+  while (!ended) {
+    n = reader.PieceAt(at, kLinePieceMax, &chunk, &ended);
+    if (n == 0) return true;
+    at += static_cast<int64_t>(n);
+  }
+  bool line_open = false;  // the last piece did not end its line
+  for (;;) {
+    if (!line_open && reader.ByteAt(at) != '\t') break;
+    n = reader.PieceAt(at, kLinePieceMax, &chunk, &ended);
+    if (n == 0) break;
+    at += static_cast<int64_t>(n);
+    size_t body = n;
+    if (ended) body = n >= 2 && chunk[n - 2] == '\r' ? n - 2 : n - 1;
+    const size_t skip = line_open ? 0 : 1;
+    piece(std::string_view(chunk + skip, body > skip ? body - skip : 0), ended);
+    line_open = !ended;
+  }
+  if (line_open) piece(std::string_view(), true);
+  return true;
+}
 
 }  // namespace flowtally

@@ -15,8 +15,10 @@
 
 #include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/list.h"
+#include "cmds/flowtally/machine_values.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/printmode.h"
+#include "cmds/flowtally/report.h"
 #include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/testexpr.h"
@@ -27,6 +29,7 @@
 #include "environment/lwfile.h"
 #include "environment/oplog.h"
 #include "environment/site.h"
+#include "environment/sitecodepage.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/signal.h"
@@ -140,6 +143,7 @@ int summary_main(int argc, char** argv) {
     return kExitUsage;
   }
   g_language_id = language_id;
+  set_text_code_page(InstallationCodePage(language_id));
 
   if (const char* me = lw_GetUserName(); me != nullptr) {
     copy_truncated(g_options.user, kUserMax, me);
@@ -171,6 +175,13 @@ int summary_main(int argc, char** argv) {
   const int entries = search_trackers();
   if (entries <= 0) {
     std::fputs("No JNW detected.\n", stderr);
+    // Standard output is always one document; an -o file keeps what it holds.
+    if (g_options.mode == kModePrint && g_options.prt_format == kFormatJson &&
+        g_options.output_file[0] == '\0') {
+      prepare_output();
+      json_document_end(stdout);
+      if (finish_output() != kExitSuccess) return kExitUsage;
+    }
     return kExitNothingFound;
   }
 

@@ -78,7 +78,7 @@ class ReportRdTest : public ReportTest {
   // The report at the given settings; rc receives the writer's result.
   std::string Report(int style, bool content = false, int* rc = nullptr, bool ujonly = false,
                      bool erronly = false) {
-    const ReportSwitches sw{style, ujonly, erronly, 0, content, content};
+    const ReportSwitches sw{style, ujonly, erronly, 0, content, content, 0};
     return written_by([&](FILE* out) {
       const int r = summary_output_rd(out, spool_.c_str(), entry_, sw);
       if (rc != nullptr) *rc = r;

@@ -21,9 +21,9 @@ constexpr const char* kSearchKeys[] = {"name", "run", "last", "date", "today",
                                        "prep", "trk", "tid",  nullptr};
 
 // Indexes into kPrintKeys.
-enum PrintKey { kKeyFormat, kKeyStyle, kKeyUjonly, kKeyErronly, kKeyOutput, kKeyNotitle };
+enum PrintKey { kKeyFormat, kKeyStyle, kKeyUjonly, kKeyErronly, kKeyOutput, kKeyNotitle, kKeyTz };
 constexpr const char* kPrintKeys[] = {"format", "style",   "ujonly", "erronly",
-                                      "output", "notitle", nullptr};
+                                      "output", "notitle", "tz",     nullptr};
 
 constexpr int kMaxDateFields = 3;
 
@@ -306,9 +306,13 @@ int parse_print_options(char* text) {
     switch (getsubopt(&rest, kPrintKeys, &value)) {
       case kKeyFormat:
         if (value != nullptr && std::strcmp(value, "csv") == 0) {
-          g_options.prt_format = 1;
+          g_options.prt_format = kFormatCsv;
         } else if (value != nullptr && std::strcmp(value, "rd") == 0) {
-          g_options.prt_format = 0;
+          g_options.prt_format = kFormatReadable;
+        } else if (value != nullptr && std::strcmp(value, "jsonl") == 0) {
+          g_options.prt_format = kFormatJsonLines;
+        } else if (value != nullptr && std::strcmp(value, "json") == 0) {
+          g_options.prt_format = kFormatJson;
         }
         break;
       case kKeyStyle:
@@ -326,10 +330,31 @@ int parse_print_options(char* text) {
       case kKeyNotitle:
         g_options.prt_notitle = 1;
         break;
+      case kKeyTz:
+        if (value != nullptr && std::strcmp(value, "utc") == 0) {
+          g_options.prt_tz = kZoneUtc;
+        } else if (value != nullptr && std::strcmp(value, "local") == 0) {
+          g_options.prt_tz = kZoneLocal;
+        } else {
+          // The whole item: the value follows "tz=", or the item is "tz" alone.
+          std::fprintf(stderr, "Invalid option: %s\n", value != nullptr ? value - 3 : "tz");
+          return -1;
+        }
+        break;
       default:
         std::fprintf(stderr, "Invalid option: %s\n", value != nullptr ? value : "");
         return -1;
     }
+  }
+  return 0;
+}
+
+int check_print_options() {
+  const bool json = g_options.prt_format == kFormatJson || g_options.prt_format == kFormatJsonLines;
+  if (g_options.prt_tz != kZoneNotGiven && !json) {
+    std::fprintf(stderr, "Invalid option: tz=%s\n",
+                 g_options.prt_tz == kZoneLocal ? "local" : "utc");
+    return -1;
   }
   return 0;
 }

@@ -23,8 +23,13 @@ int parse_search_options(char* text);
 int parse_date_range(const char* value);
 
 /// Parses one -p argument (modified in place) into the prt_* settings. Returns 0, or -1 after
-/// "Invalid option: %s\n" for an unknown key.
+/// "Invalid option: %s\n" (the whole item) for an unknown key or a tz= value other than utc and
+/// local.
 int parse_print_options(char* text);
+
+/// Checks the print settings once every -p option is read: tz= is taken only with the JSON
+/// formats in force then. Returns 0, or -1 after "Invalid option: %s\n" with the tz= item.
+int check_print_options();
 
 /// Today's local date as YYYYMMDD into out (kDateBufSize bytes).
 void format_today(char* out);
