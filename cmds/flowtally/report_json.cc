@@ -169,6 +169,8 @@ class JsonRecords : public ReportRecordSink {
       case JobKind::kHlbs: {
         const auto& r = static_cast<const QdrsJob&>(record);
         Codes(r.errclass, r.code);
+        blocks[0] = {"stdout", 'O', r.stdout_offset};
+        blocks[1] = {"stderr", 'E', r.stderr_offset};
         break;
       }
     }

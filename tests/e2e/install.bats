@@ -12,7 +12,8 @@ setup() {
   fi
   cmake --install "$BUILD_DIR" --prefix "$PREFIX" >/dev/null
   diff -u <(printf '%s\n' bin/flowtally share/bash-completion/completions/flowtally \
-    share/man/man1/flowtally.1) <(cd "$PREFIX" && find . -type f -o -type l | sed 's|^\./||' | sort)
+    share/flowtally/schema/print.schema.json share/man/man1/flowtally.1) \
+    <(cd "$PREFIX" && find . -type f -o -type l | sed 's|^\./||' | sort)
   [ "$(env -i "$PREFIX/bin/flowtally" --version)" = "flowtally 1.0.0" ]
   grep -q '^\.TH FLOWTALLY 1 .* "flowtally 1.0.0"' "$PREFIX/share/man/man1/flowtally.1"
 
@@ -45,7 +46,7 @@ setup() {
   files=$(for deb in "$pkg"/*.deb; do dpkg-deb -c "$deb"; done | awk '{print $6}')
   for file in ./usr/share/doc/flowtally/changelog.gz ./usr/share/man/man1/flowtally.1.gz \
       ./usr/share/doc/flowtally-demo/changelog.gz ./usr/share/man/man1/flowtally-demo.1.gz \
-      ./usr/libexec/flowtally/runscan; do
+      ./usr/libexec/flowtally/runscan ./usr/share/flowtally/schema/print.schema.json; do
     grep -qxF "$file" <<<"$files" || { echo "not in the packages: $file" >&2; return 1; }
   done
   ! grep -q '/man/.*\.[1-9]$' <<<"$files"
