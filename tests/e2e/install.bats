@@ -21,7 +21,7 @@ setup() {
   [ -x "$PREFIX/share/flowtally/demo/bin/runscan" ]
   run env -u KS_REGISTRY TMPDIR="$BATS_TEST_TMPDIR" "$PREFIX/bin/flowtally-demo"
   [ "$status" -eq 0 ]
-  [ "$(grep -c '^(exit code' <<<"$output")" -eq 7 ]
+  [ "$(grep -c '^(exit code' <<<"$output")" -eq 8 ]
   grep -qx '  1)        BACKUP.20261206220000       bob         done 12/06-22:00 12/06-22:41' \
     <<<"$output"
   grep -q '^DAILY,20261207010000,alice,demohost,' <<<"$output"
@@ -72,9 +72,9 @@ setup() {
     _flowtally
     printf '%s\n' "${COMPREPLY[*]}"
   }
-  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle" ]
+  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle tz=" ]
   [ "$(complete_line 'flowtally -a -p format=csv,st')" = "csv,style=" ]
-  [ "$(complete_line 'flowtally -p format=')" = "csv rd" ]
+  [ "$(complete_line 'flowtally -p format=')" = "csv rd jsonl json" ]
   [ "$(complete_line 'flowtally -j name=DAILY,')" = "DAILY,name= DAILY,run DAILY,last DAILY,date= DAILY,today DAILY,prep DAILY,trk= DAILY,tid=" ]
   [ "$(complete_line 'flowtally -t testp=error/st')" = "error/stopped" ]
 }
