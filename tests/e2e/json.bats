@@ -43,6 +43,7 @@ same_as_csv() {
   PRINTS=(style=0 style=1 style=2,output style=1,ujonly style=1,erronly style=-1
     style=1,notitle style=2,output,tz=local)
   same_as_csv -u alice -j name=DAILY
+  PRINTS=(style=2,output)
   same_as_csv -u bob -a
   same_as_csv -u alice -j name=DAILY -c DAILY:LOAD/load_orders
   same_as_csv -u alice -j name=DAILY -c DAILY:LOAD
@@ -51,7 +52,7 @@ same_as_csv() {
 
   rm -rf "$SITE/sitedb"
   python3 "$SRC_DIR/bench/gen.py" "$SITE/sitedb" --jobs 300 --user gen
-  PRINTS=(style=1 style=2,output style=1,erronly)
+  PRINTS=(style=2,output style=1,erronly)
   same_as_csv -u gen -j name=BIG
   # Every job type, each with its own keys; the captured output of every type.
   ft -u gen -j name=BIG -p format=jsonl,style=1,output
