@@ -3,6 +3,7 @@
 // this way.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -81,6 +82,15 @@ class BlockReader {
   }
   size_t Make(int64_t offset, size_t want);
   void ReadOn();
+  // Of want bytes from offset, how many the block holds.
+  size_t Held(int64_t offset, size_t want) const {
+    if (offset < base_) return 0;
+    const int64_t after = base_ + static_cast<int64_t>(length_) - offset;
+    return after <= 0 ? 0 : std::min(static_cast<size_t>(after), want);
+  }
+
+  /// How far a block made for a walk backwards reaches behind the block before it.
+  static constexpr int64_t kBackwardOverlap = int64_t{64} * 1024;
 
   size_t block_size_;
   FILE* stream_ = nullptr;

@@ -194,7 +194,18 @@ JsonWriter& JsonWriter::BeginString() {
 }
 
 JsonWriter& JsonWriter::StringPiece(std::string_view text) {
-  Escaped(utf8_text(text, scratch_));
+  // Most text is ASCII with nothing to escape: it goes out as it is, after one look at it.
+  size_t plain = 0;
+  while (plain < text.size()) {
+    const auto c = static_cast<unsigned char>(text[plain]);
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
+    ++plain;
+  }
+  if (plain == text.size()) {
+    out_.Put(text);
+  } else {
+    Escaped(utf8_text(text, scratch_));
+  }
   return *this;
 }
 
