@@ -51,53 +51,7 @@ Rfc3339Text rfc3339_time(int64_t t, TimeZoneChoice zone) {
 
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
 uint32_t g_text_code_page = 0;
-
-/// The length of the UTF-8 character at text[at], or 0 when none begins there.
-size_t utf8_length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  size_t length;
-  unsigned char low = 0x80;   // the range of the second byte, narrowed against overlong forms,
-  unsigned char high = 0xBF;  // surrogates and code points beyond U+10FFFF
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-  }
-  return length;
-}
-
-/// text as UTF-8 with U+FFFD for each byte that begins no UTF-8 character.
-void append_utf8_replacing(std::string_view text, std::string& out) {
-  size_t k = 0;
-  while (k < text.size()) {
-    const size_t length = utf8_length(text, k);
-    if (length == 0) {
-      out += kReplacement;
-      ++k;
-    } else {
-      out.append(text.data() + k, length);
-      k += length;
-    }
-  }
-}
 
 }  // namespace
 
@@ -108,7 +62,7 @@ bool is_utf8(std::string_view text) {
       ++k;
       continue;
     }
-    const size_t length = utf8_length(text, k);
+    const size_t length = platform::Utf8Length(text, k);
     if (length == 0) return false;
     k += length;
   }
@@ -121,8 +75,9 @@ uint32_t text_code_page() { return g_text_code_page; }
 std::string_view utf8_text(std::string_view text, std::string& scratch) {
   if (is_utf8(text)) return text;
   scratch.clear();
+  // Without a code page, each byte that begins no UTF-8 character reads as U+FFFD.
   if (!platform::AppendUtf8FromCodePage(g_text_code_page, text, scratch)) {
-    append_utf8_replacing(text, scratch);
+    platform::AppendUtf8FromCodePage(platform::kCodePageUtf8, text, scratch);
   }
   return scratch;
 }
