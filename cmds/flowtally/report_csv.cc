@@ -109,15 +109,9 @@ class CsvWriter : public ReportRecordSink {
       out_.Put(kTimeColumns);
       CountHeader();
     }
-    RecordHead head{};
-    head.starttime = g_load_summary.starttime;
-    head.endtime = g_load_summary.endtime;
-    head.expstarttime = g_load_summary.expstarttime;
-    head.expendtime = g_load_summary.expendtime;
-    head.status = g_load_summary.status;
     out_.Put(report_text(g_load_summary.jnwname)).Put(',').Put(jnwdate()).Put(',');
     out_.Put(entry.user).Put(',').Put(g_local_machine).Put(',');
-    csv_times_and_status(out_, head);
+    csv_times_and_status(out_, load_summary_head());
     out_.Put(',');
     Counts(g_load_table);
     out_.Put('\n');

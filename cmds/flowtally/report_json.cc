@@ -4,7 +4,6 @@
 // JNW and job records. Every key of a record kind is always there, in a fixed order; a value
 // that is not set is null. Captured output is copied from the spool file a line at a time, so a
 // tracker's output is never held whole.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -18,8 +17,6 @@
 #include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/report_select.h"
 #include "cmds/flowtally/search.h"
-#include "environment/cml.h"
-#include "platform/error.h"
 #include "platform/file.h"
 
 namespace flowtally {
@@ -100,13 +97,7 @@ class JsonRecords : public ReportRecordSink {
     json_.Key("jnw").String(report_text(g_load_summary.jnwname));
     json_.Key("user").String(entry.user);
     Text("machine", g_local_machine);
-    RecordHead head{};
-    head.starttime = g_load_summary.starttime;
-    head.endtime = g_load_summary.endtime;
-    head.expstarttime = g_load_summary.expstarttime;
-    head.expendtime = g_load_summary.expendtime;
-    head.status = g_load_summary.status;
-    Times(head);
+    Times(load_summary_head());
     Counts(g_load_table);
     if (document_) {
       stage_ = kSummary;
@@ -335,15 +326,8 @@ int summary_output_json(FILE* out, const char* spool_path, const JnwEntry& entry
                         const ReportSwitches& switches, bool document) {
   platform::UniqueStream spool;
   if (switches.first_content) {
-    spool.reset(CML_fopen(spool_path, "rn"));  // never a link swapped in after the dump
-    if (spool == nullptr) {
-      const int err = errno;
-      std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", report_text(spool_path));
-      std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
-      return -1;
-    }
-    // The reader takes the stream in blocks of its own: the stream needs no buffer.
-    std::setvbuf(spool.get(), nullptr, _IONBF, 0);
+    spool = report_open_spool(spool_path);
+    if (spool == nullptr) return -1;
   }
   JsonRecords records(out, spool.get(), entry, switches, document);
   select_report_records(entry, switches, records);

@@ -184,16 +184,9 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
                         const char* name_filter, const char* parent_filter) {
   platform::UniqueStream spool;
   if (switches.first_content || switches.second_content) {
-    spool.reset(CML_fopen(spool_path, "rn"));  // never a link swapped in after the dump
-    if (spool == nullptr) {
-      const int err = errno;
-      std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", report_text(spool_path));
-      std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
-      return -1;
-    }
+    spool = report_open_spool(spool_path);
+    if (spool == nullptr) return -1;
   }
-  // The window reads the stream in pieces of its own size: the stream needs no buffer.
-  if (spool != nullptr) std::setvbuf(spool.get(), nullptr, _IONBF, 0);
   // The stream stands at its start until the window reads it; the window forgets it before it
   // is closed.
   struct WindowScope {

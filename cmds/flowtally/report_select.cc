@@ -57,6 +57,16 @@ void select_jobs(const ReportSwitches& switches, const char* name_filter, const 
 
 }  // namespace
 
+RecordHead load_summary_head() {
+  RecordHead head{};
+  head.starttime = g_load_summary.starttime;
+  head.endtime = g_load_summary.endtime;
+  head.expstarttime = g_load_summary.expstarttime;
+  head.expendtime = g_load_summary.expendtime;
+  head.status = g_load_summary.status;
+  return head;
+}
+
 void select_report_records(const JnwEntry& entry, const ReportSwitches& switches,
                            ReportRecordSink& sink) {
   if (g_options.component[0] == '\0') {

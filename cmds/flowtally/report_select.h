@@ -29,6 +29,9 @@ class ReportRecordSink {
   virtual void JobsEnd(JobKind /*kind*/) {}
 };
 
+/// The load summary as a record: its times and status.
+RecordHead load_summary_head();
+
 /// Hands sink the records of the tracker of entry that the CSV report has rows for: without a
 /// component specification the summary (style 0 or more, not ujonly), then with style 1 or more
 /// the JNW records (not ujonly; erronly keeps errors and running networks with an error or an

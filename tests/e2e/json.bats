@@ -12,29 +12,23 @@ setup() {
   SCHEMA="$SRC_DIR/packaging/schema/print.schema.json"
 }
 
-# check_json FORM: the last output is valid FORM (jsonl or json).
-check_json() { python3 "$SRC_DIR/tests/e2e/json_check.py" check "$1" "$SCHEMA" "$SITE/out"; }
+# check_json FORM [FILE]: FILE (the last output by default) is valid FORM (jsonl or json).
+check_json() { python3 "$SRC_DIR/tests/e2e/json_check.py" check "$1" "$SCHEMA" "${2:-$SITE/out}"; }
 
-# same_as_csv ARG...: for these arguments (and an exit code of $STATUS, 0 by default), -p format=jsonl,P gives valid JSON Lines whose records
-# are the rows of -p format=csv,P, and -p format=json,P a valid document of the same records,
-# for each print option text P of $PRINTS.
+# same_as_csv ARG...: for these arguments (and an exit code of $STATUS, 0 by default), -p
+# format=jsonl,P gives valid JSON Lines whose records are the rows of -p format=csv,P, and -p
+# format=json,P a valid document of the same records, for each print option text P of $PRINTS.
 same_as_csv() {
-  local p
+  local p form check="$SRC_DIR/tests/e2e/json_check.py"
   for p in "${PRINTS[@]}"; do
-    ft "$@" -p "format=csv,${p/,tz=local/}"
-    expect_status "${STATUS:-0}"
-    mv "$SITE/out" "$SITE/csv"
-    ft "$@" -p "format=jsonl,$p"
-    expect_status "${STATUS:-0}"
-    check_json jsonl || { echo "$* $p" >&2; return 1; }
-    python3 "$SRC_DIR/tests/e2e/json_check.py" csv "$SITE/out" "$SITE/csv" ||
-      { echo "$* $p" >&2; return 1; }
-    mv "$SITE/out" "$SITE/jsonl"
-    ft "$@" -p "format=json,$p"
-    expect_status "${STATUS:-0}"
-    check_json json || { echo "$* $p" >&2; return 1; }
-    python3 "$SRC_DIR/tests/e2e/json_check.py" lines "$SITE/out" "$SITE/jsonl" ||
-      { echo "$* $p" >&2; return 1; }
+    for form in csv jsonl json; do
+      if [ "$form" = csv ]; then ft "$@" -p "format=csv,${p/,tz=local/}"; else ft "$@" -p "format=$form,$p"; fi
+      expect_status "${STATUS:-0}"
+      mv "$SITE/out" "$SITE/$form"
+    done
+    { check_json jsonl "$SITE/jsonl" && check_json json "$SITE/json" &&
+      python3 "$check" csv "$SITE/jsonl" "$SITE/csv" &&
+      python3 "$check" lines "$SITE/json" "$SITE/jsonl"; } || { echo "$* $p" >&2; return 1; }
   done
 }
 
