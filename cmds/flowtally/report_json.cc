@@ -70,6 +70,9 @@ bool absent(const char* text) {
   return text == nullptr || text[0] == '\0' || (text[0] == '-' && text[1] == '\0');
 }
 
+// The JSON form of the records chosen for one tracker, gathered and written a buffer at a time:
+// a line a record (JSON Lines), or the tracker's element of the document, begun when made and
+// ended by Finish.
 class JsonRecords : public ReportRecordSink {
  public:
   JsonRecords(FILE* out, FILE* spool, const JnwEntry& entry, const ReportSwitches& switches,
