@@ -10,6 +10,10 @@ namespace flowtally {
 
 // ---- Times --------------------------------------------------------------------------------------
 
+namespace {
+constexpr int64_t kSecondsPerDay = 86400;
+}  // namespace
+
 Rfc3339Text rfc3339_time(int64_t t, TimeZoneChoice zone) {
   Rfc3339Text result;
   result.text[0] = '\0';
@@ -20,7 +24,21 @@ Rfc3339Text rfc3339_time(int64_t t, TimeZoneChoice zone) {
     if (!platform::LocalTime(t, &tm)) return result;
     offset = platform::SecondsFromFields(tm) - t;
   } else {
-    platform::FieldsFromSeconds(t, &tm);
+    // The times of a report fall on few days: the date of the day before is kept for the next.
+    static int64_t last_day = -1;
+    static platform::CivilDate last_date;
+    const int64_t day = t / kSecondsPerDay;
+    if (day != last_day) {
+      last_date = platform::CivilFromDays(day);
+      last_day = day;
+    }
+    const auto second = static_cast<int>(t % kSecondsPerDay);
+    tm.tm_year = static_cast<int>(last_date.year - 1900);
+    tm.tm_mon = last_date.month - 1;
+    tm.tm_mday = last_date.day;
+    tm.tm_hour = second / 3600;
+    tm.tm_min = second / 60 % 60;
+    tm.tm_sec = second % 60;
   }
   const int year = tm.tm_year + 1900;
   if (year < 0 || year > 9999) return result;
