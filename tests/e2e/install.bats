@@ -6,7 +6,7 @@ setup() {
   PREFIX="$BATS_TEST_TMPDIR/prefix"
 }
 
-@test "an installation holds the command, its manual page and its completion; the demo only on request" {
+@test "an installation holds the command, its manual page, its completion and the JSON Schema; the demo only on request" {
   if [ -n "${FT_WINDOWS:-}" ]; then
     skip "Linux only: the Linux package (manual page, bash completion, flowtally-demo script)"
   fi
