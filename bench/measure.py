@@ -55,7 +55,7 @@ def table(path):
     """The rows of path, with the growth of both times from the previous size of each case."""
     rows = [line.rstrip("\n").split("\t") for line in open(path) if line.strip()]
     last = {}
-    head = ("%-10s %-26s %9s %9s %6s %7s %7s %9s %9s %9s %7s %9s %6s" %
+    head = ("%-10s %-32s %9s %9s %6s %7s %7s %9s %9s %9s %7s %9s %6s" %
             ("size", "case", "flowtally", "stand-in", "ratio", "ft x10", "tool x10", "ft MiB",
              "tool MiB", "spool MiB", "mem/spl", "to file", "ratio"))
     print(head)
@@ -72,7 +72,7 @@ def table(path):
             if float(into_file) > 0:
                 file_ratio = "%.2f" % (float(ft) / float(into_file))
             into_file += "s"
-        print("%-10s %-26s %8ss %8ss %6s %7s %7s %9s %9s %9s %7s %9s %6s" %
+        print("%-10s %-32s %8ss %8ss %6s %7s %7s %9s %9s %9s %7s %9s %6s" %
               (size, name, ft, tool, ratio, grow_ft, grow_tool, ft_mib, tool_mib, spool,
                per_spool, into_file, file_ratio))
     # A listing's records against its table: flowtally's time for the same search.
@@ -81,6 +81,20 @@ def table(path):
         if row[1].startswith("list -a -j prep -l ") and table_time.get(row[0], 0) > 0:
             print("%s: %s / table: %.2f" % (row[0], row[1][len("list -a -j prep "):],
                                              float(row[2]) / table_time[row[0]]))
+    # The JSON forms against the CSV report of the same size: their time, and their peak memory
+    # per spool MiB.
+    by_size = {}
+    for size, name, ft, _, _, ft_mib, _, spool, _ in rows:
+        by_size.setdefault(size, {})[name] = (float(ft), float(ft_mib), spool)
+    for size, cases in by_size.items():
+        csv = cases.get("print format=csv,style=1")
+        if csv is None or csv[0] <= 0:
+            continue
+        for name, (ft, ft_mib, spool) in cases.items():
+            if "format=json" in name:
+                per_spool = "%.2f" % (ft_mib / float(spool)) if spool != "-" else "-"
+                print("%-10s %-32s time %.2f x format=csv,style=1, peak %s x the spool file" %
+                      (size, name, ft / csv[0], per_spool))
 
 
 def main():
@@ -108,6 +122,10 @@ def main():
              [a.flowtally, "-j", "name=BIG", "-p", "format=csv,style=1"]),
             ("print style=2", [a.flowtally, "-j", "name=BIG", "-p", "style=2"]),
             ("print style=2,output", [a.flowtally, "-j", "name=BIG", "-p", "style=2,output"]),
+            ("print format=jsonl,style=1",
+             [a.flowtally, "-j", "name=BIG", "-p", "format=jsonl,style=1"]),
+            ("print format=json,style=2,output",
+             [a.flowtally, "-j", "name=BIG", "-p", "format=json,style=2,output"]),
         ]
     # The stand-in runs as flowtally runs it: a listing's search, print mode's dump. A dump's
     # options name its spool file's kind: the same options, the same dump.

@@ -51,6 +51,7 @@ set "flowtally=%here%flowtally.exe"
 pushd "%work%"
 call :run -a
 call :run -u alice -j name=DAILY,date=20261201-20261207
+call :run -a -l format=tsv,fields=tracker:user:status:start
 call :run -u alice -j trk=DAILY.20261205010000 -t testp=complete
 call :run -u alice -j name=DAILY,last -t testp=complete
 call :run -u alice -j name=DAILY,last -c DAILY/extract -t testp=error/stopped+
@@ -59,6 +60,7 @@ call :run -u alice -j name=DAILY,last -p format=csv,style=1 -o daily.csv
 echo.
 echo $ cat daily.csv
 type daily.csv
+call :run -u alice -j name=DAILY,last -p format=jsonl,style=1
 popd
 call :cleanup
 exit /b 0

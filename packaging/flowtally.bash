@@ -37,9 +37,10 @@ _flowtally() {
       head=${cur%"${cur##*,}"}
       item=${cur##*,}
       case $item in
-        format=*) _flowtally_items "${head}format=" "${item#format=}" csv rd ;;
+        format=*) _flowtally_items "${head}format=" "${item#format=}" csv rd jsonl json ;;
         style=*) _flowtally_items "${head}style=" "${item#style=}" 0 1 2 ;;
-        *) _flowtally_items "$head" "$item" format= style= ujonly erronly output notitle quote ;;
+        tz=*) _flowtally_items "${head}tz=" "${item#tz=}" utc local ;;
+        *) _flowtally_items "$head" "$item" format= style= ujonly erronly output notitle quote tz= ;;
       esac
       ;;
     -l)

@@ -147,8 +147,8 @@ class ScopedEnv {
 };
 
 #ifdef _WIN32
-/// The zone of a TZ text such as "JST-9" or "EST5EDT,M3.2.0,M11.1.0" (whole hours, rules by
-/// month, week and weekday at 02:00) in the terms of the Windows zone functions.
+/// The zone of a TZ text such as "JST-9", "NST3:30" or "EST5EDT,M3.2.0,M11.1.0" (hours and
+/// minutes, rules by month, week and weekday at 02:00) in the terms of the Windows zone functions.
 inline ZoneForTest ZoneOfTz(const std::string& tz) {
   ZoneForTest zone;
   size_t i = 0;
@@ -174,7 +174,12 @@ inline ZoneForTest ZoneOfTz(const std::string& tz) {
     r->hour = 2;
   };
   zone.standard_name = name();
+  const bool negative = i < tz.size() && tz[i] == '-';
   zone.bias_minutes = number() * 60;
+  if (i + 1 < tz.size() && tz[i] == ':') {
+    ++i;
+    zone.bias_minutes += (negative ? -1 : 1) * number();
+  }
   zone.daylight_name = name();
   if (!zone.daylight_name.empty()) {
     zone.daylight_bias_minutes = -60;

@@ -56,10 +56,11 @@ struct Mode {
 const Mode kModes[] = {
     {"listing", {"-u", "alice", "-j", "name=DAILY"}},
     {"test", {"-u", "alice", "-j", "trk=DAILY.20261207010000", "-V", "-t", "testp=run"}},
-    {"print rd", {"-u", "alice", "-j", "name=DAILY", "-p", "format=rd,style=2"}},
+    {"print rd", {"-u", "alice", "-j", "name=DAILY", "-p", "format=rd,style=2,output"}},
     {"print csv", {"-u", "alice", "-j", "name=DAILY", "-p", "format=csv,style=1"}},
     {"full log", {"-u", "alice", "-j", "name=DAILY"}, true},
     {"listing json", {"-u", "alice", "-j", "name=DAILY", "-l", "format=json"}},
+    {"print json", {"-u", "alice", "-j", "name=DAILY", "-p", "format=json,style=2,output"}},
 };
 
 // The errors that a call of each class can meet, by FaultClass.

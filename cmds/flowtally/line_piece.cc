@@ -21,6 +21,8 @@ void BlockReader::Reset(FILE* stream, int64_t at) {
   next_ = std::max<int64_t>(at, 0);
   base_ = 0;
   length_ = 0;
+  failed_ = false;
+  error_ = 0;
   if (stream != nullptr && capacity_ == 0) {
     bytes_ = std::make_unique_for_overwrite<char[]>(block_size_);
     capacity_ = block_size_;
@@ -49,26 +51,34 @@ void BlockReader::SkipLine() {
 // returns how many are.
 size_t BlockReader::Make(int64_t offset, size_t want) {
   const int64_t end = base_ + static_cast<int64_t>(length_);
+  const auto capacity = static_cast<int64_t>(capacity_);
   if (offset >= base_ && offset <= end) {
     // Keep what the block has from offset on and read on behind it.
     const auto keep = static_cast<size_t>(end - offset);
     if (keep > 0) std::memmove(bytes_.get(), bytes_.get() + (offset - base_), keep);
     length_ = keep;
+    base_ = offset;
+  } else if (length_ > 0 && offset < base_ && base_ - offset < capacity) {
+    // Just before the block: a walk backwards through the stream (the record lists run newest
+    // first). The new block ends a little after the old one begins, so that the records before
+    // come out of one read, instead of a read of a whole block for each.
+    length_ = 0;
+    base_ = std::max<int64_t>(0, std::min(offset, base_ + kBackwardOverlap - capacity));
   } else {
     length_ = 0;
+    base_ = offset;
   }
-  base_ = offset;
   const int64_t read_at = base_ + static_cast<int64_t>(length_);
   if (stream_at_ != read_at) {
     if (!platform::SeekStream(stream_, read_at)) {
       stream_at_ = -1;
-      return std::min(length_, want);
+      return Held(offset, want);
     }
     stream_at_ = read_at;
     stream_ended_ = false;
   }
   if (!stream_ended_) ReadOn();
-  return std::min(length_, want);
+  return Held(offset, want);
 }
 
 // Fills the block from the stream's position on, up to its size or the end of the stream.

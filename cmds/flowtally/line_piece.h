@@ -3,10 +3,12 @@
 // this way.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 namespace flowtally {
 
@@ -35,8 +37,8 @@ class BlockReader {
   BlockReader(const BlockReader&) = delete;
   BlockReader& operator=(const BlockReader&) = delete;
 
-  /// Starts over on stream (may be null), whose position is at (-1 unknown); the next piece in
-  /// order is the one at at (0 when unknown).
+  /// Starts over on stream (may be null), whose position is at (-1 unknown), with no read failed
+  /// yet; the next piece in order is the one at at (0 when unknown).
   void Reset(FILE* stream, int64_t at);
   FILE* stream() const { return stream_; }
 
@@ -80,6 +82,15 @@ class BlockReader {
   }
   size_t Make(int64_t offset, size_t want);
   void ReadOn();
+  // Of want bytes from offset, how many the block holds.
+  size_t Held(int64_t offset, size_t want) const {
+    if (offset < base_) return 0;
+    const int64_t after = base_ + static_cast<int64_t>(length_) - offset;
+    return after <= 0 ? 0 : std::min(static_cast<size_t>(after), want);
+  }
+
+  /// How far a block made for a walk backwards reaches behind the block before it.
+  static constexpr int64_t kBackwardOverlap = int64_t{64} * 1024;
 
   size_t block_size_;
   FILE* stream_ = nullptr;
@@ -95,5 +106,44 @@ class BlockReader {
   bool failed_ = false;
   int error_ = 0;
 };
+
+/// Walks the content block whose marker line (letter) starts at offset in reader's stream: every
+/// following line that begins with a TAB, up to the first line that does not. Calls
+/// piece(text, line_end) for each piece of those lines, without the leading TAB and without the
+/// line end (LF or CR LF), line_end telling whether the piece ends its line; a long line arrives
+/// in several pieces, and the pieces after its first are taken whole, whatever they begin with.
+/// A last line without its line end still ends with line_end. Returns false, without a call,
+/// when no block of letter starts at offset (offset below 1: a block that was never noted).
+template <typename Piece>
+bool content_block_pieces(BlockReader& reader, char letter, int64_t offset, Piece&& piece) {
+  if (offset < 1) return false;
+  int64_t at = offset;
+  const char* chunk = nullptr;
+  bool ended = false;
+  size_t n = reader.PieceAt(at, kLinePieceMax, &chunk, &ended);
+  if (n == 0) return true;
+  if (chunk[0] != letter) return false;
+  // The marker line itself is not content, however long it is.
+  at += static_cast<int64_t>(n);
+  while (!ended) {
+    n = reader.PieceAt(at, kLinePieceMax, &chunk, &ended);
+    if (n == 0) return true;
+    at += static_cast<int64_t>(n);
+  }
+  bool line_open = false;  // the last piece did not end its line
+  for (;;) {
+    if (!line_open && reader.ByteAt(at) != '\t') break;
+    n = reader.PieceAt(at, kLinePieceMax, &chunk, &ended);
+    if (n == 0) break;
+    at += static_cast<int64_t>(n);
+    size_t body = n;
+    if (ended) body = n >= 2 && chunk[n - 2] == '\r' ? n - 2 : n - 1;
+    const size_t skip = line_open ? 0 : 1;
+    piece(std::string_view(chunk + skip, body > skip ? body - skip : 0), ended);
+    line_open = !ended;
+  }
+  if (line_open) piece(std::string_view(), true);
+  return true;
+}
 
 }  // namespace flowtally

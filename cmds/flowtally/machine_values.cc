@@ -10,6 +10,10 @@ namespace flowtally {
 
 // ---- Times --------------------------------------------------------------------------------------
 
+namespace {
+constexpr int64_t kSecondsPerDay = 86400;
+}  // namespace
+
 Rfc3339Text rfc3339_time(int64_t t, TimeZoneChoice zone) {
   Rfc3339Text result;
   result.text[0] = '\0';
@@ -20,7 +24,21 @@ Rfc3339Text rfc3339_time(int64_t t, TimeZoneChoice zone) {
     if (!platform::LocalTime(t, &tm)) return result;
     offset = platform::SecondsFromFields(tm) - t;
   } else {
-    platform::FieldsFromSeconds(t, &tm);
+    // The times of a report fall on few days: the date of the day before is kept for the next.
+    static int64_t last_day = -1;
+    static platform::CivilDate last_date;
+    const int64_t day = t / kSecondsPerDay;
+    if (day != last_day) {
+      last_date = platform::CivilFromDays(day);
+      last_day = day;
+    }
+    const auto second = static_cast<int>(t % kSecondsPerDay);
+    tm.tm_year = static_cast<int>(last_date.year - 1900);
+    tm.tm_mon = last_date.month - 1;
+    tm.tm_mday = last_date.day;
+    tm.tm_hour = second / 3600;
+    tm.tm_min = second / 60 % 60;
+    tm.tm_sec = second % 60;
   }
   const int year = tm.tm_year + 1900;
   if (year < 0 || year > 9999) return result;
@@ -51,53 +69,7 @@ Rfc3339Text rfc3339_time(int64_t t, TimeZoneChoice zone) {
 
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
 uint32_t g_text_code_page = 0;
-
-/// The length of the UTF-8 character at text[at], or 0 when none begins there.
-size_t utf8_length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  size_t length;
-  unsigned char low = 0x80;   // the range of the second byte, narrowed against overlong forms,
-  unsigned char high = 0xBF;  // surrogates and code points beyond U+10FFFF
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-  }
-  return length;
-}
-
-/// text as UTF-8 with U+FFFD for each byte that begins no UTF-8 character.
-void append_utf8_replacing(std::string_view text, std::string& out) {
-  size_t k = 0;
-  while (k < text.size()) {
-    const size_t length = utf8_length(text, k);
-    if (length == 0) {
-      out += kReplacement;
-      ++k;
-    } else {
-      out.append(text.data() + k, length);
-      k += length;
-    }
-  }
-}
 
 }  // namespace
 
@@ -108,7 +80,7 @@ bool is_utf8(std::string_view text) {
       ++k;
       continue;
     }
-    const size_t length = utf8_length(text, k);
+    const size_t length = platform::Utf8Length(text, k);
     if (length == 0) return false;
     k += length;
   }
@@ -121,8 +93,9 @@ uint32_t text_code_page() { return g_text_code_page; }
 std::string_view utf8_text(std::string_view text, std::string& scratch) {
   if (is_utf8(text)) return text;
   scratch.clear();
+  // Without a code page, each byte that begins no UTF-8 character reads as U+FFFD.
   if (!platform::AppendUtf8FromCodePage(g_text_code_page, text, scratch)) {
-    append_utf8_replacing(text, scratch);
+    platform::AppendUtf8FromCodePage(platform::kCodePageUtf8, text, scratch);
   }
   return scratch;
 }
@@ -194,7 +167,18 @@ JsonWriter& JsonWriter::BeginString() {
 }
 
 JsonWriter& JsonWriter::StringPiece(std::string_view text) {
-  Escaped(utf8_text(text, scratch_));
+  // Most text is ASCII with nothing to escape: it goes out as it is, after one look at it.
+  size_t plain = 0;
+  while (plain < text.size()) {
+    const auto c = static_cast<unsigned char>(text[plain]);
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
+    ++plain;
+  }
+  if (plain == text.size()) {
+    out_.Put(text);
+  } else {
+    Escaped(utf8_text(text, scratch_));
+  }
   return *this;
 }
 

@@ -15,8 +15,10 @@
 
 #include "cmds/flowtally/cmdline.h"
 #include "cmds/flowtally/list.h"
+#include "cmds/flowtally/machine_values.h"
 #include "cmds/flowtally/options.h"
 #include "cmds/flowtally/printmode.h"
+#include "cmds/flowtally/report.h"
 #include "cmds/flowtally/report_common.h"
 #include "cmds/flowtally/search.h"
 #include "cmds/flowtally/testexpr.h"
@@ -27,6 +29,7 @@
 #include "environment/lwfile.h"
 #include "environment/oplog.h"
 #include "environment/site.h"
+#include "environment/sitecodepage.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/signal.h"
@@ -140,6 +143,7 @@ int summary_main(int argc, char** argv) {
     return kExitUsage;
   }
   g_language_id = language_id;
+  set_text_code_page(InstallationCodePage(language_id));
 
   if (const char* me = lw_GetUserName(); me != nullptr) {
     copy_truncated(g_options.user, kUserMax, me);
@@ -173,9 +177,15 @@ int summary_main(int argc, char** argv) {
     std::fputs("No JNW detected.\n", stderr);
     // A reader of the record forms still gets their empty form (a header line, the empty
     // document), on standard output only: an -o file keeps what it held.
-    if (g_options.list_format != kListTable && g_options.output_file[0] == '\0') {
+    const bool listing_form = g_options.list_format != kListTable;
+    const bool print_document = g_options.mode == kModePrint && g_options.prt_format == kFormatJson;
+    if ((listing_form || print_document) && g_options.output_file[0] == '\0') {
       prepare_output();
-      list_records(stdout);
+      if (listing_form) {
+        list_records(stdout);
+      } else {
+        json_document_end(stdout);
+      }
       if (finish_output() != kExitSuccess) return kExitUsage;
     }
     return kExitNothingFound;

@@ -68,6 +68,17 @@ enum DebugTopic : int32_t {
   kDebugPrintComponent = 9,  // print mode, per component
 };
 
+/// The forms of print mode's report (prt_format).
+enum PrintFormat : int32_t {
+  kFormatReadable = 0,   // "rd", and any value that is not known
+  kFormatCsv = 1,        // "csv"
+  kFormatJsonLines = 2,  // "jsonl"
+  kFormatJson = 3,       // "json"
+};
+
+/// The zone of print mode's JSON times (prt_tz).
+enum PrintZone : int32_t { kZoneNotGiven = 0, kZoneUtc = 1, kZoneLocal = 2 };
+
 /// Every command-line setting. Filled once at start-up by parse_options, then read-only (the
 /// search may still set date_to to today for srch_last). All text fields are terminated.
 struct SummaryOptions {
@@ -93,13 +104,14 @@ struct SummaryOptions {
   char date_to[kDateBufSize];        // last local day, YYYYMMDD
   char range_start[kDateBufSize];    // UTC stamp of date_from 00:00:00 local time
   char range_end[kDateBufSize];      // UTC stamp of date_to 23:59:59 local time
-  int32_t prt_format;                // -p format=: 0 readable ("rd"), 1 CSV
+  int32_t prt_format;                // -p format=: PrintFormat
   int32_t prt_style;                 // -p style=
   int32_t prt_ujonly;                // -p ujonly
   int32_t prt_erronly;               // -p erronly
   int32_t prt_output;                // -p output
   int32_t prt_notitle;               // -p notitle
   int32_t prt_quote;                 // -p quote: RFC 4180 quoting of the CSV report
+  int32_t prt_tz;                    // -p tz=: PrintZone, the last one given
   int32_t list_format;               // ListFormat: -l format=, kListTable without -l
   int32_t list_notitle;              // -l notitle
   int32_t list_local_time;           // -l tz=local; else times in UTC

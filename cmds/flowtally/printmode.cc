@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cmds/flowtally/loader.h"
 #include "cmds/flowtally/nocase.h"
@@ -37,6 +38,38 @@ bool g_component_checked = false;
 int g_output_errno = 0;
 // Set once a loaded tracker held a record of the component that -c names.
 bool g_component_found = false;
+// The last line of the messages of the tracker being handled, without its line end: the JSON
+// forms' error of a tracker that could not be reported.
+std::string g_turn_message;
+
+// Writes a message line of the tracker being handled on standard error, and keeps it.
+void say(const std::string& line) {
+  std::fputs(line.c_str(), stderr);
+  g_turn_message.assign(line, 0, line.find_last_not_of('\n') + 1);
+}
+
+bool json_form() {
+  return g_options.prt_format == kFormatJson || g_options.prt_format == kFormatJsonLines;
+}
+bool json_document() { return g_options.prt_format == kFormatJson; }
+
+// A tracker without a report in the JSON forms (its error, or, in the document, the element of a
+// tracker that holds nothing of the component), held back while an -o file keeps its old content:
+// it is written after the file is emptied, or never when the file stays as it was.
+struct WithheldTracker {
+  std::string tracker;
+  std::string message;  // "" for a tracker that holds nothing of the component
+};
+std::vector<WithheldTracker> g_withheld;
+
+void tracker_without_report(FILE* out, const std::string& tracker, const std::string& message,
+                            bool keep_old) {
+  if (keep_old) {
+    g_withheld.push_back({tracker, message});
+  } else {
+    json_tracker_without_report(out, tracker, message, json_document());
+  }
+}
 
 bool tracing() { return g_options.DebugKey == kDebugPrintDriver; }
 bool tracing_dump() { return g_options.DebugKey == kDebugToolDump; }
@@ -102,7 +135,7 @@ class SpoolFile {
       removed = Unlink() == 0;
     }
     if (!removed && platform::GetLastError() != platform::kErrorFileNotFound) {
-      std::fprintf(stderr, "flowtally: Unable to remove spool file:%s\n", path_.c_str());
+      say("flowtally: Unable to remove spool file:" + path_ + "\n");
       path_.clear();
       return;
     }
@@ -141,7 +174,8 @@ bool output_failed(FILE* out) {
 }  // namespace
 
 int print_content_switch(const SummaryOptions& options) {
-  return options.prt_format == 0 && options.prt_output != 0 && options.prt_style >= 1 ? 1 : 0;
+  return options.prt_format != kFormatCsv && options.prt_output != 0 && options.prt_style >= 1 ? 1
+                                                                                               : 0;
 }
 
 ReportSwitches print_report_switches(const SummaryOptions& options) {
@@ -153,6 +187,7 @@ ReportSwitches print_report_switches(const SummaryOptions& options) {
                           content,
                           content};
   switches.quote = options.prt_quote;
+  switches.local_times = options.prt_tz == kZoneLocal ? 1 : 0;
   return switches;
 }
 
@@ -209,10 +244,10 @@ enum class Turn {
 };
 
 // Whether a record of list is the component name, in the network parent when parent is given.
-// Names compare without regard to case, except a network's name in CSV, which the CSV report
-// matches exactly.
+// Names compare without regard to case, except a network's name in CSV and JSON, which those
+// reports match exactly.
 bool list_holds(void* list, const char* name, const char* parent) {
-  const bool exact = parent == nullptr && g_options.prt_format == 1;
+  const bool exact = parent == nullptr && g_options.prt_format != kFormatReadable;
   for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
     const auto* record = static_cast<const RecordHead*>(p);
     const bool same = exact ? std::strcmp(report_text(record->name), name) == 0
@@ -252,19 +287,19 @@ Turn dump_and_load(const JnwEntry& entry, SpoolFile& spool) {
     std::fprintf(stderr, "summary_dumpdata:tempfile=%s\n", spool.path());
   }
   const int dumped = summary_dumpdata(entry, spool.path(), content, content);
-  if (dumped == -1) std::fputs("Error at data dumpping.\n", stderr);
+  if (dumped == -1) say("Error at data dumpping.\n");
   if (dumped != 0) {
     clean_up(spool);
     return dumped == -1 ? Turn::kFailed : Turn::kReported;  // -2: nothing to report
   }
   if (tracing()) std::fputs("summary_load\n", stderr);
   if (summary_load(spool.path()) == -1) {
-    std::fputs("Error at data loading.\n", stderr);
+    say("Error at data loading.\n");
     clean_up(spool);
     return Turn::kFailed;
   }
   if (g_load_summary.jnwname == nullptr) {
-    std::fputs("flowtally: Error at JNW data.\n", stderr);
+    say("flowtally: Error at JNW data.\n");
     clean_up(spool);
     return Turn::kFailed;
   }
@@ -284,10 +319,20 @@ Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool, bool holds
       return Turn::kOutputBroken;
     }
     *keep_old = false;
+    for (const WithheldTracker& t : g_withheld) {
+      json_tracker_without_report(out, t.tracker, t.message, json_document());
+    }
+    g_withheld.clear();
   }
   const ReportSwitches switches = print_report_switches(g_options);
-  int written;
-  if (g_options.prt_format == 1) {
+  int written = 0;
+  if (json_form() && *keep_old && !holds) {
+    // Nothing of this tracker is written into the old content of the file.
+    if (json_document()) tracker_without_report(out, entry.trackername, "", true);
+  } else if (json_form()) {
+    if (tracing()) std::fputs("summary_output_json\n", stderr);
+    written = summary_output_json(out, spool.path(), entry, switches, json_document());
+  } else if (g_options.prt_format == kFormatCsv) {
     if (tracing()) std::fputs("summary_output_csv\n", stderr);
     written = summary_output_csv(out, entry, switches);
   } else {
@@ -299,7 +344,7 @@ Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool, bool holds
     return Turn::kOutputBroken;
   }
   if (written == -1) {
-    std::fputs("Error at data output.\n", stderr);
+    say("Error at data output.\n");
     clean_up(spool);
     return Turn::kFailed;
   }
@@ -316,11 +361,12 @@ Turn write_report(FILE* out, const JnwEntry& entry, SpoolFile& spool, bool holds
 // One tracker's turn: a spool file of its own, the dump, the load and the report.
 Turn print_tracker(FILE* out, const JnwEntry& entry, bool* keep_old) {
   if (g_options.verbose) std::fprintf(stderr, "Print:%s.\n", entry.trackername.c_str());
+  g_turn_message.clear();
   summary_reset();
   SpoolFile spool;
   if (std::string why; !spool.Create(&why)) {
-    std::fputs("Error at getting the name of tempfile.\n", stderr);
-    std::fprintf(stderr, "flowtally: Unable to create a spool file in %s\n", why.c_str());
+    say("Error at getting the name of tempfile.\n");
+    say("flowtally: Unable to create a spool file in " + why + "\n");
     return Turn::kFailed;
   }
   if (tracing()) std::fprintf(stderr, "tempfile=%s\n", spool.path());
@@ -341,8 +387,14 @@ int print_mode(FILE* out, bool keep_old) {
   bool out_broken = false;
   bool failed = false;  // a tracker could not be reported
   for (const JnwEntry& entry : entry_list()) {
-    const Turn turn = print_tracker(out, entry, &keep_old);
-    if (turn == Turn::kFailed) failed = true;
+    Turn turn = print_tracker(out, entry, &keep_old);
+    if (turn == Turn::kFailed) {
+      failed = true;
+      if (json_form()) {
+        tracker_without_report(out, entry.trackername, g_turn_message, keep_old);
+        if (output_failed(out)) turn = Turn::kOutputBroken;
+      }
+    }
     if (turn == Turn::kOutputBroken) {
       // Only a file that could not be emptied leaves its old content: that is a failure too.
       if (keep_old) failed = true;
@@ -355,6 +407,13 @@ int print_mode(FILE* out, bool keep_old) {
     std::fprintf(stderr, "Invalid Component specification:%s\n", g_options.component);
   }
   summary_free_names();
+  // The document is closed whatever happened to its trackers, unless nothing can be written or
+  // the -o file keeps its old content.
+  if (json_document() && !out_broken && !keep_old) {
+    json_document_end(out);
+    output_failed(out);
+  }
+  g_withheld.clear();
   if (failed) return -1;
   // A component that no tracker holds is nothing found, whatever the reason.
   if (!out_broken && g_options.component[0] != '\0' && !g_component_found) {

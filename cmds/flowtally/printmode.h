@@ -1,4 +1,4 @@
-// Print mode: a report per entry of the entry list, readable or CSV.
+// Print mode: a report per entry of the entry list, readable, CSV or JSON.
 //
 // For each tracker the driver has runscan dump the tracker's detail into a spool file under
 // the site's spool temporary directory, loads the file into the records, has the chosen report
@@ -27,7 +27,10 @@ inline constexpr size_t kSpoolPathSize = 260;
 /// reports as a failure. A tracker that fails gets one message on standard error and the next one
 /// is handled; every spool file is removed (also when the process is interrupted), except under
 /// DebugKey 9 after a good report, where it is kept and named. After the last tracker, a component
-/// specification that was checked against trackers and fitted none is reported. Stops early,
+/// specification that was checked against trackers and fitted none is reported. In the JSON forms
+/// a tracker that fails also gets its error record (or element) with the last line of its
+/// messages, and the document is closed at the end (the empty document when it holds nothing),
+/// all of it held back while an -o file keeps its old content. Stops early,
 /// without a message, when writing to out fails (the caller reports the output error). Returns 0;
 /// -1 when one or more trackers could not be reported (spool file, dump, load or report); -2, after
 /// "No component %s found.\n" on standard error, when -c names a component and no loaded tracker
@@ -56,8 +59,8 @@ const char* dump_content_item(int want_first, int want_second);
 /// stays one item.
 ToolOptions build_dump_options(const char* trkpath, int resolved, int want_first, int want_second);
 
-/// The content switch of print mode: set for the readable report with the output print
-/// option and style 1 or more. It asks for the jobs' captured output.
+/// The content switch of print mode: set for the readable report and the JSON forms with the
+/// output print option and style 1 or more. It asks for the jobs' captured output.
 int print_content_switch(const SummaryOptions& options);
 
 /// The switches handed to the report writers, from the print options.

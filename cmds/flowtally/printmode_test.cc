@@ -27,8 +27,8 @@ TEST_F(PrintModeTest, ContentSwitchAndReportSwitches) {
     int format, output, style, expected;
   };
   const Case cases[] = {
-      {0, 1, 1, 1}, {0, 1, 2, 1}, {0, 1, 7, 1}, {0, 1, 0, 0},
-      {0, 0, 1, 0}, {1, 1, 1, 0}, {1, 1, 2, 0}, {0, 1, -1, 0},
+      {0, 1, 1, 1}, {0, 1, 2, 1},  {0, 1, 7, 1}, {0, 1, 0, 0}, {0, 0, 1, 0}, {1, 1, 1, 0},
+      {1, 1, 2, 0}, {0, 1, -1, 0}, {2, 1, 1, 1}, {3, 1, 2, 1}, {3, 1, 0, 0}, {2, 0, 1, 0},
   };
   for (const Case& c : cases) {
     g_options.prt_format = c.format;

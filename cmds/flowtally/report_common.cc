@@ -1,11 +1,13 @@
 #include "cmds/flowtally/report_common.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "cmds/flowtally/nocase.h"
+#include "environment/cml.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 
@@ -76,6 +78,23 @@ void report_output_failed(const char* output_file, int err) {
   std::fprintf(stderr, "flowtally: Unable to write output:%s\n",
                output_file[0] != '\0' ? output_file : "standard output");
   if (err != 0) std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+}
+
+void report_spool_unreadable(const char* spool_path, int err) {
+  std::fprintf(stderr, "flowtally: Unable to read spool file:%s\n", report_text(spool_path));
+  std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+}
+
+platform::UniqueStream report_open_spool(const char* spool_path) {
+  platform::UniqueStream spool(CML_fopen(spool_path, "rn"));  // never a link swapped in
+  if (spool == nullptr) {
+    const int err = errno;
+    std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", report_text(spool_path));
+    std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
+    return spool;
+  }
+  std::setvbuf(spool.get(), nullptr, _IONBF, 0);
+  return spool;
 }
 
 }  // namespace flowtally

@@ -183,6 +183,15 @@ bool report_job_kept(const RecordHead& record, const ReportSwitches& switches,
 /// named after '/' belongs to. "" when trkpath has fewer than two ':'.
 std::string report_jnw_path(const char* trkpath);
 
+/// The spool file at spool_path opened for the copying of content blocks, unbuffered (its readers
+/// take it in blocks of their own); null after two lines on standard error (the file, then the
+/// reason) when it cannot be opened.
+platform::UniqueStream report_open_spool(const char* spool_path);
+
+/// Says on standard error that the spool file at spool_path could not be read, and why (err, an
+/// errno value).
+void report_spool_unreadable(const char* spool_path, int err);
+
 /// Says on standard error that the output (the -o file output_file, or standard output when it
 /// is "") cannot be written, and why when err (an errno value) is not 0.
 void report_output_failed(const char* output_file, int err);

@@ -14,8 +14,8 @@
 #include "cmds/flowtally/records.h"
 #include "cmds/flowtally/report.h"
 #include "cmds/flowtally/report_common.h"
+#include "cmds/flowtally/report_select.h"
 #include "cmds/flowtally/search.h"
-#include "common/datalink.h"
 
 namespace flowtally {
 
@@ -67,133 +67,24 @@ void csv_times_and_status(OutputBuffer& row, const RecordHead& head) {
   row.Put(status_class_info(head.status).csv);
 }
 
-void csv_count_header(FILE* out) {
-  for (const char* piece : kCountHeader) std::fputs(piece, out);
-}
-
-// The 80 counters of a table, comma-separated, ending the row.
-void csv_counts(FILE* out, const CountTable& table) {
-  for (int b = 0; b < kCountBlocks; ++b) {
-    const CountBlock& c = table.block[b];
-    std::fprintf(out, "%u,%u,%u,%u,%u,%u,%u,%u%s", c.component, c.wait, c.waithold, c.waitskip,
-                 c.run, c.done, c.doneskip, c.error, b + 1 < kCountBlocks ? "," : "\n");
-  }
-}
-
-const char* jnwdate() { return report_text(g_load_summary.jnwdate); }
-
-// A text field of a row, as it is or quoted; returns the row.
-OutputBuffer& csv_text(OutputBuffer& row, const char* text, const ReportSwitches& switches) {
-  if (switches.quote) {
-    put_csv_field(row, report_text(text));
-  } else {
-    row.Put(report_text(text));
-  }
-  return row;
-}
-
-void csv_summary_section(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
-  if (!switches.notitle) {
-    std::fputs("#TYPE=SUMMARY\n", out);
-    std::fputs("jnwname,jnwdate,user,machine,starttime,endtime,amounttime,", out);
-    std::fputs(kTimeColumns, out);
-    csv_count_header(out);
-  }
-  RecordHead head{};
-  head.starttime = g_load_summary.starttime;
-  head.endtime = g_load_summary.endtime;
-  head.expstarttime = g_load_summary.expstarttime;
-  head.expendtime = g_load_summary.expendtime;
-  head.status = g_load_summary.status;
-  {
-    OutputBuffer row(out);
-    csv_text(row, g_load_summary.jnwname, switches).Put(',');
-    csv_text(row, jnwdate(), switches).Put(',');
-    csv_text(row, entry.user.c_str(), switches).Put(',');
-    csv_text(row, g_local_machine, switches).Put(',');
-    csv_times_and_status(row, head);
-    row.Put(',');
-  }
-  csv_counts(out, g_load_table);
-}
-
-void csv_jnw_title(FILE* out) {
-  std::fputs("#TYPE=JNW\n", out);
-  std::fputs(kRowColumns, out);
-  std::fputs(kTimeColumns, out);
-  csv_count_header(out);
-}
-
-void csv_jnw_row(FILE* out, const JnwRecord& record, const ReportSwitches& switches) {
-  {
-    OutputBuffer row(out);
-    row.Put("JNW,");
-    if (report_text(record.parentjnw)[0] == '\0') {
-      // The top network has no parent; an empty first field would read as a missing one.
-      row.Put("\"\"");
-    } else {
-      csv_text(row, record.parentjnw, switches);
-    }
-    row.Put(',');
-    csv_text(row, jnwdate(), switches).Put(',');
-    csv_text(row, record.basename, switches).Put(',');
-    csv_times_and_status(row, record);
-    row.Put(',');
-  }
-  csv_counts(out, record.counts);
-}
-
-// The JNW rows kept by erronly: wider than the jobs' rule, they take running networks with an
-// error or an estop too.
-bool jnw_kept(const JnwRecord& record, const ReportSwitches& switches) {
-  return !switches.erronly || status_class_info(record.status).error_or_running_error;
-}
-
-// Writes the JNW rows that pass erronly and, when name is given, whose name is exactly name.
-// The title lines come before the first row, the blank line after the last.
-void csv_jnw_section(FILE* out, const ReportSwitches& switches, const char* name) {
-  void* list = jnw_list();
-  bool written = false;
-  for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
-    const auto& record = *static_cast<const JnwRecord*>(p);
-    if (name != nullptr && std::strcmp(report_text(record.name), name) != 0) continue;
-    if (!jnw_kept(record, switches)) continue;
-    if (!written && !switches.notitle) csv_jnw_title(out);
-    written = true;
-    csv_jnw_row(out, record, switches);
-  }
-  if (written) std::fputs("\n", out);
-}
-
-// What follows the status in a job row.
-void unit_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
-void erp_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
-void plain_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
-void qdrs_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
-
-// One job type of the report: its list, titles, row word and row end.
+// One job type of the report: its title line, its columns after kRowColumns and its row word.
 struct CsvType {
-  void* (*list)();
   const char* title;
-  const char* columns;  // after kRowColumns
+  const char* columns;
   const char* word;
-  void (*tail)(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches);
 };
 
-// The fixed type order of the report. Custom jobs share the unit jobs' title line.
-const CsvType kTypes[] = {
-    {unitjob_list, "#TYPE=UNITJOB\n",
-     "expstarttime,expendtime,status,exitcode,errcode,requestid,machine\n", "UNITJOB,", unit_tail},
-    {erpjob_list, "#TYPE=ERPJOB\n", "expstarttime,expendtime,status,machine\n", "ERPJOB,",
-     erp_tail},
-    {bijob_list, "#TYPE=BIJOB\n", "expstarttime,expendtime,status\n", "BIJOB,", plain_tail},
-    {pcjob_list, "#TYPE=PCJOB\n", "expstarttime,expendtime,status\n", "PCJOB,", plain_tail},
-    {qdrsjob_list, "#TYPE=QDRSJOB\n", "expstarttime,expendtime,status,exitcode,errcode\n",
-     "QDRSJOB,", qdrs_tail},
-    {hlbsjob_list, "#TYPE=HLBSJOB\n", "expstarttime,expendtime,status,exitcode,errcode\n",
-     "HLBSJOB,", qdrs_tail},
-    {customjob_list, "#TYPE=UNITJOB\n",
-     "expstarttime,expendtime,status,exitcode,errcode,requestid,machine\n", "CSTMJOB,", unit_tail},
+// The job types in report order. Custom jobs share the unit jobs' title line.
+constexpr CsvType kTypes[kJobKinds] = {
+    {"#TYPE=UNITJOB\n", "expstarttime,expendtime,status,exitcode,errcode,requestid,machine\n",
+     "UNITJOB,"},
+    {"#TYPE=ERPJOB\n", "expstarttime,expendtime,status,machine\n", "ERPJOB,"},
+    {"#TYPE=BIJOB\n", "expstarttime,expendtime,status\n", "BIJOB,"},
+    {"#TYPE=PCJOB\n", "expstarttime,expendtime,status\n", "PCJOB,"},
+    {"#TYPE=QDRSJOB\n", "expstarttime,expendtime,status,exitcode,errcode\n", "QDRSJOB,"},
+    {"#TYPE=HLBSJOB\n", "expstarttime,expendtime,status,exitcode,errcode\n", "HLBSJOB,"},
+    {"#TYPE=UNITJOB\n", "expstarttime,expendtime,status,exitcode,errcode,requestid,machine\n",
+     "CSTMJOB,"},
 };
 
 // An exit code (error class 0) fills the exitcode column, an error code the errcode column.
@@ -205,94 +96,134 @@ void code_pair(OutputBuffer& row, int32_t errclass, int32_t code) {
   }
 }
 
-void unit_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches) {
-  const auto* r = static_cast<const UnitJob*>(record);
-  row.Put(',');
-  code_pair(row, r->errclass, r->code);
-  row.Put(',');
-  csv_text(row, r->requestid, switches).Put(',');
-  csv_text(row, r->machine, switches).Put('\n');
-}
+const char* jnwdate() { return report_text(g_load_summary.jnwdate); }
 
-void erp_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches& switches) {
-  csv_text(row.Put(','), static_cast<const ErpJob*>(record)->machine, switches).Put('\n');
-}
+// The report of the chosen records, gathered and written a buffer at a time. A section is its
+// title lines (unless notitle), its rows and a blank line.
+class CsvWriter : public ReportRecordSink {
+ public:
+  CsvWriter(FILE* out, const ReportSwitches& switches)
+      : out_(out), titles_(!switches.notitle), quote_(switches.quote != 0) {}
 
-void plain_tail(OutputBuffer& row, const JobRecord*, const ReportSwitches&) { row.Put('\n'); }
+  void Summary(const JnwEntry& entry) override {
+    if (titles_) {
+      out_.Put("#TYPE=SUMMARY\n");
+      out_.Put("jnwname,jnwdate,user,machine,starttime,endtime,amounttime,");
+      out_.Put(kTimeColumns);
+      CountHeader();
+    }
+    Text(g_load_summary.jnwname).Put(',');
+    Text(jnwdate()).Put(',');
+    Text(entry.user.c_str()).Put(',');
+    Text(g_local_machine).Put(',');
+    csv_times_and_status(out_, load_summary_head());
+    out_.Put(',');
+    Counts(g_load_table);
+    out_.Put('\n');
+  }
 
-void qdrs_tail(OutputBuffer& row, const JobRecord* record, const ReportSwitches&) {
-  const auto* r = static_cast<const QdrsJob*>(record);
-  row.Put(',');
-  code_pair(row, r->errclass, r->code);
-  row.Put('\n');
-}
+  void JnwsBegin() override {
+    if (!titles_) return;
+    out_.Put("#TYPE=JNW\n").Put(kRowColumns).Put(kTimeColumns);
+    CountHeader();
+  }
 
-// Writes the rows of one type that pass erronly (error and error stop only) and, with a name
-// filter, whose name and parent network equal the filter's without regard to case. A type
-// without rows writes nothing, not even its title.
-void csv_type_section(FILE* out, const CsvType& type, const ReportSwitches& switches,
-                      const char* name_filter, const char* parent_filter) {
-  void* list = type.list();
-  bool written = false;
-  {
-    // The rows are gathered across records and written a buffer at a time; the title goes out
-    // before the first row is gathered.
-    OutputBuffer rows(out);
-    for (void* p = dl_first(list, nullptr); p != nullptr; p = dl_next(list, nullptr)) {
-      const auto* record = static_cast<const JobRecord*>(p);
-      if (!report_job_kept(*record, switches, name_filter, parent_filter)) continue;
-      if (!written && !switches.notitle) {
-        std::fputs(type.title, out);
-        std::fputs(kRowColumns, out);
-        std::fputs(type.columns, out);
+  void Jnw(const JnwRecord& record) override {
+    out_.Put("JNW,");
+    if (report_text(record.parentjnw)[0] == '\0') {
+      // The top network has no parent; an empty first field would read as a missing one.
+      out_.Put("\"\"");
+    } else {
+      Text(record.parentjnw);
+    }
+    out_.Put(',');
+    Text(jnwdate()).Put(',');
+    Text(record.basename).Put(',');
+    csv_times_and_status(out_, record);
+    out_.Put(',');
+    Counts(record.counts);
+  }
+
+  void JnwsEnd() override { out_.Put('\n'); }
+
+  void JobsBegin(JobKind kind) override {
+    const CsvType& type = kTypes[static_cast<int>(kind)];
+    if (titles_) out_.Put(type.title).Put(kRowColumns).Put(type.columns);
+  }
+
+  void Job(JobKind kind, const JobRecord& record) override {
+    out_.Put(kTypes[static_cast<int>(kind)].word);
+    Text(record.parentjnw).Put(',');
+    Text(jnwdate()).Put(',');
+    Text(record.name).Put(',');
+    csv_times_and_status(out_, record);
+    switch (kind) {
+      case JobKind::kUnit:
+      case JobKind::kCustom: {
+        const auto& r = static_cast<const UnitJob&>(record);
+        out_.Put(',');
+        code_pair(out_, r.errclass, r.code);
+        out_.Put(',');
+        Text(r.requestid).Put(',');
+        Text(r.machine);
+        break;
       }
-      written = true;
-      rows.Put(type.word);
-      csv_text(rows, record->parentjnw, switches).Put(',');
-      csv_text(rows, jnwdate(), switches).Put(',');
-      csv_text(rows, record->name, switches).Put(',');
-      csv_times_and_status(rows, *record);
-      type.tail(rows, record, switches);
+      case JobKind::kErp:
+        out_.Put(',');
+        Text(static_cast<const ErpJob&>(record).machine);
+        break;
+      case JobKind::kQdrs:
+      case JobKind::kHlbs: {
+        const auto& r = static_cast<const QdrsJob&>(record);
+        out_.Put(',');
+        code_pair(out_, r.errclass, r.code);
+        break;
+      }
+      case JobKind::kBi:
+      case JobKind::kPc:
+        break;
+    }
+    out_.Put('\n');
+  }
+
+  void JobsEnd(JobKind) override { out_.Put('\n'); }
+
+ private:
+  // A text field, as it is or quoted; returns the output for what follows.
+  OutputBuffer& Text(const char* text) {
+    if (quote_) {
+      put_csv_field(out_, report_text(text));
+    } else {
+      out_.Put(report_text(text));
+    }
+    return out_;
+  }
+
+  void CountHeader() {
+    for (const char* piece : kCountHeader) out_.Put(piece);
+  }
+
+  // The 80 counters of a table, comma-separated, ending the row.
+  void Counts(const CountTable& table) {
+    for (int b = 0; b < kCountBlocks; ++b) {
+      const CountBlock& c = table.block[b];
+      for (uint32_t n : {c.component, c.wait, c.waithold, c.waitskip, c.run, c.done, c.doneskip}) {
+        out_.PutNumber(n).Put(',');
+      }
+      out_.PutNumber(c.error).Put(b + 1 < kCountBlocks ? ',' : '\n');
     }
   }
-  if (written) std::fputs("\n", out);
-}
 
-void output_whole(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
-  if (switches.style >= 0 && !switches.ujonly) {
-    csv_summary_section(out, entry, switches);
-    std::fputs("\n", out);
-  }
-  if (switches.style < 1) return;
-  if (!switches.ujonly) csv_jnw_section(out, switches, nullptr);
-  for (const CsvType& type : kTypes) csv_type_section(out, type, switches, nullptr, nullptr);
-}
-
-void output_component(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
-  char target[kTrackerPathSize] = "";
-  char trkpath[kTrackerPathSize] = "";
-  const int kind = resolve_component(entry.trackername.c_str(), entry.user.c_str(),
-                                     g_options.component, target, trkpath);
-  if (kind == 1) {
-    const std::string jnw_path = report_jnw_path(trkpath);
-    for (const CsvType& type : kTypes) {
-      csv_type_section(out, type, switches, target, jnw_path.c_str());
-    }
-  } else if (kind == 0) {
-    // A network is matched by its full name exactly, case included.
-    csv_jnw_section(out, switches, g_options.component);
-  }
-  // A component specification that does not fit the tracker shows nothing; the driver never asks.
-}
+  OutputBuffer out_;
+  bool titles_;
+  bool quote_;
+};
 
 }  // namespace
 
 int summary_output_csv(FILE* out, const JnwEntry& entry, const ReportSwitches& switches) {
-  if (g_options.component[0] == '\0') {
-    output_whole(out, entry, switches);
-  } else {
-    output_component(out, entry, switches);
-  }
+  CsvWriter writer(out, switches);
+  select_report_records(entry, switches, writer);
   return 0;
 }
 

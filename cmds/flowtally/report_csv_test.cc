@@ -94,7 +94,7 @@ class ReportCsvTest : public ReportTest {
 
   std::string Report(int style, bool ujonly = false, bool erronly = false, bool notitle = false) {
     // The content switches are the readable report's; they must not change this one.
-    const ReportSwitches sw{style, ujonly, erronly, notitle, 1, 1};
+    const ReportSwitches sw{style, ujonly, erronly, notitle, 1, 1, 0};
     return written_by([&](FILE* out) { EXPECT_EQ(0, summary_output_csv(out, entry_, sw)); });
   }
 };

@@ -115,47 +115,21 @@ BlockReader g_window(kSpoolWindowSize);
 // null outside them.
 FILE* g_sections_spool = nullptr;
 
-// Copies the content block whose marker line (letter) starts at offset in spool: every following
-// line that begins with a TAB, without the TAB, up to the first line that does not. A long line
-// arrives in several chunks; the chunks after its first are copied whole, whatever they begin
-// with. Returns 0, or -1 when there is no block at offset.
+// Copies the content block whose marker line (letter) starts at offset in spool, without the
+// lines' leading TABs. A line that the tool ended with CR LF is written with its LF alone: the
+// output stream writes line ends the system's way. Returns 0, or -1 when there is no block at
+// offset.
 int print_content(OutputBuffer& text, FILE* spool, char letter, int64_t offset) {
-  // Offset 0 is a block that was never noted: the spool file starts with the network's line.
   if (spool == nullptr || offset < 1) return -1;
   // Any other stream has an unknown position, and what the window holds may be of another file
   // that the stream's address served before.
   if (spool != g_sections_spool || spool != g_window.stream()) g_window.Reset(spool, -1);
-  int64_t at = offset;
-  const char* chunk = nullptr;
-  bool ended = false;
-  size_t n = g_window.PieceAt(at, kLinePieceMax, &chunk, &ended);
-  if (n == 0) return 0;
-  if (chunk[0] != letter) return -1;
-  // The marker line itself is not content, however long it is.
-  at += static_cast<int64_t>(n);
-  while (!ended) {
-    n = g_window.PieceAt(at, kLinePieceMax, &chunk, &ended);
-    if (n == 0) return 0;
-    at += static_cast<int64_t>(n);
-  }
-  bool line_open = false;  // the last chunk written did not end its line
-  for (;;) {
-    if (!line_open && g_window.ByteAt(at) != '\t') break;
-    n = g_window.PieceAt(at, kLinePieceMax, &chunk, &ended);
-    if (n == 0) break;
-    at += static_cast<int64_t>(n);
-    // A line that the tool ended with CR LF is written with its LF alone: the output stream
-    // writes line ends the system's way.
-    size_t body = n;
-    if (ended && n >= 2 && chunk[n - 2] == '\r') body = n - 2;
-    const size_t skip = line_open ? 0 : 1;
-    text.Put(std::string_view(chunk + skip, body - skip));
-    if (body != n) text.Put('\n');
-    line_open = !ended;
-  }
-  // A last line without its line end must not carry the closing rule.
-  if (line_open) text.Put('\n');
-  return 0;
+  const bool found =
+      content_block_pieces(g_window, letter, offset, [&](std::string_view piece, bool line_end) {
+        text.Put(piece);
+        if (line_end) text.Put('\n');
+      });
+  return found ? 0 : -1;
 }
 
 void print_content_block(FILE* out, FILE* spool, const char* label, char letter, int64_t offset) {
@@ -205,21 +179,14 @@ bool print_type_section(FILE* out, FILE* spool, const ReportSwitches& switches,
 
 // All job sections, in the fixed type order. With a name filter, the first type that writes the
 // component ends the walk. Returns 0, or -1 when the spool file cannot be opened for the content
-// blocks (no section is written then).
+// blocks (no section is written then) or cannot be read (the sections stop short).
 int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches& switches,
                         const char* name_filter, const char* parent_filter) {
   platform::UniqueStream spool;
   if (switches.first_content || switches.second_content) {
-    spool.reset(CML_fopen(spool_path, "rn"));  // never a link swapped in after the dump
-    if (spool == nullptr) {
-      const int err = errno;
-      std::fprintf(stderr, "flowtally: Unable to open spool file:%s\n", report_text(spool_path));
-      std::fprintf(stderr, "flowtally: %s\n", platform::ErrnoText(err).c_str());
-      return -1;
-    }
+    spool = report_open_spool(spool_path);
+    if (spool == nullptr) return -1;
   }
-  // The window reads the stream in pieces of its own size: the stream needs no buffer.
-  if (spool != nullptr) std::setvbuf(spool.get(), nullptr, _IONBF, 0);
   // The stream stands at its start until the window reads it; the window forgets it before it
   // is closed.
   struct WindowScope {
@@ -239,6 +206,10 @@ int print_type_sections(FILE* out, const char* spool_path, const ReportSwitches&
     const bool written = print_type_section(out, spool.get(), switches, sorted_view(list),
                                             name_filter, parent_filter);
     if (name_filter != nullptr && written) break;
+  }
+  if (g_window.failed()) {
+    report_spool_unreadable(spool_path, g_window.error());
+    return -1;
   }
   return 0;
 }
@@ -263,10 +234,9 @@ int output_whole(FILE* out, const char* spool_path, const JnwEntry& entry,
       print_jnw_record(out, record, switches);
     }
   }
-  // A spool file that cannot be opened costs the job sections of this tracker only; its
-  // message is written and the report stands.
-  print_type_sections(out, spool_path, switches, nullptr, nullptr);
-  return 0;
+  // A spool file that cannot be opened or read costs the job sections of this tracker: what was
+  // written stands, and the tracker counts as not reported.
+  return print_type_sections(out, spool_path, switches, nullptr, nullptr);
 }
 
 int output_component(FILE* out, const char* spool_path, const JnwEntry& entry,

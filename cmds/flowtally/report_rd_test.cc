@@ -78,7 +78,7 @@ class ReportRdTest : public ReportTest {
   // The report at the given settings; rc receives the writer's result.
   std::string Report(int style, bool content = false, int* rc = nullptr, bool ujonly = false,
                      bool erronly = false) {
-    const ReportSwitches sw{style, ujonly, erronly, 0, content, content};
+    const ReportSwitches sw{style, ujonly, erronly, 0, content, content, 0};
     return written_by([&](FILE* out) {
       const int r = summary_output_rd(out, spool_.c_str(), entry_, sw);
       if (rc != nullptr) *rc = r;
@@ -345,7 +345,7 @@ TEST_F(ReportRdTest, SpoolFileThatCannotBeOpened) {
   int rc = -2;
   std::string report;
   EXPECT_EQ(0u, stderr_of([&] { report = Report(1, true, &rc); }).find(message));
-  EXPECT_EQ(0, rc);  // the whole report stands, without its job sections
+  EXPECT_EQ(-1, rc);  // what was written stands, without the job sections: not reported
   EXPECT_EQ(0u, report.find(kSummary));
   EXPECT_NE(std::string::npos, report.find("**** JNW ****"));
   EXPECT_EQ(std::string::npos, report.find("UNITJOB"));

@@ -29,10 +29,11 @@ enum PrintKey {
   kKeyErronly,
   kKeyOutput,
   kKeyNotitle,
-  kKeyQuote
+  kKeyQuote,
+  kKeyTz
 };
-constexpr const char* kPrintKeys[] = {"format", "style",   "ujonly", "erronly",
-                                      "output", "notitle", "quote",  nullptr};
+constexpr const char* kPrintKeys[] = {"format",  "style", "ujonly", "erronly", "output",
+                                      "notitle", "quote", "tz",     nullptr};
 
 // Indexes into kListKeys.
 enum ListKey { kListKeyFormat, kListKeyNotitle, kListKeyFields, kListKeyTz };
@@ -322,9 +323,13 @@ int parse_print_options(char* text) {
     switch (getsubopt(&rest, kPrintKeys, &value)) {
       case kKeyFormat:
         if (value != nullptr && std::strcmp(value, "csv") == 0) {
-          g_options.prt_format = 1;
+          g_options.prt_format = kFormatCsv;
         } else if (value != nullptr && std::strcmp(value, "rd") == 0) {
-          g_options.prt_format = 0;
+          g_options.prt_format = kFormatReadable;
+        } else if (value != nullptr && std::strcmp(value, "jsonl") == 0) {
+          g_options.prt_format = kFormatJsonLines;
+        } else if (value != nullptr && std::strcmp(value, "json") == 0) {
+          g_options.prt_format = kFormatJson;
         }
         break;
       case kKeyStyle:
@@ -350,6 +355,17 @@ int parse_print_options(char* text) {
         }
         g_options.prt_quote = 1;
         break;
+      case kKeyTz:
+        if (value != nullptr && std::strcmp(value, "utc") == 0) {
+          g_options.prt_tz = kZoneUtc;
+        } else if (value != nullptr && std::strcmp(value, "local") == 0) {
+          g_options.prt_tz = kZoneLocal;
+        } else {
+          // The whole item: the value follows "tz=", or the item is "tz" alone.
+          std::fprintf(stderr, "Invalid option: %s\n", value != nullptr ? value - 3 : "tz");
+          return -1;
+        }
+        break;
       default:
         std::fprintf(stderr, "Invalid option: %s\n", value != nullptr ? value : "");
         return -1;
@@ -359,8 +375,14 @@ int parse_print_options(char* text) {
 }
 
 int check_print_options() {
-  if (g_options.prt_quote && g_options.prt_format != 1) {
+  if (g_options.prt_quote && g_options.prt_format != kFormatCsv) {
     std::fputs("Invalid option: quote\n", stderr);
+    return -1;
+  }
+  const bool json = g_options.prt_format == kFormatJson || g_options.prt_format == kFormatJsonLines;
+  if (g_options.prt_tz != kZoneNotGiven && !json) {
+    std::fprintf(stderr, "Invalid option: tz=%s\n",
+                 g_options.prt_tz == kZoneLocal ? "local" : "utc");
     return -1;
   }
   return 0;

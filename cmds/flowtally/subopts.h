@@ -23,11 +23,13 @@ int parse_search_options(char* text);
 int parse_date_range(const char* value);
 
 /// Parses one -p argument (modified in place) into the prt_* settings. Returns 0, or -1 after
-/// "Invalid option: %s\n" for an unknown key or a quote item with a value.
+/// "Invalid option: %s\n" (the whole item) for an unknown key, a quote item with a value, or a
+/// tz= value other than utc and local.
 int parse_print_options(char* text);
 
 /// Checks the -p items that only some formats take, against the format in force once every -p
-/// is read: quote needs format=csv. Returns 0, or -1 after "Invalid option: %s\n".
+/// is read: quote needs format=csv, tz= one of the JSON formats. Returns 0, or -1 after
+/// "Invalid option: %s\n" with the item.
 int check_print_options();
 
 /// Parses one -l argument (modified in place) into the list_* settings; the listing's form

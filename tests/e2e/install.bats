@@ -6,13 +6,14 @@ setup() {
   PREFIX="$BATS_TEST_TMPDIR/prefix"
 }
 
-@test "an installation holds the command, its manual page and its completion; the demo only on request" {
+@test "an installation holds the command, its manual page, its completion and the JSON Schema; the demo only on request" {
   if [ -n "${FT_WINDOWS:-}" ]; then
     skip "Linux only: the Linux package (manual page, bash completion, flowtally-demo script)"
   fi
   cmake --install "$BUILD_DIR" --prefix "$PREFIX" >/dev/null
   diff -u <(printf '%s\n' bin/flowtally share/bash-completion/completions/flowtally \
-    share/man/man1/flowtally.1) <(cd "$PREFIX" && find . -type f -o -type l | sed 's|^\./||' | sort)
+    share/flowtally/schema/print.schema.json share/man/man1/flowtally.1) \
+    <(cd "$PREFIX" && find . -type f -o -type l | sed 's|^\./||' | sort)
   [ "$(env -i "$PREFIX/bin/flowtally" --version)" = "flowtally 1.0.0" ]
   grep -q '^\.TH FLOWTALLY 1 .* "flowtally 1.0.0"' "$PREFIX/share/man/man1/flowtally.1"
 
@@ -20,7 +21,7 @@ setup() {
   [ -x "$PREFIX/share/flowtally/demo/bin/runscan" ]
   run env -u KS_REGISTRY TMPDIR="$BATS_TEST_TMPDIR" "$PREFIX/bin/flowtally-demo"
   [ "$status" -eq 0 ]
-  [ "$(grep -c '^(exit code' <<<"$output")" -eq 8 ]
+  [ "$(grep -c '^(exit code' <<<"$output")" -eq 9 ]
   grep -qx '  1)        BACKUP.20261206220000       bob         done 12/06-22:00 12/06-22:41' \
     <<<"$output"
   grep -qx $'BACKUP.20261206220000\tbob\tdone\t2026-12-06T22:00:01Z' <<<"$output"
@@ -46,7 +47,7 @@ setup() {
   files=$(for deb in "$pkg"/*.deb; do dpkg-deb -c "$deb"; done | awk '{print $6}')
   for file in ./usr/share/doc/flowtally/changelog.gz ./usr/share/man/man1/flowtally.1.gz \
       ./usr/share/doc/flowtally-demo/changelog.gz ./usr/share/man/man1/flowtally-demo.1.gz \
-      ./usr/libexec/flowtally/runscan; do
+      ./usr/libexec/flowtally/runscan ./usr/share/flowtally/schema/print.schema.json; do
     grep -qxF "$file" <<<"$files" || { echo "not in the packages: $file" >&2; return 1; }
   done
   ! grep -q '/man/.*\.[1-9]$' <<<"$files"
@@ -72,9 +73,9 @@ setup() {
     _flowtally
     printf '%s\n' "${COMPREPLY[*]}"
   }
-  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle quote" ]
+  [ "$(complete_line 'flowtally -p ')" = "format= style= ujonly erronly output notitle quote tz=" ]
   [ "$(complete_line 'flowtally -a -p format=csv,st')" = "csv,style=" ]
-  [ "$(complete_line 'flowtally -p format=')" = "csv rd" ]
+  [ "$(complete_line 'flowtally -p format=')" = "csv rd jsonl json" ]
   [ "$(complete_line 'flowtally -j name=DAILY,')" = "DAILY,name= DAILY,run DAILY,last DAILY,date= DAILY,today DAILY,prep DAILY,trk= DAILY,tid=" ]
   [ "$(complete_line 'flowtally -t testp=error/st')" = "error/stopped" ]
   [ "$(complete_line 'flowtally -l format=json')" = "jsonl json" ]

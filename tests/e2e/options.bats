@@ -121,6 +121,12 @@ $pad|hostname:username:JNW.YYYYMMDDhhmmss.kstrk)
     '-j date=2014/13/01' $'Invalid date format (-j date):2014/13/01\n'
     # A date value of 23 characters, one more than a range holds.
     '-j date=2014/09/01-002014/09/30' $'bad usage\nInvalid date format (-j date):2014/09/01-002014/09/30\n'
+    '-p format=csv,tz=utc' $'Invalid option: tz=utc\n'
+    '-p tz=local' $'Invalid option: tz=local\n'
+    '-p format=jsonl,tz=local -p format=rd' $'Invalid option: tz=local\n'
+    '-p format=xml,tz=utc' $'Invalid option: tz=utc\n'
+    '-p format=json,tz=gmt' $'Invalid option: tz=gmt\n'
+    '-p format=json,tz' $'Invalid option: tz\n'
     '-p foo' $'Invalid option: foo\n'
     '-p format=csv,bar=1' $'Invalid option: bar=1\n'
     '-t testp=x -p format=csv' $'Don\'t specify the option -t and -p\n'
