@@ -275,7 +275,8 @@ uninstall() {
     . "$SRC_DIR/demo/examples"
   ) >"$BATS_TEST_TMPDIR/expected"
   registry
-  [ "$(grep -c '^(exit code' "$BATS_TEST_TMPDIR/expected")" -eq 7 ]
+  # Every example ran (none was cut short by the site), and demo.cmd runs the same ones.
+  [ "$(grep -c '^(exit code' "$BATS_TEST_TMPDIR/expected")" -eq "$(grep -c '^run ' "$SRC_DIR/demo/examples")" ]
   diff -u <(tr -d '\r' <"$BATS_TEST_TMPDIR/expected") <(tr -d '\r' <"$out")
 }
 
